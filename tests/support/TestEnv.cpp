@@ -59,13 +59,13 @@ void InstallAssertHandler()
 std::string SourceDir()
 {
     const char* dir = std::getenv("BCX_SOURCE_DIR");
-    return dir ? dir : ".";
+    return dir ? dir : BCX_SOURCE_DIR_DEFAULT;
 }
 
 std::string BinaryDir()
 {
     const char* dir = std::getenv("BCX_BINARY_DIR");
-    return dir ? dir : ".";
+    return dir ? dir : BCX_BINARY_DIR_DEFAULT;
 }
 
 } // namespace bcxtest
