@@ -1,0 +1,146 @@
+#include "core/CountingSocket.h"
+
+#include <cstring>
+
+// ---------------------------------------------------------------------------------------------------
+// Counting transfer
+
+template <class Base>
+wxSocketBase& CountingTransfer<Base>::Write(const void* buffer, wxUint32 count)
+{
+    Base::Write(buffer, count);
+    mBytesWritten += uint32_t(this->LastCount());
+    return *this;
+}
+
+template <class Base>
+wxSocketBase& CountingTransfer<Base>::Read(void* buffer, wxUint32 count)
+{
+    Base::Read(buffer, count);
+    mBytesRead += uint32_t(this->LastCount());
+    return *this;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Queued send path
+
+template <class Base>
+long QueuedSender<Base>::WriteNow(const void* data, uint32_t n)
+{
+    this->Write(data, n);
+    const wxUint32 taken = this->LastCount();
+    if (taken > n)
+        return -1;
+    if (taken == 0 && this->Error() && this->LastError() != wxSOCKET_WOULDBLOCK)
+        return -1;
+    return long(taken);
+}
+
+template <class Base>
+void QueuedSender<Base>::Compact()
+{
+    if (mQueueHead == mQueue.size()) {
+        mQueue.clear();
+        mQueueHead = 0;
+    } else if (mQueueHead > 65536 && mQueueHead * 2 > mQueue.size()) {
+        mQueue.erase(mQueue.begin(), mQueue.begin() + long(mQueueHead));
+        mQueueHead = 0;
+    }
+}
+
+template <class Base>
+bool QueuedSender<Base>::Send(const void* data, uint32_t n)
+{
+    if (mSendFailed)
+        return false;
+    // Writing to a socket that never connected (or lost its connection) trips the toolkit's checks.
+    if (!this->IsOk() || !this->IsConnected())
+        return false;
+    if (n == 0)
+        return true;
+    if (!data) {
+        mSendFailed = true;
+        return false;
+    }
+    const char* bytes = static_cast<const char*>(data);
+    uint32_t done = 0;
+    if (QueuedBytes() == 0) {
+        const long taken = WriteNow(bytes, n);
+        if (taken < 0) {
+            mSendFailed = true;
+            return false;
+        }
+        done = uint32_t(taken);
+        if (done == n)
+            return true;
+    }
+    const size_t rest = n - done;
+    if (QueuedBytes() + rest > mMaxQueued) {
+        mSendFailed = true;
+        return false;
+    }
+    mQueue.insert(mQueue.end(), bytes + done, bytes + n);
+    if (done == 0 && QueuedBytes() > rest)
+        FlushQueue();  // older bytes were waiting: give the socket a chance to take them now
+    return !mSendFailed;
+}
+
+template <class Base>
+void QueuedSender<Base>::FlushQueue()
+{
+    while (QueuedBytes() > 0 && !mSendFailed) {
+        if (!this->IsOk() || !this->IsConnected()) {
+            mSendFailed = true;
+            break;
+        }
+        const size_t pending = QueuedBytes();
+        const uint32_t chunk = pending > 0x7FFFFFFFu ? 0x7FFFFFFFu : uint32_t(pending);
+        const long taken = WriteNow(mQueue.data() + mQueueHead, chunk);
+        if (taken < 0) {
+            mSendFailed = true;
+            break;
+        }
+        mQueueHead += size_t(taken);
+        if (uint32_t(taken) < chunk)
+            break;  // the socket is full; the next OUTPUT event continues
+    }
+    if (mSendFailed) {
+        mQueue.clear();
+        mQueueHead = 0;
+        return;
+    }
+    Compact();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The three socket classes
+
+CountingSocket::CountingSocket(wxSocketFlags flags) : QueuedSender<wxSocketClient>(flags) {}
+
+CountingPeerSocket::CountingPeerSocket(wxSocketFlags flags) : QueuedSender<wxSocketBase>(flags, wxSOCKET_BASE)
+{
+}
+
+CountingServerSocket::CountingServerSocket(const wxSockAddress& addr, wxSocketFlags flags)
+    : CountingTransfer<wxSocketServer>(addr, flags)
+{
+}
+
+CountingPeerSocket* CountingServerSocket::AcceptCounting()
+{
+    if (!IsOk())
+        return nullptr;
+    CountingPeerSocket* peer = new CountingPeerSocket(wxSOCKET_NOWAIT);
+    if (!AcceptWith(*peer, false)) {
+        delete peer;  // never connected: nothing for the deferred destruction to close
+        return nullptr;
+    }
+    peer->SetFlags(wxSOCKET_NOWAIT);
+    return peer;
+}
+
+template class CountingTransfer<wxSocketClient>;
+template class CountingTransfer<wxSocketBase>;
+template class CountingTransfer<wxSocketServer>;
+template class QueuedSender<wxSocketClient>;
+template class QueuedSender<wxSocketBase>;

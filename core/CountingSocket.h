@@ -1,0 +1,97 @@
+#pragma once
+// The toolkit's TCP sockets with running byte totals, and the program's one send path.
+//
+// CountingSocket (client: relay and IRC connections), CountingPeerSocket (an accepted LAN connection) and
+// CountingServerSocket (the session-port listener) share one implementation of the counting Write/Read:
+// the toolkit's transfer, then the socket's last count is added to BytesWritten()/BytesRead().
+//
+// Every socket here is non-blocking (wxSOCKET_NOWAIT); nothing in this file waits on a socket.
+//
+// Send path (client and peer sockets): Send() writes what the socket takes now and queues the rest;
+// owners include wxSOCKET_OUTPUT_FLAG in the notify mask and call FlushQueue() on every OUTPUT event.
+// The toolkit raises a new OUTPUT event after a write that did not take everything. When the backlog
+// would exceed MaxQueuedBytes(), Send() returns false and the stream is cut from then on (every later Send
+// returns false too): the owner must drop that connection.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <wx/socket.h>
+
+// The counting transfer shared by the three socket classes.
+template <class Base>
+class CountingTransfer : public Base {
+public:
+    using Base::Base;
+
+    // The toolkit's Write, then LastCount() is added to BytesWritten().
+    virtual wxSocketBase& Write(const void* buffer, wxUint32 count);
+    // The toolkit's Read, then LastCount() is added to BytesRead().
+    virtual wxSocketBase& Read(void* buffer, wxUint32 count);
+
+    uint32_t BytesWritten() const { return mBytesWritten; }
+    uint32_t BytesRead() const { return mBytesRead; }
+
+private:
+    uint32_t mBytesWritten = 0;
+    uint32_t mBytesRead = 0;
+};
+
+// The queued send path of the client and peer sockets.
+template <class Base>
+class QueuedSender : public CountingTransfer<Base> {
+public:
+    using CountingTransfer<Base>::CountingTransfer;
+
+    static constexpr size_t kDefaultMaxQueuedBytes = 4u * 1024u * 1024u;
+
+    // Sends n bytes in order behind everything sent before. True when the bytes were written or queued.
+    // False (and nothing queued) when the socket is not connected, the socket reported an error, the
+    // backlog bound would be exceeded, or an earlier Send failed.
+    bool Send(const void* data, uint32_t n);
+    // Writes as much of the queue as the socket takes now. Call on OUTPUT events.
+    void FlushQueue();
+    size_t QueuedBytes() const { return mQueue.size() - mQueueHead; }
+    // True once a Send failed; the stream to the peer is incomplete.
+    bool SendFailed() const { return mSendFailed; }
+
+    size_t MaxQueuedBytes() const { return mMaxQueued; }
+    void SetMaxQueuedBytes(size_t bound) { mMaxQueued = bound; }
+
+private:
+    // One non-blocking write; the bytes taken, or -1 on a socket error.
+    long WriteNow(const void* data, uint32_t n);
+    void Compact();
+
+    std::vector<char> mQueue;
+    size_t mQueueHead = 0;
+    size_t mMaxQueued = kDefaultMaxQueuedBytes;
+    bool mSendFailed = false;
+};
+
+class CountingSocket : public QueuedSender<wxSocketClient> {
+public:
+    explicit CountingSocket(wxSocketFlags flags = wxSOCKET_NOWAIT);
+};
+
+class CountingPeerSocket : public QueuedSender<wxSocketBase> {
+public:
+    // Filled by CountingServerSocket::AcceptCounting (or wxSocketServer::AcceptWith).
+    explicit CountingPeerSocket(wxSocketFlags flags = wxSOCKET_NOWAIT);
+};
+
+class CountingServerSocket : public CountingTransfer<wxSocketServer> {
+public:
+    explicit CountingServerSocket(const wxSockAddress& addr, wxSocketFlags flags = wxSOCKET_NOWAIT);
+
+    // Accepts one pending connection into a new non-blocking CountingPeerSocket without waiting; null when
+    // none is pending or the listener is not valid. The caller owns the socket (free it with Destroy()).
+    CountingPeerSocket* AcceptCounting();
+};
+
+extern template class CountingTransfer<wxSocketClient>;
+extern template class CountingTransfer<wxSocketBase>;
+extern template class CountingTransfer<wxSocketServer>;
+extern template class QueuedSender<wxSocketClient>;
+extern template class QueuedSender<wxSocketBase>;

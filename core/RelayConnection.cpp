@@ -1,0 +1,310 @@
+// The relay connection of ClientCore: the socket and its replacement on every disconnect, the connection
+// state with its status notifications, the exchange of the raw 4-byte protocol words, the reading of
+// relay frames, the reaction to a lost connection and the automatic reconnect.
+
+#include <cstdint>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <wx/log.h>
+#include <wx/timer.h>
+
+#include "core/ClientCore.h"
+#include "core/CountingSocket.h"
+#include "core/Version.h"
+
+namespace {
+
+constexpr int kRelaySocketId = 1000;
+constexpr int kReconnectTimerId = 1402;
+constexpr wxSocketEventFlags kFullMask =
+    wxSOCKET_INPUT_FLAG | wxSOCKET_OUTPUT_FLAG | wxSOCKET_CONNECTION_FLAG | wxSOCKET_LOST_FLAG;
+constexpr wxSocketEventFlags kConnectedMask = wxSOCKET_INPUT_FLAG | wxSOCKET_OUTPUT_FLAG | wxSOCKET_LOST_FLAG;
+
+wxString VersionText(uint32_t version)
+{
+    return wxString::FromAscii(FormatPackedVersion(version).c_str());
+}
+
+} // namespace
+
+void ClientCore::LogServer(const wxString& text)
+{
+    wxLogMessage(wxS("%s"), wxS("[svr] ") + text);
+}
+
+void ClientCore::PostRelayState(const wxString& text)
+{
+    PostEvent(mStatusTarget, ClientEventRelayState, static_cast<int32_t>(mRelayState), text);
+    PostEvent(mGameListTarget, ClientEventRelayState, static_cast<int32_t>(mRelayState), text);
+}
+
+void ClientCore::InitConnection()
+{
+    mRelaySocket = nullptr;
+    ResetSocket(false);
+    mReconnectTimer = new wxTimer(this, kReconnectTimerId);
+    mRetriesLeft = 0;
+}
+
+void ClientCore::FreeConnection()
+{
+    ResetSocket(true);
+    if (mReconnectTimer) {
+        mReconnectTimer->Stop();
+        DeleteAndNull(mReconnectTimer);
+    }
+}
+
+void ClientCore::ResetSocket(bool closing)
+{
+    mRelayState = RelayDisconnected;
+    mIncoming.Clear();
+    mLogonHave = 0;
+    if (mRelaySocket) {
+        mRelaySocket->Notify(false);
+        // Deferred destruction: events already queued for it may still arrive; they are recognised by
+        // the generation number and dropped.
+        mRelaySocket->Destroy();
+        mRelaySocket = nullptr;
+    }
+    ++mSocketGeneration;
+    if (closing)
+        return;
+    mRelaySocket = new CountingSocket(wxSOCKET_NOWAIT);
+    mRelaySocket->SetEventHandler(*this, kRelaySocketId);
+    mRelaySocket->SetClientData(reinterpret_cast<void*>(static_cast<uintptr_t>(mSocketGeneration)));
+    mRelaySocket->SetNotify(kFullMask);
+    mRelaySocket->Notify(true);
+    mRelaySocket->SetFlags(wxSOCKET_NOWAIT);
+}
+
+void ClientCore::Connect(const wxIPV4address& address, const wxString& name)
+{
+    if (mRelayState != RelayDisconnected || !mRelaySocket)
+        return;
+    if (name.empty()) {
+        LogServer(wxS("重新连接至") + mServerName);
+    } else {
+        LogServer(wxS("连接至") + name);
+        mServerName = name;
+    }
+    CountingSocket* socket = mRelaySocket;
+    const uint32_t generation = mSocketGeneration;
+    const bool connectedNow = socket->Connect(address, false);
+    mServerAddress = address;
+    mRelayState = RelayConnecting;
+    if (mRetriesLeft > 0)
+        --mRetriesLeft;
+    PostRelayState(wxS("正在连接..."));
+
+    if (connectedNow) {
+        // The connect completed at once: no CONNECTION event follows.
+        OnRelayConnected();
+        return;
+    }
+    if (socket->IsOk() && socket->LastError() == wxSOCKET_WOULDBLOCK)
+        return;  // the outcome arrives as CONNECTION or LOST
+    // The connect failed at once: no event follows. Report it as a lost connect attempt, later, from the
+    // event queue, as the event would have been.
+    CallAfter([this, generation]() {
+        if (generation == mSocketGeneration && mRelayState == RelayConnecting)
+            OnRelayLost();
+    });
+}
+
+void ClientCore::Disconnect(bool final, const wxString& text)
+{
+    LogServer(wxS("连接已断开..."));
+    if (mRelayState == RelayDisconnected)
+        return;
+    ResetSocket(false);
+    MarkAllGames();
+    RemoveGames(1);
+    CloseAllGames();
+    mServerInfoText.clear();
+    mDiscardingData.clear();
+    PostRelayState(text);
+    if (mReconnectTimer) {
+        mReconnectTimer->Stop();
+        if (!final && mRetriesLeft > 0) {
+            mReconnectTimer->StartOnce(static_cast<int>(mReconnectDelayMs));
+            LogServer(wxString::Format(wxS("30秒后尝试再次连接 ( 剩余 %d 尝试 )"), static_cast<int>(mRetriesLeft)));
+        }
+    }
+}
+
+void ClientCore::SetReconnectDelayForTesting(uint32_t ms)
+{
+    mReconnectDelayMs = ms;
+}
+
+bool ClientCore::IsReconnectPending() const
+{
+    return mReconnectTimer && mReconnectTimer->IsRunning();
+}
+
+void ClientCore::OnReconnectTimer(wxTimerEvent&)
+{
+    Connect(mServerAddress, wxString());
+}
+
+bool ClientCore::SendToRelay(const void* data, uint32_t size)
+{
+    if (!mRelaySocket || !mRelaySocket->IsConnected() || !data || size == 0)
+        return false;
+    if (mRelaySocket->Send(data, size))
+        return true;
+    // The stream to the relay is cut (socket error or backlog bound). Drop the connection, but later,
+    // from the event queue: the caller may hold games that a disconnect removes.
+    LogServer(wxString::Format(wxS("Cannot send %u bytes to the relay server"), static_cast<unsigned>(size)));
+    const uint32_t generation = mSocketGeneration;
+    CallAfter([this, generation]() {
+        if (generation == mSocketGeneration && mRelayState != RelayDisconnected)
+            Disconnect(false, wxS("连接已断开"));
+    });
+    return false;
+}
+
+bool ClientCore::SendToRelay(const PacketBuffer& packet)
+{
+    return SendToRelay(packet.Data(), packet.Size());
+}
+
+void ClientCore::OnSocketEvent(wxSocketEvent& event)
+{
+    if (!mRelaySocket)
+        return;
+    // Events of a socket that has been replaced since are dropped.
+    if (event.GetSocket() != mRelaySocket ||
+        reinterpret_cast<uintptr_t>(event.GetClientData()) != static_cast<uintptr_t>(mSocketGeneration))
+        return;
+    switch (event.GetSocketEvent()) {
+    case wxSOCKET_CONNECTION:
+        OnRelayConnected();
+        break;
+    case wxSOCKET_INPUT:
+        OnRelayInput();
+        break;
+    case wxSOCKET_LOST:
+        OnRelayLost();
+        break;
+    case wxSOCKET_OUTPUT:
+        if (mRelaySocket->IsConnected())
+            mRelaySocket->FlushQueue();
+        break;
+    }
+}
+
+void ClientCore::OnRelayConnected()
+{
+    if (mRelayState != RelayConnecting)
+        return;
+    mRetriesLeft = static_cast<uint32_t>(mSettings.mAutoReconnect > 0 ? mSettings.mAutoReconnect : 0);
+    LogServer(wxS("握手..."));
+    mRelayState = RelayHandshake;
+    mLogonHave = 0;
+    // Acknowledgements are small frames; they go out at once instead of waiting for the previous one's
+    // TCP acknowledgement.
+    int noDelay = 1;
+    mRelaySocket->SetOption(IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    const uint8_t word[4] = {
+        static_cast<uint8_t>(LogonProtVersion), static_cast<uint8_t>(LogonProtVersion >> 8),
+        static_cast<uint8_t>(LogonProtVersion >> 16), static_cast<uint8_t>(LogonProtVersion >> 24)};
+    SendToRelay(word, sizeof word);
+    PostRelayState(wxS("握手..."));
+}
+
+void ClientCore::OnRelayLost()
+{
+    if (mRelayState == RelayHandshake) {
+        LogServer(wxS("Invalid logon protocol or userlimit reached"));
+        Disconnect(true, wxS("断开连接: 用户限制连接"));
+        return;
+    }
+    const wxString text = mRelayState == RelayConnecting ? wxString(wxS("没有找到服务器")) : wxString(wxS("连接丢失"));
+    LogServer(text);
+    Disconnect(false, text);
+}
+
+void ClientCore::OnRelayInput()
+{
+    CountingSocket* socket = mRelaySocket;
+    socket->SetNotify(wxSOCKET_LOST_FLAG);
+
+    if (mRelayState == RelayHandshake)
+        ReadProtocolWord();
+
+    if (mRelaySocket == socket &&
+        (mRelayState == RelayConnecting || mRelayState == RelayNegotiate || mRelayState == RelayLoggedOn))
+        ReadRelayFrames();
+
+    // A socket that replaced this one during the handling keeps the full mask it was made with.
+    if (mRelaySocket == socket)
+        socket->SetNotify(kConnectedMask);
+}
+
+void ClientCore::ReadProtocolWord()
+{
+    CountingSocket* socket = mRelaySocket;
+    // The word may arrive in pieces: collect four bytes across input events.
+    while (mLogonHave < 4) {
+        socket->Read(mLogonBytes + mLogonHave, 4 - mLogonHave);
+        const uint32_t got = socket->LastCount();
+        if (got == 0)
+            break;
+        mLogonHave += got;
+    }
+    if (mLogonHave < 4)
+        return;  // the rest comes with a later input event; a close before it reports LOST
+
+    const uint32_t word = static_cast<uint32_t>(mLogonBytes[0]) | (static_cast<uint32_t>(mLogonBytes[1]) << 8) |
+                          (static_cast<uint32_t>(mLogonBytes[2]) << 16) |
+                          (static_cast<uint32_t>(mLogonBytes[3]) << 24);
+    mLogonWord = word;
+    if ((word & 0xFFFFFF00u) == (LogonProtVersion & 0xFFFFFF00u)) {
+        mRelayState = RelayNegotiate;
+        LogServer(wxS("协商..."));
+        PostRelayState(wxS("协商..."));
+        bcxPacket frame;
+        frame.WriteHeader(0x00);
+        frame.WriteU8(1);
+        frame.WriteU32(RelayVersion);
+        frame.UpdateLength();
+        SendToRelay(frame);
+        mServerRelayVersion = RelayVersion;
+        return;
+    }
+    if (word == 0) {
+        LogServer(wxS("Userlimit reached, server is full"));
+        Disconnect(true, wxS("断开连接: 用户限制连接"));
+        return;
+    }
+    LogServer(wxS("Version mismatch: LogonProt ") + VersionText(word) + wxS(", ") + VersionText(LogonProtVersion) +
+              wxS(" needed"));
+    Disconnect(true, wxS("Disconnected: Version mismatch"));
+}
+
+void ClientCore::ReadRelayFrames()
+{
+    CountingSocket* socket = mRelaySocket;
+    // The toolkit raises the next input event only after a read found the socket drained: keep reading
+    // while whole frames come.
+    while (mRelaySocket == socket && mRelayState != RelayDisconnected) {
+        const ReadResult result = ReadPacketFromSocket(mIncoming, *socket);
+        if (result == ReadResult::Incomplete)
+            break;
+        const uint32_t id = mIncoming.GetId();
+        if (result == ReadResult::Broken) {
+            LogServer(wxString::Format(wxS("Trashed response from server in packet %i"), static_cast<int>(id)));
+            Disconnect(false, wxS("连接已断开"));
+            break;
+        }
+        if (!HandlePacket()) {
+            LogServer(wxString::Format(wxS("Trashed response from server in packet %i"), static_cast<int>(id)));
+            Disconnect(false, wxS("连接已断开"));
+        }
+        mIncoming.Clear();
+    }
+}

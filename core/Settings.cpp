@@ -1,0 +1,236 @@
+#include <climits>
+#include <cstdint>
+#include <locale.h>
+
+#include <wx/confbase.h>
+#include <wx/fileconf.h>
+#include <wx/log.h>
+#include <wx/utils.h>
+
+#include "core/ClientCore.h"
+#include "core/ClientSettings.h"
+#include "core/Deployment.h"
+#include "platform/Registry.h"
+#include "platform/TextCodec.h"
+
+const char* const kConfigFileName = "./bcxClient.ini";
+
+std::string gChatPrompt;
+
+namespace {
+
+// The configuration file. The toolkit puts a backslash before every character of a key name that the
+// C library does not call alphanumeric in the current locale, which in the "C" locale is every Chinese
+// character ("\用\户\名"). The file must hold the plain key, as every other reader of it expects, so
+// writes classify characters with a UTF-8 locale, for this thread and the time of the call only.
+class SettingsFile : public wxFileConfig {
+public:
+    using wxFileConfig::wxFileConfig;
+
+protected:
+    bool DoWriteString(const wxString& key, const wxString& value) override
+    {
+        locale_t utf8 = Utf8Locale();
+        locale_t previous = utf8 ? uselocale(utf8) : nullptr;
+        bool ok = wxFileConfig::DoWriteString(key, value);
+        if (utf8)
+            uselocale(previous);
+        return ok;
+    }
+    bool DoWriteLong(const wxString& key, long value) override
+    {
+        return DoWriteString(key, wxString::Format(wxS("%ld"), value));
+    }
+
+private:
+    static locale_t Utf8Locale()
+    {
+        static locale_t locale = [] {
+            for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+                locale_t l = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr));
+                if (l)
+                    return l;
+            }
+            return static_cast<locale_t>(nullptr);
+        }();
+        return locale;
+    }
+};
+
+bool IsBlank(wxUniChar c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Reads a GBK string key (see ReadStringSetting).
+std::string ReadBytesSetting(wxConfigBase* config, const char* key, const std::string& defaultValue,
+                             bool writeBack = true)
+{
+    return bcx::ToGbk(ReadStringSetting(config, wxString::FromUTF8(key), bcx::FromGbk(defaultValue), writeBack));
+}
+
+int32_t ReadInt(wxConfigBase* config, const char* key, int32_t defaultValue, bool writeBack = true)
+{
+    return ReadIntSetting(config, wxString::FromUTF8(key), defaultValue, writeBack);
+}
+
+std::string DotsToUnderscores(std::string nick)
+{
+    for (char& c : nick)
+        if (c == '.')
+            c = '_';
+    return nick;
+}
+
+} // namespace
+
+bool ParseSettingInteger(const wxString& text, int32_t& value)
+{
+    size_t begin = 0;
+    size_t end = text.length();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    if (begin == end)
+        return false;
+    bool negative = false;
+    if (text[begin] == '+' || text[begin] == '-') {
+        negative = text[begin] == '-';
+        ++begin;
+    }
+    if (begin == end)
+        return false;
+    int64_t number = 0;
+    for (size_t i = begin; i < end; ++i) {
+        wxUniChar c = text[i];
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + static_cast<int64_t>(c.GetValue() - '0');
+        if (number > static_cast<int64_t>(INT32_MAX) + 1)
+            return false;
+    }
+    if (negative)
+        number = -number;
+    if (number < INT32_MIN || number > INT32_MAX)
+        return false;
+    value = static_cast<int32_t>(number);
+    return true;
+}
+
+wxString ReadStringSetting(wxConfigBase* config, const wxString& key, const wxString& defaultValue, bool writeBack)
+{
+    if (!config)
+        return defaultValue;
+    if (config->HasEntry(key))
+        return config->Read(key, defaultValue);
+    if (writeBack)
+        config->Write(key, defaultValue);
+    return defaultValue;
+}
+
+int32_t ReadIntSetting(wxConfigBase* config, const wxString& key, int32_t defaultValue, bool writeBack)
+{
+    if (!config)
+        return defaultValue;
+    if (config->HasEntry(key)) {
+        wxString text = config->Read(key, wxString());
+        int32_t value;
+        return ParseSettingInteger(text, value) ? value : defaultValue;
+    }
+    if (writeBack)
+        config->Write(key, static_cast<long>(defaultValue));
+    return defaultValue;
+}
+
+void DestroyGlobalConfig()
+{
+    wxConfigBase* config = wxConfigBase::Set(nullptr);
+    delete config;
+}
+
+void ClientCore::LoadSettings()
+{
+    gChatPrompt = "[Brawlcast] ";
+
+    // No configuration object may appear behind the program's back (the toolkit would otherwise make one
+    // in the home directory when the file configuration is gone).
+    wxConfigBase::DontCreateOnDemand();
+    wxFileConfig* config = new SettingsFile(wxEmptyString, wxEmptyString, wxString::FromUTF8(kConfigFileName),
+                                            wxEmptyString, wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH,
+                                            bcx::GbkConv());
+    // Values are taken as written: a password holding "$HOME" stays "$HOME".
+    config->SetExpandEnvVars(false);
+    delete wxConfigBase::Set(config);
+
+    // Default user name: the Warcraft III one when its registry key exists (empty when the value cannot
+    // be read), else the system user name.
+    std::string userName;
+    if (!bcx::ReadWarcraftUserName(userName))
+        userName = bcx::ToGbk(wxGetUserId());
+
+    ClientSettings& s = mSettings;
+
+    config->SetPath(wxS("/"));
+    config->SetPath(wxS("/Misc"));
+    s.mUserName = ReadBytesSetting(config, "用户名", userName);
+    s.mPassword = ReadBytesSetting(config, "Password", "vexlor");
+    s.mLastServer = ReadBytesSetting(config, "LastServer", bcx::kDefaultRelayHost);
+    s.mLastPort = ReadInt(config, "LastPort", 10383);
+    s.mConnectAtStart = ReadInt(config, "ConnectAtStart", 0);
+    s.mChangeColors = ReadInt(config, "ChangeColors", 1);
+    s.mPlayerChat = ReadInt(config, "PlayerChat", 1);
+    s.mObserverChat = ReadInt(config, "ObserverChat", 1);
+    s.mPlayAllGames = ReadInt(config, "播放所有游戏", 0);
+    s.mSyncReactionTime = ReadInt(config, "SyncReactionTime", 0);
+    s.mQuickStart = ReadInt(config, "QuickStart", 1);
+    s.mVerbose = ReadInt(config, "Verbose", 0, false);
+    s.mGamesPath = ReadStringSetting(config, wxS("GamesPath"), wxString(), false);
+
+    config->SetPath(wxS("/Net"));
+    s.mDatagramPort = ReadInt(config, "DatagramPort", 10384);
+    s.mSessionPort = ReadInt(config, "SessionPort", 10385);
+    s.mUplinkPort = ReadInt(config, "UplinkPort", 10386);
+    s.mSessionIdleTime = ReadInt(config, "SessionIdleTime", 5000);
+    s.mUseBroadcast = ReadInt(config, "UseBroadcast", 0);
+    s.mUseLocalhost = ReadInt(config, "UseLocalhost", 1);
+    s.mCustomAddress = ReadBytesSetting(config, "CustomAddress", "127.0.0.1");
+    s.mAutoReconnect = ReadInt(config, "AutoReconnect", 36, false);
+
+    config->SetPath(wxS("/Chat"));
+    s.mChangePlayerNames = ReadInt(config, "ChangePlayerNames", 1);
+    static const char* const kPromptKeys[ChatPromptCount] = {"PromptBcx", "PromptObs", "PromptIrc", "PromptWiz"};
+    static const char* const kPrompts[ChatPromptCount] = {"BCX", "Obs", "Irc", "Wiz"};
+    static const char* const kPrefixes[ChatPromptCount] = {"", "         ", "", " <<"};
+    static const char* const kPostfixes[ChatPromptCount] = {"", "", "", " >>"};
+    for (int i = 0; i < ChatPromptCount; ++i) {
+        std::string key = kPromptKeys[i];
+        s.mChatPrompts[i] = ReadBytesSetting(config, key.c_str(), kPrompts[i]);
+        s.mChatPromptPrefixes[i] = ReadBytesSetting(config, (key + "Prefix").c_str(), kPrefixes[i]);
+        s.mChatPromptPostfixes[i] = ReadBytesSetting(config, (key + "Postfix").c_str(), kPostfixes[i]);
+    }
+
+    config->SetPath(wxS("/Irc"));
+    s.mIRCServerName = ReadBytesSetting(config, "IRCServerName", bcx::kDefaultIrcHost);
+    s.mIRCServerPort = ReadInt(config, "IRCServerPort", 6667);
+    s.mIRCAutoChannel = ReadBytesSetting(config, "IRCAutoChannel", "#brawlcast");
+    s.mUseAutomaticServer = ReadInt(config, "UseAutomaticServer", 1);
+    s.mIRCNick1 = ReadBytesSetting(config, "IRCNick1", userName);
+    s.mIRCNick2 = ReadBytesSetting(config, "IRCNick2", userName + "2");
+    s.mIRCNick3 = ReadBytesSetting(config, "IRCNick3", userName + "3");
+    s.mEchoOwnIRCChat = ReadInt(config, "EchoOwnIRCChat", 1);
+
+    // In memory only: the file keeps the dots.
+    s.mIRCNick1 = DotsToUnderscores(s.mIRCNick1);
+    s.mIRCNick2 = DotsToUnderscores(s.mIRCNick2);
+    s.mIRCNick3 = DotsToUnderscores(s.mIRCNick3);
+
+    config->SetPath(wxS("/Analyzer"));
+    s.mPlayerPing = ReadInt(config, "PlayerPing", 3);
+    s.mObsPing = ReadInt(config, "ObsPing", 3);
+    s.mAnalyzerFlags = ReadInt(config, "AnalyzerFlags", 255);
+
+    config->SetPath(wxS("/"));
+    if (!config->Flush())
+        wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
+}

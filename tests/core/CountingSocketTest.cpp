@@ -1,0 +1,239 @@
+// Counting sockets and the queued send path over real loopback connections.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include <wx/event.h>
+#include <wx/socket.h>
+
+#include "core/CountingSocket.h"
+#include "support/Loopback.h"
+#include "support/Pump.h"
+
+namespace {
+
+using bcxtest::LoopbackConnection;
+using bcxtest::LoopbackListener;
+using bcxtest::PumpUntil;
+
+std::string Pattern(size_t n, size_t offset)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = char(((offset + i) * 7 + (offset + i) / 251) & 0xFF);
+    return s;
+}
+
+class CountingSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mListener.Listen());
+        mSocket = new CountingSocket();
+        wxIPV4address addr;
+        addr.Hostname(wxS("127.0.0.1"));
+        addr.Service(mListener.Port());
+        mSocket->Connect(addr, false);
+        mPeer = mListener.Accept();
+        ASSERT_TRUE(mPeer);
+        ASSERT_TRUE(PumpUntil([&] { return mSocket->IsConnected(); }));
+    }
+
+    void TearDown() override
+    {
+        if (mSocket)
+            mSocket->Destroy();
+        bcxtest::PumpOnce();
+    }
+
+    // Sends 64 KiB chunks of the pattern until the socket stops taking them (something is queued).
+    size_t FillUntilQueued()
+    {
+        size_t sent = 0;
+        for (int i = 0; i < 2000 && mSocket->QueuedBytes() == 0; ++i) {
+            const std::string chunk = Pattern(65536, sent);
+            EXPECT_TRUE(mSocket->Send(chunk.data(), uint32_t(chunk.size())));
+            sent += chunk.size();
+        }
+        return sent;
+    }
+
+    LoopbackListener mListener;
+    std::unique_ptr<LoopbackConnection> mPeer;
+    CountingSocket* mSocket = nullptr;
+};
+
+TEST_F(CountingSocketTest, TotalsCountBothDirections)
+{
+    EXPECT_EQ(mSocket->BytesWritten(), 0u);
+    EXPECT_EQ(mSocket->BytesRead(), 0u);
+    const uint8_t word[4] = {0x00, 0x03, 0x00, 0x01};
+    mSocket->Write(word, 4);
+    ASSERT_TRUE(mSocket->Send("hello", 5));
+    std::string got;
+    ASSERT_TRUE(mPeer->ReadExact(got, 9));
+    EXPECT_EQ(got, std::string("\x00\x03\x00\x01hello", 9));
+    EXPECT_EQ(mSocket->BytesWritten(), 9u);
+
+    ASSERT_TRUE(mPeer->WriteAll("abcdef"));
+    char in[16];
+    ASSERT_TRUE(PumpUntil([&] {
+        mSocket->Read(in, 16);
+        return mSocket->BytesRead() >= 6;
+    }));
+    EXPECT_EQ(mSocket->BytesRead(), 6u);
+}
+
+TEST_F(CountingSocketTest, QueueDrainsInOrderWhenPeerReads)
+{
+    size_t total = FillUntilQueued();
+    ASSERT_GT(mSocket->QueuedBytes(), 0u);
+    const size_t queuedBefore = mSocket->QueuedBytes();
+    // Once something is queued, later sends go behind it even if the socket could take a little.
+    for (int i = 0; i < 3; ++i) {
+        const std::string chunk = Pattern(10000, total);
+        ASSERT_TRUE(mSocket->Send(chunk.data(), uint32_t(chunk.size())));
+        total += chunk.size();
+    }
+    EXPECT_GE(mSocket->QueuedBytes(), queuedBefore + 30000);
+
+    std::string received;
+    for (int i = 0; i < 20000 && received.size() < total; ++i) {
+        mSocket->FlushQueue();
+        received += mPeer->ReadSome(1 << 20, 20);
+    }
+    ASSERT_EQ(received.size(), total);
+    EXPECT_TRUE(received == Pattern(total, 0));
+    EXPECT_EQ(mSocket->QueuedBytes(), 0u);
+    EXPECT_EQ(mSocket->BytesWritten(), total);
+    EXPECT_FALSE(mSocket->SendFailed());
+}
+
+// The owners' way: flush on the toolkit's OUTPUT events.
+class FlushOnOutput : public wxEvtHandler {
+public:
+    explicit FlushOnOutput(CountingSocket* socket) : mSocket(socket)
+    {
+        Bind(wxEVT_SOCKET, &FlushOnOutput::OnSocket, this);
+    }
+    int outputEvents = 0;
+
+private:
+    void OnSocket(wxSocketEvent& event)
+    {
+        if (event.GetSocketEvent() == wxSOCKET_OUTPUT) {
+            ++outputEvents;
+            mSocket->FlushQueue();
+        }
+    }
+    CountingSocket* mSocket;
+};
+
+TEST_F(CountingSocketTest, OutputEventsDrainTheQueue)
+{
+    FlushOnOutput handler(mSocket);
+    mSocket->SetEventHandler(handler, 1000);
+    mSocket->SetNotify(wxSOCKET_OUTPUT_FLAG | wxSOCKET_LOST_FLAG);
+    mSocket->Notify(true);
+
+    const size_t total = FillUntilQueued();
+    ASSERT_GT(mSocket->QueuedBytes(), 0u);
+    std::string received;
+    for (int i = 0; i < 20000 && received.size() < total; ++i) {
+        bcxtest::PumpOnce();
+        received += mPeer->ReadSome(1 << 20, 5);
+    }
+    ASSERT_EQ(received.size(), total);
+    EXPECT_TRUE(received == Pattern(total, 0));
+    EXPECT_GT(handler.outputEvents, 0);
+    EXPECT_EQ(mSocket->QueuedBytes(), 0u);
+    mSocket->Notify(false);
+}
+
+TEST_F(CountingSocketTest, BacklogBoundRefusesAndCutsTheStream)
+{
+    mSocket->SetMaxQueuedBytes(100000);
+    EXPECT_EQ(mSocket->MaxQueuedBytes(), 100000u);
+    const std::string chunk = Pattern(30000, 0);
+    bool refused = false;
+    for (int i = 0; i < 5000 && !refused; ++i)
+        refused = !mSocket->Send(chunk.data(), uint32_t(chunk.size()));
+    ASSERT_TRUE(refused);
+    EXPECT_LE(mSocket->QueuedBytes(), 100000u);
+    EXPECT_TRUE(mSocket->SendFailed());
+    // Nothing more goes out on a cut stream, not even a small message.
+    const size_t queued = mSocket->QueuedBytes();
+    EXPECT_FALSE(mSocket->Send("x", 1));
+    EXPECT_EQ(mSocket->QueuedBytes(), queued);
+}
+
+TEST(CountingSocketNoConnection, SendOnUnconnectedSocketsFails)
+{
+    CountingSocket* client = new CountingSocket();
+    EXPECT_FALSE(client->Send("abc", 3));
+    EXPECT_EQ(client->QueuedBytes(), 0u);
+    EXPECT_EQ(client->BytesWritten(), 0u);
+    client->FlushQueue();
+    client->Destroy();
+
+    CountingPeerSocket* peer = new CountingPeerSocket();
+    EXPECT_FALSE(peer->Send("abc", 3));
+    EXPECT_EQ(peer->QueuedBytes(), 0u);
+    peer->Destroy();
+
+    // A client whose connect failed.
+    const uint16_t port = bcxtest::FreeTcpPort();
+    CountingSocket* refused = new CountingSocket();
+    wxIPV4address addr;
+    addr.Hostname(wxS("127.0.0.1"));
+    addr.Service(port);
+    refused->Connect(addr, false);
+    bcxtest::PumpFor(30);
+    EXPECT_FALSE(refused->Send("abc", 3));
+    refused->Destroy();
+    bcxtest::PumpOnce();
+}
+
+TEST(CountingServerSocketTest, AcceptCountingSendsToRawClient)
+{
+    wxIPV4address addr;
+    addr.Hostname(wxS("127.0.0.1"));
+    addr.Service(0);
+    CountingServerSocket* server = new CountingServerSocket(addr);
+    ASSERT_TRUE(server->IsOk());
+    EXPECT_EQ(server->AcceptCounting(), nullptr);
+    wxIPV4address local;
+    ASSERT_TRUE(server->GetLocal(local));
+    auto client = LoopbackConnection::Connect(uint16_t(local.Service()));
+    ASSERT_TRUE(client);
+    CountingPeerSocket* peer = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (peer = server->AcceptCounting()) != nullptr; }));
+    EXPECT_EQ(peer->GetFlags(), wxSOCKET_NOWAIT);
+    EXPECT_TRUE(peer->Send("\xF7\x2F\x04\x00", 4));
+    std::string got;
+    ASSERT_TRUE(client->ReadExact(got, 4));
+    EXPECT_EQ(got, std::string("\xF7\x2F\x04\x00", 4));
+    EXPECT_EQ(peer->BytesWritten(), 4u);
+    EXPECT_EQ(server->AcceptCounting(), nullptr);
+    peer->Destroy();
+    server->Destroy();
+    bcxtest::PumpOnce();
+}
+
+TEST(CountingServerSocketTest, InvalidListenerAcceptsNothing)
+{
+    LoopbackListener taken;
+    ASSERT_TRUE(taken.Listen());
+    wxIPV4address addr;
+    addr.Hostname(wxS("127.0.0.1"));
+    addr.Service(taken.Port());
+    CountingServerSocket* server = new CountingServerSocket(addr);
+    EXPECT_FALSE(server->IsOk());
+    EXPECT_EQ(server->AcceptCounting(), nullptr);
+    server->Destroy();
+    bcxtest::PumpOnce();
+}
+
+} // namespace

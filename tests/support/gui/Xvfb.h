@@ -1,0 +1,29 @@
+#pragma once
+// A private X server for one test process: Xvfb started with -displayfd, so that it picks a free
+// display number and tells it back.
+
+#include <string>
+#include <sys/types.h>
+
+namespace bcxtest {
+
+class XvfbServer {
+public:
+    XvfbServer() = default;
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    // Starts the server and waits (bounded) until it reports its display; ":<n>" then.
+    bool Start();
+    // Terminates the server and reaps it.
+    void Stop();
+
+    const std::string& Display() const { return mDisplay; }
+
+private:
+    pid_t mPid = -1;
+    std::string mDisplay;
+};
+
+} // namespace bcxtest

@@ -1,0 +1,197 @@
+// The file log: time stamps, error and warning prefixes, the list box that follows the newest line, the
+// GBK log file that exists only with a "log" directory, and trace messages handed to the previous target.
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <wx/frame.h>
+#include <wx/listbox.h>
+#include <wx/log.h>
+
+#include "platform/ProgramClock.h"
+#include "platform/TextCodec.h"
+#include "support/LogCapture.h"
+#include "support/Pump.h"
+#include "ui/FileLog.h"
+#include "ui/LogPanel.h"
+
+namespace {
+
+// 2024-03-05 07:08:09 local time.
+time_t FixedLocalTime()
+{
+    std::tm parts{};
+    parts.tm_year = 2024 - 1900;
+    parts.tm_mon = 2;
+    parts.tm_mday = 5;
+    parts.tm_hour = 7;
+    parts.tm_min = 8;
+    parts.tm_sec = 9;
+    parts.tm_isdst = -1;
+    return std::mktime(&parts);
+}
+
+std::string Utf8(const wxString& text)
+{
+    wxScopedCharBuffer buffer = text.utf8_str();
+    return std::string(buffer.data(), buffer.length());
+}
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class FileLogTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        bcx::WallClock::SetManual(true);
+        bcx::WallClock::Set(static_cast<uint32_t>(FixedLocalTime()));
+        mFrame = new wxFrame(nullptr, wxID_ANY, wxS("log test"), wxDefaultPosition, wxSize(400, 200));
+        mPanel = new LogPanel(mFrame);
+        mFrame->Show();
+        bcxtest::PumpFor(50);
+    }
+
+    void TearDown() override
+    {
+        mFrame->Destroy();
+        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+        bcx::WallClock::SetManual(false);
+    }
+
+    std::string Item(unsigned int index) const { return Utf8(mPanel->GetListBox()->GetString(index)); }
+
+    wxFrame* mFrame = nullptr;
+    LogPanel* mPanel = nullptr;
+};
+
+TEST_F(FileLogTest, StampsEveryLineAndPrefixesErrorsAndWarnings)
+{
+    bcxtest::LogCapture previous;
+    {
+        FileLog log(mPanel->GetListBox(), &previous);
+        wxLog::SetActiveTarget(&log);
+        wxLogMessage(wxS("plain %d"), 1);
+        wxLogWarning(wxS("低内存"));
+        wxLogError(wxS("broken"));
+        bcx::WallClock::Advance(3661);
+        wxLogMessage(wxS("later"));
+        wxLog::SetActiveTarget(&previous);
+    }
+    wxListBox* list = mPanel->GetListBox();
+    ASSERT_EQ(4u, list->GetCount());
+    EXPECT_EQ("[07:08:09] plain 1", Item(0));
+    EXPECT_EQ("[07:08:09] [警告] 低内存", Item(1));
+    EXPECT_EQ("[07:08:09] [错误] broken", Item(2));
+    // The stamp is the clock at output.
+    EXPECT_EQ("[08:09:10] later", Item(3));
+    // Ordinary lines do not reach the previous target.
+    EXPECT_TRUE(previous.Lines().empty());
+}
+
+TEST_F(FileLogTest, RestoresThePreviousTargetWhenDeleted)
+{
+    bcxtest::LogCapture previous;
+    auto* log = new FileLog(mPanel->GetListBox(), &previous);
+    wxLog::SetActiveTarget(log);
+    delete log;
+    EXPECT_EQ(&previous, wxLog::GetActiveTarget());
+    wxLogMessage(wxS("after"));
+    EXPECT_TRUE(previous.Contains("after"));
+    EXPECT_EQ(0u, mPanel->GetListBox()->GetCount());
+}
+
+TEST_F(FileLogTest, TraceGoesToThePreviousTargetOrIsDropped)
+{
+    bcxtest::LogCapture previous;
+    {
+        FileLog log(mPanel->GetListBox(), &previous);
+        wxLog::SetActiveTarget(&log);
+        wxLogGeneric(wxLOG_Trace, wxS("trace line"));
+        wxLog::SetActiveTarget(&previous);
+    }
+    EXPECT_TRUE(previous.Contains("trace line"));
+    EXPECT_EQ(0u, mPanel->GetListBox()->GetCount());
+
+    previous.Clear();
+    {
+        FileLog log(mPanel->GetListBox(), nullptr);
+        wxLog::SetActiveTarget(&log);
+        wxLogGeneric(wxLOG_Trace, wxS("nobody hears this"));
+        wxLogMessage(wxS("shown"));
+        wxLog::SetActiveTarget(&previous);
+    }
+    EXPECT_FALSE(previous.Contains("nobody hears this"));
+    ASSERT_EQ(1u, mPanel->GetListBox()->GetCount());
+    EXPECT_EQ("[07:08:09] shown", Item(0));
+}
+
+TEST_F(FileLogTest, ListBoxScrollsToTheNewestLine)
+{
+    bcxtest::LogCapture previous;
+    wxListBox* list = mPanel->GetListBox();
+    {
+        FileLog log(list, &previous);
+        wxLog::SetActiveTarget(&log);
+        for (int i = 0; i < 200; ++i)
+            wxLogMessage(wxS("line %d"), i);
+        wxLog::SetActiveTarget(&previous);
+    }
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return list->GetTopItem() > 0; }, 3000));
+    int top = list->GetTopItem();
+    int perPage = list->GetCountPerPage();
+    ASSERT_GT(perPage, 0);
+    EXPECT_GE(top + perPage, 199) << "the last line is not in view";
+    EXPECT_EQ("[07:08:09] line 199", Item(199));
+}
+
+TEST_F(FileLogTest, WritesAGbkFileOnlyWhenTheLogDirectoryExists)
+{
+    namespace fs = std::filesystem;
+    bcxtest::LogCapture previous;
+    {
+        FileLog log(mPanel->GetListBox(), &previous);
+        EXPECT_FALSE(log.HasFile());
+        wxLog::SetActiveTarget(&log);
+        wxLogMessage(wxS("no file"));
+        wxLog::SetActiveTarget(&previous);
+    }
+    EXPECT_FALSE(fs::exists("log"));
+    for (const auto& entry : fs::directory_iterator("."))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".log")) << entry.path();
+
+    fs::create_directory("log");
+    {
+        FileLog log(mPanel->GetListBox(), &previous);
+        EXPECT_TRUE(log.HasFile());
+        wxLog::SetActiveTarget(&log);
+        wxLogMessage(wxS("欢迎 %s"), wxS("user"));
+        wxLogWarning(wxS("注意"));
+        wxLog::SetActiveTarget(&previous);
+    }
+    const fs::path file = "log/bcx240305-070809.log";
+    ASSERT_TRUE(fs::exists(file));
+    std::string expected = bcx::Utf8ToGbk("[07:08:09] 欢迎 user\n[07:08:09] [警告] 注意\n");
+    EXPECT_EQ(expected, ReadFile(file));
+
+    // A second log in the same second overwrites the file.
+    {
+        FileLog log(mPanel->GetListBox(), &previous);
+        wxLog::SetActiveTarget(&log);
+        wxLogMessage(wxS("second"));
+        wxLog::SetActiveTarget(&previous);
+    }
+    EXPECT_EQ("[07:08:09] second\n", ReadFile(file));
+    EXPECT_EQ(1, std::distance(fs::directory_iterator("log"), fs::directory_iterator()));
+}
+
+} // namespace

@@ -1,0 +1,146 @@
+// The real program, started with -s -c on the test's display: it brings up its main window, writes the
+// start-up banner to the log, and when its window is closed it exits cleanly and leaves the configuration
+// file with the defaults and the window geometry.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/TextCodec.h"
+#include "support/TestEnv.h"
+#include "support/gui/X11Windows.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+pid_t StartProgram(const std::vector<std::string>& arguments)
+{
+    std::string program = bcxtest::BinaryDir() + "/brawlcast";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open("program-output.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+        }
+        // The toolkit's libraries keep allocations until exit; leak detection is for the test programs.
+        const char* inherited = getenv("ASAN_OPTIONS");
+        std::string asan = std::string(inherited ? inherited : "") + (inherited && *inherited ? ":" : "") +
+                           "detect_leaks=0";
+        setenv("ASAN_OPTIONS", asan.c_str(), 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits (bounded) for the program to end; its wait status, or -1 when it had to be killed.
+int WaitForExit(pid_t pid, std::chrono::seconds limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+TEST(StartupTest, ProgramStartsShowsTheBannerAndExitsWhenClosed)
+{
+    ASSERT_TRUE(fs::exists(bcxtest::BinaryDir() + "/brawlcast"));
+    fs::create_directory("log");
+    pid_t pid = StartProgram({"-s", "-c"});
+    ASSERT_GT(pid, 0);
+
+    // Close the main window once it is on screen. A box that pops up in front of it (a message of the
+    // start-up logged before the window existed) is dismissed the way a user would.
+    bool closedFrame = false;
+    std::vector<std::string> otherWindows;
+    int status = -1;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            break;
+        for (const bcxtest::TopWindow& window : bcxtest::ListTopWindows()) {
+            if (!window.viewable || window.title.empty())
+                continue;
+            if (window.title == "Brawlcast") {
+                if (!closedFrame)
+                    closedFrame = bcxtest::CloseTopWindow(window.id);
+            } else {
+                otherWindows.push_back(window.title);
+                bcxtest::CloseTopWindow(window.id);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        status = -1;
+    }
+    if (status == -1)
+        status = WaitForExit(pid, std::chrono::seconds(10));
+    for (const std::string& title : otherWindows)
+        std::printf("dismissed a window at start-up: %s\n", title.c_str());
+
+    ASSERT_TRUE(closedFrame) << ReadFile("program-output.txt");
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << ReadFile("program-output.txt");
+    EXPECT_EQ(0, WEXITSTATUS(status)) << ReadFile("program-output.txt");
+
+    // The configuration written at exit: defaults of the settings and the window geometry.
+    std::string ini = ReadFile("bcxClient.ini");
+    for (const char* line : {"Password=vexlor", "LastServer=localhost", "LastPort=10383", "DatagramPort=10384",
+                             "SessionPort=10385", "[GUI]", "WindowHeight=", "WindowWidth=", "WindowPosX=",
+                             "WindowPosY="})
+        EXPECT_NE(std::string::npos, ini.find(line)) << line << " missing in\n" << ini;
+
+    // The Log page's lines, as the file log wrote them: the banner in order, each line stamped.
+    std::vector<fs::path> logs;
+    for (const auto& entry : fs::directory_iterator("log"))
+        logs.push_back(entry.path());
+    ASSERT_EQ(1u, logs.size());
+    std::string name = logs[0].filename().string();
+    EXPECT_EQ(0u, name.find("bcx"));
+    EXPECT_EQ(".log", name.substr(name.size() - 4));
+    EXPECT_EQ(3 + 13 + 4, name.size()); // bcx + yymmdd-hhmmss + .log
+    std::string text = bcx::ToGbk(bcx::FromGbk(ReadFile(logs[0]))) == ReadFile(logs[0])
+                           ? std::string(bcx::FromGbk(ReadFile(logs[0])).utf8_str())
+                           : std::string();
+    ASSERT_FALSE(text.empty());
+    size_t at = 0;
+    for (const char* expected :
+         {"] 欢迎使用 Brawlcast, ", "] ====================================\n", "] 操作系统", "] 客户端版本 0.95.00\n",
+          "] 登录协议版本1.03.00\n", "] 中继协议版本1.05.00\n", "] 上传协议版本1.06.01\n",
+          "] ------------------------------------\n", "]  \n"}) {
+        size_t found = text.find(expected, at);
+        ASSERT_NE(std::string::npos, found) << expected << " not found in order in\n" << text;
+        at = found + 1;
+    }
+}
+
+} // namespace

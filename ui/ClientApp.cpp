@@ -1,0 +1,106 @@
+#include "ui/ClientApp.h"
+
+#include <cstdio>
+
+#include <wx/cmdline.h>
+#include <wx/config.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/notebook.h>
+#include <wx/splash.h>
+#include <wx/utils.h>
+
+#include "core/ClientCore.h"
+#include "core/Version.h"
+#include "platform/ProgramClock.h"
+#include "platform/gui/Resources.h"
+#include "ui/MainFrame.h"
+#include "ui/MemoryPages.h"
+#include "ui/VersionCheck.h"
+
+namespace {
+
+const wxCmdLineEntryDesc kCommandLine[] = {
+    {wxCMD_LINE_SWITCH, "s", "nosplash", "", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, "c", "noversioncheck", "", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_NONE, nullptr, nullptr, nullptr, wxCMD_LINE_VAL_NONE, 0},
+};
+
+} // namespace
+
+bool ClientApp::OnInit()
+{
+    wxInitAllImageHandlers();
+    bcx::ProgramClock::Start();
+    SetAppName(wxS("Brawlcast"));
+    SetClassName(wxS("Client"));
+
+    // Arguments that the table does not describe do not stop the program.
+    wxCmdLineParser parser(kCommandLine, argc, argv);
+    {
+        wxLogNull quiet;
+        parser.Parse(false);
+    }
+    const bool noSplash = parser.Found(wxS("s"));
+    const bool noVersionCheck = parser.Found(wxS("c"));
+
+    {
+        wxLogNull quiet;
+        wxBitmap splash = bcx::LoadBitmapResource(wxS("bcxSplash"));
+        if (!splash.IsOk()) {
+            std::printf("Could not load splash image!\n");
+        } else {
+            new wxSplashScreen(splash, wxSPLASH_CENTRE_ON_SCREEN | wxSPLASH_TIMEOUT, 4000, nullptr, wxID_ANY,
+                               wxDefaultPosition, wxDefaultSize, wxSIMPLE_BORDER | wxFRAME_NO_TASKBAR | wxSTAY_ON_TOP);
+        }
+    }
+
+    ClientCore::Get(false);
+
+    if (!noVersionCheck) {
+        VersionCheckThread* thread = new VersionCheckThread(
+            wxS("Client"), wxString::FromAscii(FormatPackedVersion(ClientVersion).c_str()));
+        if (thread->Create() == wxTHREAD_NO_ERROR) {
+            thread->Run();
+        } else {
+            delete thread;
+            wxLogMessage(wxS("Cannot create version check thread!"));
+        }
+    }
+
+    bcx::RegisterMemoryPages();
+
+    MainFrame* frame = new MainFrame();
+
+    if (!noSplash)
+        wxSleep(2);
+
+    frame->Show(true);
+    SetTopWindow(frame);
+
+    ApplySavedGeometry(frame);
+    frame->GetNotebook()->SetSelection(0);
+    return true;
+}
+
+int ClientApp::OnExit()
+{
+    ClientCore::Get(true);
+    return wxApp::OnExit();
+}
+
+void ClientApp::ApplySavedGeometry(wxTopLevelWindow* frame)
+{
+    // The configuration object is the one ClientCore installed; none is created here.
+    wxConfigBase* config = wxConfigBase::Get(false);
+    long height = 480, width = -1, y = -1, x = -1;
+    if (config) {
+        config->SetPath(wxS("/GUI"));
+        height = config->ReadLong(wxS("WindowHeight"), 480);
+        width = config->ReadLong(wxS("WindowWidth"), -1);
+        y = config->ReadLong(wxS("WindowPosY"), -1);
+        x = config->ReadLong(wxS("WindowPosX"), -1);
+    }
+    frame->SetSize(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width), static_cast<int>(height),
+                   wxSIZE_AUTO);
+}

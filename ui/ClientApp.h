@@ -1,0 +1,16 @@
+#pragma once
+// The application object: brings the client up in a fixed order and tears ClientCore down at exit.
+
+#include <wx/app.h>
+
+class wxTopLevelWindow;
+
+class ClientApp : public wxApp {
+public:
+    bool OnInit() override;
+    int OnExit() override;
+
+    // Applies the window geometry saved under /GUI (WindowPosX, WindowPosY, WindowWidth, WindowHeight;
+    // -1 keeps the toolkit's choice, the height defaults to 480).
+    static void ApplySavedGeometry(wxTopLevelWindow* frame);
+};

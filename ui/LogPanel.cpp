@@ -1,0 +1,14 @@
+#include "ui/LogPanel.h"
+
+#include <wx/sizer.h>
+
+LogPanel::LogPanel(wxWindow* parent)
+    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER, wxS("panel"))
+{
+    mListBox = new wxListBox(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0, nullptr, 0,
+                             wxDefaultValidator, wxS("listBox"));
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(mListBox, 1, wxEXPAND | wxALL, 3);
+    SetAutoLayout(true);
+    SetSizer(sizer);
+}
