@@ -37,7 +37,9 @@ void PumpOnce(int waitMs)
     wxEventLoopBase* loop = wxEventLoopBase::GetActive();
     if (loop) {
         loop->DispatchTimeout(waitMs);
-        while (loop->Pending())
+        // Bounded: a socket whose peer reset the connection can stay ready for ever, and the queued
+        // events below must still get their turn.
+        for (int i = 0; i < 100 && loop->Pending(); ++i)
             loop->Dispatch();
     }
     if (wxTheApp) {
