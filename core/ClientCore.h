@@ -212,6 +212,8 @@ public:
     // connected socket or the stream is cut (the connection is then dropped from the event queue).
     bool SendToRelay(const void* data, uint32_t size);
     bool SendToRelay(const PacketBuffer& packet);
+    // Bytes waiting in the relay socket's send queue.
+    size_t RelayQueuedBytes() const;
 
     // --- relay messages ---
 
@@ -257,6 +259,7 @@ private:
     void OnRelayLost();
     void ReadProtocolWord();
     void ReadRelayFrames();
+    bool SendNow(const void* data, uint32_t size);
 
     // Relay messages (RelayMessages.cpp).
     bool HandlePacket();
@@ -313,6 +316,8 @@ private:
     uint32_t mLogonHave = 0;
     uint32_t mSocketGeneration = 0;         // numbers each relay socket; stale events carry an old one
     uint32_t mReconnectDelayMs = 30000;
+    bool mBatchingSends = false;            // set while the frame loop runs: sends collect in mSendBatch
+    std::string mSendBatch;
     ServerMessageHook mServerMessageHook;
     LanSessionFactory mSessionFactory;
     std::unordered_set<uint32_t> mDiscardingData;  // games whose data blocks are dropped after a malformed one

@@ -62,6 +62,7 @@ void ClientCore::ResetSocket(bool closing)
     mRelayState = RelayDisconnected;
     mIncoming.Clear();
     mLogonHave = 0;
+    mSendBatch.clear();
     if (mRelaySocket) {
         mRelaySocket->Notify(false);
         // Deferred destruction: events already queued for it may still arrive; they are recognised by
@@ -154,6 +155,16 @@ bool ClientCore::SendToRelay(const void* data, uint32_t size)
 {
     if (!mRelaySocket || !mRelaySocket->IsConnected() || !data || size == 0)
         return false;
+    if (mBatchingSends) {
+        // Inside the frame loop: everything the handlers send goes out in order, in one write after it.
+        mSendBatch.append(static_cast<const char*>(data), size);
+        return true;
+    }
+    return SendNow(data, size);
+}
+
+bool ClientCore::SendNow(const void* data, uint32_t size)
+{
     if (mRelaySocket->Send(data, size))
         return true;
     // The stream to the relay is cut (socket error or backlog bound). Drop the connection, but later,
@@ -165,6 +176,11 @@ bool ClientCore::SendToRelay(const void* data, uint32_t size)
             Disconnect(false, wxS("连接已断开"));
     });
     return false;
+}
+
+size_t ClientCore::RelayQueuedBytes() const
+{
+    return mRelaySocket ? mRelaySocket->QueuedBytes() : 0;
 }
 
 bool ClientCore::SendToRelay(const PacketBuffer& packet)
@@ -233,10 +249,10 @@ void ClientCore::OnRelayInput()
     CountingSocket* socket = mRelaySocket;
     socket->SetNotify(wxSOCKET_LOST_FLAG);
 
-    if (mRelayState == RelayHandshake)
+    if (mRelayState == RelayHandshake && socket->IsConnected())
         ReadProtocolWord();
 
-    if (mRelaySocket == socket &&
+    if (mRelaySocket == socket && socket->IsConnected() &&
         (mRelayState == RelayConnecting || mRelayState == RelayNegotiate || mRelayState == RelayLoggedOn))
         ReadRelayFrames();
 
@@ -289,6 +305,7 @@ void ClientCore::ReadProtocolWord()
 void ClientCore::ReadRelayFrames()
 {
     CountingSocket* socket = mRelaySocket;
+    mBatchingSends = true;
     // The toolkit raises the next input event only after a read found the socket drained: keep reading
     // while whole frames come.
     while (mRelaySocket == socket && mRelayState != RelayDisconnected) {
@@ -307,4 +324,12 @@ void ClientCore::ReadRelayFrames()
         }
         mIncoming.Clear();
     }
+    mBatchingSends = false;
+    // A disconnect during the loop has dropped the batch with the old socket.
+    if (!mSendBatch.empty() && mRelaySocket == socket && socket->IsConnected()) {
+        std::string batch;
+        batch.swap(mSendBatch);
+        SendNow(batch.data(), static_cast<uint32_t>(batch.size()));
+    }
+    mSendBatch.clear();
 }

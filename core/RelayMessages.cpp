@@ -31,13 +31,16 @@ wxString VersionText(uint32_t version)
     return wxString::FromAscii(FormatPackedVersion(version).c_str());
 }
 
-// Reads a NUL-terminated string; false (out empty) when none lies wholly inside the packet.
+// Reads a NUL-terminated string; false (out unchanged) when none lies wholly inside the packet.
 bool ReadText(PacketBuffer& packet, std::string& out)
 {
-    out.clear();
     const uint32_t before = packet.Cursor();
-    packet.ReadString(out);
-    return packet.Cursor() != before;
+    std::string text;
+    packet.ReadString(text);
+    if (packet.Cursor() == before)
+        return false;
+    out.swap(text);
+    return true;
 }
 
 bool SameGameInfo(const GameInfo& a, const GameInfo& b)

@@ -307,6 +307,56 @@ TEST_F(RelaySessionTest, ProtocolWordInPiecesIsCollected)
     EXPECT_EQ(static_cast<uint8_t>(logon[2]), 0x01);
 }
 
+TEST_F(RelaySessionTest, WritesTheSocketDidNotTakeGoOutOnItsOutputEvents)
+{
+    bcxtest::LoopbackListener listener;
+    ASSERT_TRUE(listener.Listen());
+    wxIPV4address address;
+    address.Hostname(wxS("127.0.0.1"));
+    address.Service(listener.Port());
+    core->Connect(address, wxS("127.0.0.1"));
+    std::unique_ptr<bcxtest::LoopbackConnection> peer = listener.Accept();
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(WaitState(RelayHandshake));
+    std::string got;
+    ASSERT_TRUE(peer->ReadExact(got, 4));
+    EXPECT_EQ(got, std::string("\x00\x03\x00\x01", 4));
+
+    // The peer reads nothing until the socket buffers are full and the rest waits in the send queue.
+    std::string sent;
+    for (uint32_t chunk = 0; chunk < 128 && core->RelayQueuedBytes() == 0; ++chunk) {
+        std::string bytes(256u * 1024u, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(chunk * 31 + i * 7);
+        ASSERT_TRUE(core->SendToRelay(bytes.data(), static_cast<uint32_t>(bytes.size())));
+        sent += bytes;
+    }
+    ASSERT_GT(core->RelayQueuedBytes(), 0u);
+
+    got.clear();
+    ASSERT_TRUE(PumpUntil([&] {
+        got += peer->ReadSome(1 << 20, 1);
+        return got.size() >= sent.size();
+    }, 20000)) << got.size() << " of " << sent.size();
+    EXPECT_TRUE(got == sent);
+    EXPECT_EQ(core->RelayQueuedBytes(), 0u);
+}
+
+TEST_F(RelaySessionTest, EventsOfAReplacedSocketAreIgnored)
+{
+    ASSERT_TRUE(LogOn());
+    wxSocketClient other;
+    for (wxSocketNotify kind : {wxSOCKET_LOST, wxSOCKET_INPUT, wxSOCKET_CONNECTION, wxSOCKET_OUTPUT}) {
+        wxSocketEvent stale(1000);
+        stale.m_event = kind;
+        stale.SetEventObject(&other);
+        core->ProcessEvent(stale);
+    }
+    bcxtest::PumpFor(20);
+    EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
+    EXPECT_FALSE(log.Contains("连接已断开..."));
+}
+
 struct HandshakeFailure {
     const char* name;
     ConnectionScript script;
@@ -364,6 +414,31 @@ TEST_F(RelaySessionTest, HandshakeFailuresAreFinal)
         EXPECT_FALSE(core->IsReconnectPending());
         EXPECT_TRUE(log.Contains("[svr] 连接已断开..."));
     }
+}
+
+TEST_F(RelaySessionTest, ServerClosingEarlyEndsTheAttemptAndAfterTheWordIsALostConnection)
+{
+    ConnectionScript onAccept;
+    onAccept.closeOnAccept = true;
+    relay.ScriptConnection(1, onAccept);
+    ConnectionScript afterWord;
+    afterWord.handshake = ConnectionScript::Handshake::CloseAfterWord;
+    relay.ScriptConnection(2, afterWord);
+
+    // Closed before the client saw its connect complete ("not found") or during the handshake (user
+    // limit): either way no attempt is left for a connection that never got established.
+    Connect();
+    ASSERT_TRUE(PumpUntil([&] { return relay.AcceptedCount() == 1 && core->GetRelayState() == RelayDisconnected &&
+                                       (log.Contains("Invalid logon protocol or userlimit reached") ||
+                                        log.Contains("[svr] 没有找到服务器")); }));
+    EXPECT_FALSE(core->IsReconnectPending());
+
+    Connect();
+    ASSERT_TRUE(PumpUntil([&] { return relay.AcceptedCount() == 2 && core->GetRelayState() == RelayDisconnected &&
+                                       log.Contains("[svr] 连接丢失"); }));
+    // The word had matched: the connection was lost after the handshake and is retried.
+    EXPECT_TRUE(log.Contains("[svr] 协商..."));
+    EXPECT_TRUE(core->IsReconnectPending());
 }
 
 TEST_F(RelaySessionTest, LostConnectionReconnectsToTheSameAddressAfterTheDelay)
