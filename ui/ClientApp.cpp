@@ -12,6 +12,8 @@
 
 #include "core/ClientCore.h"
 #include "core/Version.h"
+#include "lanhost/ChatCommands.h"
+#include "lanhost/LanGameHost.h"
 #include "platform/ProgramClock.h"
 #include "platform/gui/Resources.h"
 #include "ui/MainFrame.h"
@@ -55,7 +57,12 @@ bool ClientApp::OnInit()
         }
     }
 
-    ClientCore::Get(false);
+    // The slash commands are known before any Warcraft III can connect.
+    RegisterChatCommands();
+
+    // The LAN game hosts that present the offered games to Warcraft III.
+    if (ClientCore* core = ClientCore::Get(false))
+        core->SetSessionFactory(LanGameHost::Factory);
 
     if (!noVersionCheck) {
         VersionCheckThread* thread = new VersionCheckThread(

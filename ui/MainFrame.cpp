@@ -1,18 +1,28 @@
 #include "ui/MainFrame.h"
 
+#include <wx/button.h>
 #include <wx/config.h>
 #include <wx/log.h>
+#include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
+#include <wx/socket.h>
 #include <wx/statline.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
 #include <wx/utils.h>
+#include <wx/valtext.h>
 
 #include "core/ClientCore.h"
 #include "core/Version.h"
+#include "platform/TextCodec.h"
 #include "platform/gui/Resources.h"
+#include "ui/BrowserDialog.h"
 #include "ui/FileLog.h"
+#include "ui/GameListPanel.h"
 #include "ui/LogPanel.h"
+#include "ui/SettingsPage.h"
 
 namespace {
 
@@ -21,7 +31,32 @@ wxString VersionText(PackedVersion version)
     return wxString::FromAscii(FormatPackedVersion(version).c_str());
 }
 
+wxString Utf8(const char* text)
+{
+    return wxString::FromUTF8(text);
+}
+
+// The built-in pages behind the program's own addresses.
+const char* const kAboutUrl = "memory:about.html";
+const char* const kBrowserStartUrl = "memory:browserstart.html";
+
+void ShowMessage(const wxString& text)
+{
+    wxMessageBox(text, wxS("Message"), wxOK | wxCENTRE);
+}
+
 } // namespace
+
+wxBEGIN_EVENT_TABLE(MainFrame, wxFrame)
+    EVT_TEXT_ENTER(MainFrameHostId, MainFrame::OnConnect)
+    EVT_TEXT_ENTER(MainFramePortId, MainFrame::OnConnect)
+    EVT_TEXT_ENTER(MainFrameUserId, MainFrame::OnConnect)
+    EVT_BUTTON(MainFrameConnectId, MainFrame::OnConnect)
+    EVT_BUTTON(MainFrameDisconnectId, MainFrame::OnDisconnect)
+    EVT_TIMER(MainFrameReenableTimerId, MainFrame::OnReenableTimer)
+    EVT_CLIENT_EVENT(ClientEventRelayState, MainFrame::OnConnectionStatus)
+    EVT_CLIENT_EVENT(ClientEventNews, MainFrame::OnNews)
+wxEND_EVENT_TABLE()
 
 MainFrame::MainFrame()
     : wxFrame(nullptr, wxID_ANY, wxS("Brawlcast"), wxDefaultPosition, wxDefaultSize,
@@ -35,9 +70,40 @@ MainFrame::MainFrame()
     notebookSizer->SetMinSize(640, 150);
     notebookSizer->Add(mNotebook, 1, wxEXPAND);
 
-    ClientCore::Get(false);
+    ClientCore* core = ClientCore::Get(false);
+    const ClientSettings defaults;
+    const ClientSettings& settings = core ? core->Settings() : defaults;
+
+    // The text fields are a little wider than the classic 120/45/70 pixels: the toolkit's entries carry
+    // more padding here, and the port and a short name must stay readable.
+    mHost = new wxTextCtrl(mPanel, MainFrameHostId, bcx::FromGbk(settings.mLastServer), wxDefaultPosition,
+                           wxSize(120, -1), wxTE_PROCESS_ENTER);
+    mPort = new wxTextCtrl(mPanel, MainFramePortId, wxString::Format(wxS("%d"), settings.mLastPort),
+                           wxDefaultPosition, wxSize(64, -1), wxTE_PROCESS_ENTER | wxSUNKEN_BORDER,
+                           wxTextValidator(wxFILTER_DIGITS));
+    mUser = new wxTextCtrl(mPanel, MainFrameUserId, bcx::FromGbk(settings.mUserName), wxDefaultPosition,
+                           wxSize(90, -1), wxTE_PROCESS_ENTER);
+    mConnect = new wxButton(mPanel, MainFrameConnectId, Utf8("连接"));
+    mDisconnect = new wxButton(mPanel, MainFrameDisconnectId, Utf8("断开连接"));
+    mStatus = new wxStaticText(mPanel, wxID_ANY, Utf8("连接已断开"), wxDefaultPosition, wxDefaultSize,
+                               wxST_NO_AUTORESIZE);
+
+    wxBoxSizer* bar = new wxBoxSizer(wxHORIZONTAL);
+    bar->Add(mConnect, 0, 0, 0);
+    bar->Add(mDisconnect, 0, wxRIGHT, 5);
+    bar->Add(mStatus, 2, wxALIGN_CENTRE_VERTICAL | wxRIGHT, 10);
+    bar->Add(new wxStaticLine(mPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL), 0,
+             wxEXPAND | wxLEFT | wxRIGHT, 5);
+    bar->Add(new wxStaticText(mPanel, wxID_ANY, Utf8("服务器: ")), 0, wxALIGN_CENTRE_VERTICAL, 0);
+    bar->Add(mHost, 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, 1);
+    bar->Add(mPort, 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, 5);
+    bar->Add(new wxStaticText(mPanel, wxID_ANY, Utf8("用户名: ")), 0, wxALIGN_CENTRE_VERTICAL, 0);
+    bar->Add(mUser, 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, 3);
+
+    mDisconnect->Enable(false);
 
     wxBoxSizer* panelSizer = new wxBoxSizer(wxVERTICAL);
+    panelSizer->Add(bar, 0, wxEXPAND | wxALL, 5);
     panelSizer->Add(new wxStaticLine(mPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL), 0,
                     wxEXPAND, 0);
     panelSizer->Add(notebookSizer, 1, wxEXPAND | wxALL, 5);
@@ -52,10 +118,25 @@ MainFrame::MainFrame()
 
     WriteBanner();
 
-    mNotebook->AddPage(mLogPanel, wxS(" 日志"), false);
+    mGameList = new GameListPanel(mNotebook);
+    mNotebook->AddPage(mGameList, Utf8("       游戏       "), false);
+    mSettings = new SettingsPage(mNotebook);
+    mNotebook->AddPage(mSettings, Utf8("      设置     "), false);
+    mNotebook->AddPage(mLogPanel, Utf8(" 日志"), false);
+    mAbout = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kAboutUrl));
+    mNotebook->AddPage(mAbout, Utf8("       关于       "), false);
 
-    if (ClientCore* core = ClientCore::Get(false))
+    mReenableTimer = new wxTimer(this, MainFrameReenableTimerId);
+    if (core) {
         core->SetStatusTarget(this);
+        // The relay's error and text messages: shown once the socket handler that read them has returned.
+        core->SetServerMessageHook([this](const wxString& text) { CallAfter([text] { ShowMessage(text); }); });
+    }
+
+    if (core && core->Settings().mConnectAtStart) {
+        wxCommandEvent start(wxEVT_BUTTON, 0);
+        OnConnect(start);
+    }
 }
 
 MainFrame::~MainFrame()
@@ -71,8 +152,13 @@ MainFrame::~MainFrame()
             config->Write(wxS("WindowHeight"), static_cast<long>(size.y));
         }
     }
-    if (ClientCore* core = ClientCore::Get(false))
-        core->SetStatusTarget(nullptr);
+    if (ClientCore* core = ClientCore::Get(false)) {
+        if (core->GetStatusTarget() == this)
+            core->SetStatusTarget(nullptr);
+        core->SetServerMessageHook(nullptr);
+    }
+    delete mReenableTimer;
+    mReenableTimer = nullptr;
     delete mFileLog;
     mFileLog = nullptr;
 }
@@ -88,4 +174,135 @@ void MainFrame::WriteBanner()
     wxLogMessage(wxS("%s"), wxS("上传协议版本") + VersionText(UploadProtVersion));
     wxLogMessage(wxS("%s"), wxString(wxS('-'), 36));
     wxLogMessage(wxS("%s"), wxS(" "));
+}
+
+void MainFrame::SetFieldsEnabled(bool enable)
+{
+    mHost->Enable(enable);
+    mPort->Enable(enable);
+    mUser->Enable(enable);
+}
+
+void MainFrame::SetStatus(const wxString& text)
+{
+    // Server texts are shown as they are (no mnemonics).
+    mStatus->SetLabelText(text);
+}
+
+void MainFrame::OnConnect(wxCommandEvent& event)
+{
+    wxString host = mHost->GetValue();
+    host.Trim(true).Trim(false);
+    wxString portText = mPort->GetValue();
+    portText.Trim(true).Trim(false);
+
+    mDisconnectRequested = false;
+    SetStatus(wxString());
+
+    // A start-up connect (id 0) with bad values does nothing and says nothing.
+    const bool tell = event.GetId() != 0;
+    const wxString user = mUser->GetValue();
+    // The relay counts the name in bytes of its code page.
+    if (bcx::ToGbk(user).size() < 3) {
+        if (tell)
+            ShowMessage(Utf8("用户名最少要由3个以上字符组成!"));
+        return;
+    }
+
+    wxIPV4address address;
+    // The toolkit asserts on an empty host name: it never gets one.
+    if (host.empty() || !address.Hostname(host)) {
+        if (tell)
+            ShowMessage(wxS("Invalid hostname specified"));
+        return;
+    }
+
+    unsigned long port = 0;
+    if (portText.empty() || !portText.ToCULong(&port) || port == 0 || port > 65535 ||
+        !address.Service(static_cast<unsigned short>(port))) {
+        if (tell)
+            ShowMessage(wxS("Invalid port specified"));
+        return;
+    }
+
+    ClientCore* core = ClientCore::Get();
+    if (!core)
+        return;
+    mConnect->Enable(false);
+    mDisconnect->Enable(true);
+    SetFieldsEnabled(false);
+    ClientSettings& settings = core->Settings();
+    settings.mUserName = bcx::ToGbk(user);
+    settings.mLastServer = bcx::ToGbk(host);
+    settings.mLastPort = address.Service();
+    core->Connect(address, host);
+}
+
+void MainFrame::OnDisconnect(wxCommandEvent&)
+{
+    wxLogMessage(wxS("%s"), Utf8("\"断开连接\"按钮已被按下"));
+    if (ClientCore* core = ClientCore::Get())
+        core->Disconnect(true, Utf8("连接已断开"));
+    mDisconnectRequested = true;
+}
+
+void MainFrame::OnConnectionStatus(ClientEvent& event)
+{
+    if (event.GetValue() == RelayDisconnected) {
+        mConnect->Enable(false);
+        SetFieldsEnabled(true);
+        // After the user's own disconnect Connect comes back quickly; after a dropped connection only
+        // when ClientCore has not reconnected by itself meanwhile.
+        mReenableTimer->StartOnce(mDisconnectRequested ? 500 : 5000);
+        mDisconnect->Enable(false);
+        SetStatus(event.GetText());
+        return;
+    }
+    mDisconnectRequested = false;
+    SetStatus(event.GetText());
+    mConnect->Enable(false);
+    mDisconnect->Enable(true);
+    ClientCore* core = ClientCore::Get();
+    wxConfigBase* config = wxConfigBase::Get(false);
+    if (core && config) {
+        const ClientSettings& settings = core->Settings();
+        config->SetPath(wxS("/Misc"));
+        config->Write(Utf8("用户名"), bcx::FromGbk(settings.mUserName));
+        config->Write(wxS("LastServer"), bcx::FromGbk(settings.mLastServer));
+        config->Write(wxS("LastPort"), static_cast<long>(settings.mLastPort));
+    }
+}
+
+void MainFrame::OnReenableTimer(wxTimerEvent&)
+{
+    ClientCore* core = ClientCore::Get();
+    if (core && core->GetRelayState() == RelayDisconnected)
+        mConnect->Enable(true);
+}
+
+void MainFrame::OnNews(ClientEvent&)
+{
+    ClientCore* core = ClientCore::Get();
+    if (!core)
+        return;
+    const uint8_t flags = core->GetNewsFlags();
+    if (flags & 1) {
+        BrowserDialog dialog(this, bcx::FromGbk(core->GetNewsDialogUrl()), core->GetNewsWidth(),
+                             core->GetNewsHeight());
+        dialog.Centre(wxBOTH);
+        dialog.ShowModal();
+        // The dialog ran a nested event loop.
+        core = ClientCore::Get();
+        if (!core)
+            return;
+    }
+    if ((flags & 2) && !mNews) {
+        mNews = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kBrowserStartUrl));
+        mNotebook->InsertPage(0, mNews, Utf8("       News       "), false);
+    }
+    const std::string& pageUrl = core->GetNewsUrl();
+    if (mNews && !pageUrl.empty())
+        mNews->LoadUrl(bcx::FromGbk(pageUrl));
+    if ((flags & 4) && mNews)
+        mNotebook->SetSelection(0);
 }

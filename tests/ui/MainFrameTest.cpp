@@ -1,23 +1,48 @@
 // The main frame: the Log page with the start-up banner, the file log and status target it installs and
 // removes, and the window geometry saved under /GUI and applied at the next start.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <wx/button.h>
 #include <wx/config.h>
 #include <wx/listbox.h>
 #include <wx/log.h>
 #include <wx/notebook.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
 #include <wx/utils.h>
 
 #include "core/ClientCore.h"
+#include "peers/TestRelayServer.h"
 #include "support/Pump.h"
+#include "support/TestEnv.h"
+#include "support/gui/DialogCapture.h"
 #include "support/gui/Screenshot.h"
+#include "support/gui/X11Windows.h"
+#include "ui/BrowserDialog.h"
 #include "ui/ClientApp.h"
 #include "ui/FileLog.h"
+#include "ui/GameListPanel.h"
 #include "ui/LogPanel.h"
 #include "ui/MainFrame.h"
+#include "ui/MemoryPages.h"
+#include "ui/SettingsPage.h"
 
 namespace {
 
@@ -49,6 +74,7 @@ void DestroyFrame(MainFrame* frame)
 
 TEST(MainFrameTest, LogPageShowsTheBannerAndTheFrameRegistersItself)
 {
+    std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
     wxLog* before = wxLog::GetActiveTarget();
     auto* frame = new MainFrame();
     frame->Show();
@@ -62,10 +88,28 @@ TEST(MainFrameTest, LogPageShowsTheBannerAndTheFrameRegistersItself)
     EXPECT_EQ("Brawlcast", Utf8(frame->GetTitle()));
     EXPECT_TRUE(frame->GetIcon().IsOk());
 
+    // The pages in order: Games, Settings, Log, About.
     wxNotebook* notebook = frame->GetNotebook();
-    ASSERT_EQ(1u, notebook->GetPageCount());
-    EXPECT_EQ(" 日志", Utf8(notebook->GetPageText(0)));
-    EXPECT_EQ(frame->GetLogPanel(), notebook->GetPage(0));
+    ASSERT_EQ(4u, notebook->GetPageCount());
+    EXPECT_EQ("       游戏       ", Utf8(notebook->GetPageText(0)));
+    EXPECT_EQ("      设置     ", Utf8(notebook->GetPageText(1)));
+    EXPECT_EQ(" 日志", Utf8(notebook->GetPageText(2)));
+    EXPECT_EQ("       关于       ", Utf8(notebook->GetPageText(3)));
+    EXPECT_EQ(frame->GetGameListPanel(), notebook->GetPage(0));
+    EXPECT_EQ(frame->GetSettingsPage(), notebook->GetPage(1));
+    EXPECT_EQ(frame->GetLogPanel(), notebook->GetPage(2));
+    EXPECT_EQ(frame->GetAboutPage(), notebook->GetPage(3));
+    EXPECT_EQ(frame->GetGameListPanel(), core->GetGameListTarget());
+    EXPECT_EQ(nullptr, frame->GetNewsPage());
+
+    // The connect bar as constructed.
+    EXPECT_TRUE(frame->GetConnectButton()->IsEnabled());
+    EXPECT_FALSE(frame->GetDisconnectButton()->IsEnabled());
+    EXPECT_EQ("连接", Utf8(frame->GetConnectButton()->GetLabel()));
+    EXPECT_EQ("断开连接", Utf8(frame->GetDisconnectButton()->GetLabel()));
+    EXPECT_EQ("连接已断开", Utf8(frame->GetStatusText()->GetLabel()));
+    EXPECT_EQ("localhost", Utf8(frame->GetHostField()->GetValue()));
+    EXPECT_EQ("10383", Utf8(frame->GetPortField()->GetValue()));
 
     std::vector<std::string> lines = LogLines(frame);
     const std::vector<std::string> banner = {
@@ -94,6 +138,7 @@ TEST(MainFrameTest, LogPageShowsTheBannerAndTheFrameRegistersItself)
 
 TEST(MainFrameTest, GeometryIsSavedOnDestructionAndAppliedAtTheNextStart)
 {
+    std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
     ClientCore* core = ClientCore::Get(false);
     ASSERT_NE(nullptr, core);
     wxConfigBase* config = wxConfigBase::Get(false);
@@ -127,6 +172,213 @@ TEST(MainFrameTest, GeometryIsSavedOnDestructionAndAppliedAtTheNextStart)
     })) << second->GetSize().x << "x" << second->GetSize().y << "+" << second->GetPosition().x << "+"
         << second->GetPosition().y;
     DestroyFrame(second);
+}
+
+TEST(MainFrameTest, AboutPageShowsTheBuiltInPage)
+{
+    bcx::RegisterMemoryPages();
+    auto* frame = new MainFrame();
+    frame->SetSize(20, 20, 900, 600);
+    frame->Show();
+    frame->GetNotebook()->SetSelection(3);
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->IsShownOnScreen(); }));
+    bcxtest::PumpFor(200);
+
+    PageView* about = frame->GetAboutPage();
+    ASSERT_NE(nullptr, about);
+    EXPECT_EQ("memory:about.html", Utf8(about->GetUrl()));
+    const std::string text = Utf8(about->ToText());
+    EXPECT_NE(std::string::npos, text.find("Brawlcast - Client")) << text;
+    EXPECT_NE(std::string::npos, text.find("0.95.00")) << text;
+    // The style sheet is not shown as text.
+    EXPECT_EQ(std::string::npos, text.find("font-size")) << text;
+    // A link stays on the page (the program's own links need the embedded browser).
+    about->OnLinkClicked(wxHtmlLinkInfo(wxS("bcx:ext_browser/http://localhost")));
+    EXPECT_EQ("memory:about.html", Utf8(about->GetUrl()));
+
+    EXPECT_FALSE(bcxtest::SaveScreenshot(frame, "main-frame-about-page").empty());
+    DestroyFrame(frame);
+}
+
+TEST(MainFrameTest, NewsOpensTheDialogAndOneNewsPageInFront)
+{
+    bcx::RegisterMemoryPages();
+    std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
+    ClientCore* core = ClientCore::Get(false);
+    ASSERT_NE(nullptr, core);
+    core->Settings().mUserName = "tester";
+    bcxtest::TestRelayServer relay;
+    ASSERT_TRUE(relay.Start());
+    bcxtest::ScopedPumpHook hook([&] { relay.Poll(); });
+    relay.LogonAnswer().withNews = true;
+    relay.LogonAnswer().newsFlags = 7;
+    relay.LogonAnswer().newsPage = "http://localhost/news/today";
+    relay.LogonAnswer().newsDialog = "http://localhost/news/dialog";
+    relay.LogonAnswer().newsWidth = 420;
+    relay.LogonAnswer().newsHeight = 280;
+
+    auto* frame = new MainFrame();
+    frame->Show();
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->IsShownOnScreen(); }));
+    frame->GetNotebook()->SetSelection(2);
+
+    bcxtest::DialogCapture dialogs;
+    frame->GetHostField()->SetValue(wxS("127.0.0.1"));
+    frame->GetPortField()->SetValue(wxString::Format(wxS("%u"), static_cast<unsigned>(relay.Port())));
+    frame->GetUserField()->SetValue(wxS("tester"));
+    wxCommandEvent click(wxEVT_BUTTON, MainFrameConnectId);
+    frame->GetConnectButton()->GetEventHandler()->ProcessEvent(click);
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; }));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->GetNewsPage() != nullptr; }));
+
+    // Bit 0: the browser dialog, modal; bit 1: the News page in front; bit 2: it is selected.
+    ASSERT_EQ(1u, dialogs.Dialogs().size());
+    EXPECT_EQ("Brawlcast", dialogs.Dialogs()[0].caption);
+    wxNotebook* notebook = frame->GetNotebook();
+    ASSERT_EQ(5u, notebook->GetPageCount());
+    EXPECT_EQ(frame->GetNewsPage(), notebook->GetPage(0));
+    EXPECT_EQ("       News       ", Utf8(notebook->GetPageText(0)));
+    EXPECT_EQ(0, notebook->GetSelection());
+    EXPECT_EQ("http://localhost/news/today", Utf8(frame->GetNewsPage()->GetUrl()));
+    EXPECT_NE(std::string::npos, Utf8(frame->GetNewsPage()->ToText()).find("http://localhost/news/today"));
+
+    // A second news event reuses the page.
+    PageView* news = frame->GetNewsPage();
+    notebook->SetSelection(3);
+    ClientCore::PostEvent(frame, ClientEventNews);
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return dialogs.Dialogs().size() == 2; }));
+    bcxtest::PumpFor(50);
+    EXPECT_EQ(5u, notebook->GetPageCount());
+    EXPECT_EQ(news, frame->GetNewsPage());
+    EXPECT_EQ(0, notebook->GetSelection());
+
+    DestroyFrame(frame);
+}
+
+TEST(MainFrameTest, BrowserDialogShowsTheAddressInTheGivenSize)
+{
+    bcx::RegisterMemoryPages();
+    BrowserDialog dialog(nullptr, wxS("http://localhost/a?b=<c>&d"), 400, 250);
+    EXPECT_EQ("Brawlcast", Utf8(dialog.GetTitle()));
+    EXPECT_GE(dialog.GetView()->GetSize().x, 400);
+    EXPECT_GE(dialog.GetView()->GetSize().y, 250);
+    wxString shown = dialog.GetView()->ToText();
+    EXPECT_EQ("http://localhost/a?b=<c>&d", Utf8(shown.Trim(true).Trim(false)));
+    // A built-in page is rendered.
+    dialog.GetView()->LoadUrl(wxS("memory:browserstart.html"));
+    EXPECT_NE(std::string::npos, Utf8(dialog.GetView()->ToText()).find("Brawlcast welcome page..."));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The real program, twice in the same working directory.
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs the program with -s -c until its main window is on screen; then hands the window to inspect and
+// closes it the way a window manager does. The wait status, or -1.
+int RunProgramOnce(const std::function<void(const bcxtest::TopWindow&)>& inspect)
+{
+    const std::string program = bcxtest::BinaryDir() + "/brawlcast";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open("program-output.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+        }
+        const char* inherited = getenv("ASAN_OPTIONS");
+        std::string asan = std::string(inherited ? inherited : "") + (inherited && *inherited ? ":" : "") +
+                           "detect_leaks=0";
+        setenv("ASAN_OPTIONS", asan.c_str(), 1);
+        execl(program.c_str(), program.c_str(), "-s", "-c", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid <= 0)
+        return -1;
+    bool closed = false;
+    int status = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return status;
+        for (const bcxtest::TopWindow& window : bcxtest::ListTopWindows()) {
+            if (!window.viewable || window.title != "Brawlcast" || closed)
+                continue;
+            // Let the saved geometry arrive before looking.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            for (const bcxtest::TopWindow& now : bcxtest::ListTopWindows())
+                if (now.id == window.id)
+                    inspect(now);
+            closed = bcxtest::CloseTopWindow(window.id);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+// The value of "key=" in the section, or empty.
+std::string IniValue(const std::string& ini, const std::string& section, const std::string& key)
+{
+    size_t at = ini.find("[" + section + "]");
+    if (at == std::string::npos)
+        return std::string();
+    const size_t end = ini.find("\n[", at + 1);
+    at = ini.find("\n" + key + "=", at);
+    if (at == std::string::npos || (end != std::string::npos && at > end))
+        return std::string();
+    at += key.size() + 2;
+    return ini.substr(at, ini.find('\n', at) - at);
+}
+
+TEST(MainFrameTest, ProgramKeepsGeometryAndColumnWidthsAcrossRuns)
+{
+    ASSERT_TRUE(std::filesystem::exists(bcxtest::BinaryDir() + "/brawlcast"));
+    std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
+
+    // First run: the defaults are written at exit.
+    int status = RunProgramOnce([](const bcxtest::TopWindow&) {});
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << ReadFile("program-output.txt");
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    std::string ini = ReadFile("bcxClient.ini");
+    EXPECT_EQ("480", IniValue(ini, "GUI", "WindowHeight")) << ini;
+    EXPECT_EQ("150", IniValue(ini, "GUI", "GameListCol01")) << ini;
+    for (int column = 0; column < 10; ++column)
+        EXPECT_NE("", IniValue(ini, "GUI", "GameListCol0" + std::to_string(column))) << column;
+
+    // The user's window and columns of an earlier session.
+    std::string changed;
+    std::istringstream lines(ini);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("WindowPosX=", 0) == 0) line = "WindowPosX=40";
+        else if (line.rfind("WindowPosY=", 0) == 0) line = "WindowPosY=30";
+        else if (line.rfind("WindowWidth=", 0) == 0) line = "WindowWidth=1010";
+        else if (line.rfind("WindowHeight=", 0) == 0) line = "WindowHeight=555";
+        else if (line.rfind("GameListCol01=", 0) == 0) line = "GameListCol01=233";
+        else if (line.rfind("GameListCol07=", 0) == 0) line = "GameListCol07=321";
+        changed += line + "\n";
+    }
+    std::ofstream("bcxClient.ini", std::ios::trunc) << changed;
+
+    // Second run: the window comes up where it was; at exit everything is written back unchanged.
+    bcxtest::TopWindow seen;
+    status = RunProgramOnce([&](const bcxtest::TopWindow& window) { seen = window; });
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << ReadFile("program-output.txt");
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(1010, seen.width);
+    EXPECT_EQ(555, seen.height);
+    ini = ReadFile("bcxClient.ini");
+    EXPECT_EQ("40", IniValue(ini, "GUI", "WindowPosX")) << ini;
+    EXPECT_EQ("30", IniValue(ini, "GUI", "WindowPosY")) << ini;
+    EXPECT_EQ("1010", IniValue(ini, "GUI", "WindowWidth")) << ini;
+    EXPECT_EQ("555", IniValue(ini, "GUI", "WindowHeight")) << ini;
+    EXPECT_EQ("233", IniValue(ini, "GUI", "GameListCol01")) << ini;
+    EXPECT_EQ("321", IniValue(ini, "GUI", "GameListCol07")) << ini;
 }
 
 } // namespace

@@ -1,0 +1,135 @@
+#pragma once
+// The Games page of the main window's notebook: the list of the relay's games (state, name, start time,
+// length, download progress, publisher, type, players, map, version), the refresh button and the
+// play-all switch. Selecting a row toggles whether the game is offered to the local Warcraft III. The
+// page is ClientCore's game-list target (ClientEvent 1000, 1010-1012) and owns the LAN listener: the
+// session port on which Warcraft III joins, the LAN-search poll and the joined but unattached clients.
+
+#include <cstdint>
+#include <string>
+
+#include <wx/listctrl.h>
+#include <wx/panel.h>
+#include <wx/timer.h>
+
+class ClientEvent;
+class Game;
+class LanListener;
+class wxButton;
+class wxCheckBox;
+
+// Control and timer ids of the page.
+enum GameListId : int {
+    GameListRefreshId = 1000,
+    GameListPlayAllId = 1001,
+    GameListListId = 1002,
+    GameListTimeTimerId = 1101,
+    GameListRefreshTimerId = 1102,
+};
+
+// The list columns.
+enum GameListColumn : int {
+    GameColState = 0,
+    GameColName,
+    GameColStart,
+    GameColLength,
+    GameColDownload,
+    GameColPublisher,
+    GameColType,
+    GameColPlayers,
+    GameColMap,
+    GameColVersion,
+    GameColCount
+};
+
+// A Warcraft III game version: product four-character code ('W3XP', 'WAR3') and minor number.
+struct GameVersion {
+    uint32_t mProduct = 0;
+    uint32_t mMinor = 0;
+
+    // "TFT 1.%02i", "ROC 1.%02i", "v1.%02i" for other products, empty for product 0.
+    wxString GetName() const;
+};
+
+// The game type of a players text: "1v1", "2v2", "2v2v2", "FFA4"... The observers behind "  Obs: " do
+// not count.
+std::string GameTypeFromPlayers(const std::string& players);
+
+// The players part of a players text: everything before "  Obs: " (all of it without the marker).
+std::string PlayersPart(const std::string& players);
+
+// The file name of a map path (Warcraft III writes backslashes), without its directories.
+std::string MapFileName(const std::string& path);
+
+// The cell texts (now: wall-clock seconds since 1970).
+wxString StartTimeText(uint32_t startTime, uint32_t now);
+wxString LengthText(const Game& game, uint32_t now);
+// position: the watching client's playback position in ms, or a negative value without one.
+wxString DownloadText(const Game& game, int64_t position);
+
+// The report list of the page. Row item data: the game id; the placeholder row carries kPlaceholder,
+// which is no game id.
+class GameListCtrl : public wxListCtrl {
+public:
+    static const wxUIntPtr kPlaceholder;
+
+    GameListCtrl(wxWindow* parent, wxWindowID id);
+
+    // The row whose item data is the game id; -1 when none.
+    long FindGame(uint32_t id) const;
+    // The game id of a row; false for the placeholder row.
+    bool GameIdOfRow(long row, uint32_t& id) const;
+    // True when the row is the placeholder row.
+    bool IsPlaceholder(long row) const;
+};
+
+class GameListPanel : public wxPanel {
+public:
+    // parent: the main window's notebook.
+    explicit GameListPanel(wxWindow* parent);
+    ~GameListPanel() override;
+
+    // ClientEvent 1010: value 0 rebuilds the list; a game id adds that game's row.
+    void OnGameList(ClientEvent& event);
+    void OnGameChanged(ClientEvent& event);
+    void OnGameProgress(ClientEvent& event);
+    void OnConnectionState(ClientEvent& event);
+    void OnRefresh(wxCommandEvent& event);
+    void OnPlayAll(wxCommandEvent& event);
+    void OnItemSelected(wxListEvent& event);
+    void OnItemRightClick(wxListEvent& event);
+    void OnTimeTimer(wxTimerEvent& event);
+    void OnRefreshTimer(wxTimerEvent& event);
+
+    GameListCtrl* GetList() const { return mList; }
+    wxButton* GetRefreshButton() const { return mRefresh; }
+    wxCheckBox* GetPlayAllBox() const { return mPlayAll; }
+    // The session-port listener; null only when it could not be created.
+    LanListener* GetListener() const { return mListener; }
+
+    // Configuration key of a column width: "GameListCol%02d".
+    static wxString ColumnKey(int column);
+    // The width a column starts with when none is saved: the classic width, or wider where the list's
+    // font needs it for the heading and a typical cell.
+    int DefaultColumnWidth(int column) const;
+
+private:
+    void RebuildRows();
+    void AddRow(Game* game);
+    void UpdateRow(Game* game, long row);
+    void SetStartTimeCell(Game* game, long row);
+    void SetLengthCell(Game* game, long row);
+    void SetDownloadCell(Game* game, long row);
+    void SetCell(long row, int column, const wxString& text);
+    void SortRows();
+    void PlaceholderCheck();
+
+    wxButton* mRefresh = nullptr;
+    wxCheckBox* mPlayAll = nullptr;
+    GameListCtrl* mList = nullptr;
+    wxTimer mTimeTimer;
+    wxTimer mRefreshTimer;
+    LanListener* mListener = nullptr;
+
+    wxDECLARE_EVENT_TABLE();
+};
