@@ -32,7 +32,7 @@ const char* const kPlusMarker = ") + ";
 // Minutes up to which the start time is shown with the time since then.
 constexpr uint32_t kRecentMinutes = 181;
 
-struct ColumnSpec {
+struct ColumnLayout {
     const char* heading; // UTF-8
     int format;
     int width;
@@ -40,7 +40,7 @@ struct ColumnSpec {
     const char* sample;
 };
 
-const ColumnSpec kColumns[GameColCount] = {
+const ColumnLayout kColumns[GameColCount] = {
     {"状态", wxLIST_FORMAT_LEFT, 70, "About to start"},
     {"名称", wxLIST_FORMAT_LEFT, 150, ""},
     {"开始时间", wxLIST_FORMAT_LEFT, 108, "00:00 (180分钟前)"},
@@ -357,10 +357,10 @@ GameListPanel::~GameListPanel()
 
 int GameListPanel::DefaultColumnWidth(int column) const
 {
-    const ColumnSpec& spec = kColumns[column];
-    int width = spec.width;
+    const ColumnLayout& layout = kColumns[column];
+    int width = layout.width;
     // The classic widths were made for a smaller font; texts of this font must not be cut.
-    for (const char* text : {spec.heading, spec.sample}) {
+    for (const char* text : {layout.heading, layout.sample}) {
         if (*text)
             width = std::max(width, mList->GetTextExtent(Utf8(text)).x + kCellPadding);
     }
