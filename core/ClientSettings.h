@@ -64,6 +64,16 @@ struct ClientSettings {
     int32_t mVerbose = 0;
 };
 
+// The number of parts of a chat prompt's settings: 0 the prompt, 1 the prefix, 2 the postfix.
+constexpr int kChatPromptParts = 3;
+
+// One part of a chat prompt's settings (source: ChatPromptSource, part: 0 to kChatPromptParts - 1).
+std::string& ChatPromptPart(ClientSettings& settings, int source, int part);
+const std::string& ChatPromptPart(const ClientSettings& settings, int source, int part);
+
+// Its key under /Chat: "PromptBcx", "PromptBcxPrefix", "PromptBcxPostfix", likewise Obs, Irc and Wiz.
+std::string ChatPromptKey(int source, int part);
+
 // The name of the configuration file, relative to the working directory.
 extern const char* const kConfigFileName;
 

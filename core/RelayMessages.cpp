@@ -526,46 +526,30 @@ void ClientCore::HandleGameFinished(PacketBuffer& packet)
 
 void ClientCore::HandleErrorCode(PacketBuffer& packet)
 {
+    // The relay's error codes 1 to 9.
+    static const wxStringCharType* const kErrorTexts[] = {
+        wxS("Error: Login not allowed. You are most likely banned or unknown."),
+        wxS("Error: Invalid password."),
+        wxS("Error: Packet error. Please report to the Brawlcast dev team. Please attach the log."),
+        wxS("Error: Invalid version. Please download the latest Brawlcast client from our website."),
+        wxS("Error: You are already logged in. Multiple logins with the same account are disabled."),
+        wxS("Error: Out of order packet received. Please report to the Brawlcast dev team. Please attach the log."),
+        wxS("Error: Server is full! Try again later!"),
+        wxS("Error: Internal server error, report to Brawlcast dev team!"),
+        wxS("Error: Out of sequence data block received, report to Brawlcast dev team!"),
+    };
+    constexpr uint8_t kErrorTextCount = sizeof kErrorTexts / sizeof kErrorTexts[0];
+
     const uint8_t code = packet.ReadU8();
     wxString text;
-    switch (code) {
-    case 0: {
+    if (code == 0) {
         std::string fromServer;
         ReadText(packet, fromServer);
         text = bcx::FromGbk(fromServer);
-        break;
-    }
-    case 1:
-        text = wxS("Error: Login not allowed. You are most likely banned or unknown.");
-        break;
-    case 2:
-        text = wxS("Error: Invalid password.");
-        break;
-    case 3:
-        text = wxS("Error: Packet error. Please report to the Brawlcast dev team. Please attach the log.");
-        break;
-    case 4:
-        text = wxS("Error: Invalid version. Please download the latest Brawlcast client from our website.");
-        break;
-    case 5:
-        text = wxS("Error: You are already logged in. Multiple logins with the same account are disabled.");
-        break;
-    case 6:
-        text = wxS("Error: Out of order packet received. Please report to the Brawlcast dev team. Please attach "
-                   "the log.");
-        break;
-    case 7:
-        text = wxS("Error: Server is full! Try again later!");
-        break;
-    case 8:
-        text = wxS("Error: Internal server error, report to Brawlcast dev team!");
-        break;
-    case 9:
-        text = wxS("Error: Out of sequence data block received, report to Brawlcast dev team!");
-        break;
-    default:
+    } else if (code <= kErrorTextCount) {
+        text = kErrorTexts[code - 1];
+    } else {
         text = wxString::Format(wxS("未知错误 %i.发送错误报告给 Brawlcast 团队!"), static_cast<int>(code));
-        break;
     }
     ShowServerMessage(text);
 }

@@ -143,6 +143,25 @@ int32_t ReadIntSetting(wxConfigBase* config, const wxString& key, int32_t defaul
     return defaultValue;
 }
 
+std::string& ChatPromptPart(ClientSettings& settings, int source, int part)
+{
+    std::string* const parts[kChatPromptParts] = {settings.mChatPrompts, settings.mChatPromptPrefixes,
+                                                  settings.mChatPromptPostfixes};
+    return parts[part][source];
+}
+
+const std::string& ChatPromptPart(const ClientSettings& settings, int source, int part)
+{
+    return ChatPromptPart(const_cast<ClientSettings&>(settings), source, part);
+}
+
+std::string ChatPromptKey(int source, int part)
+{
+    static const char* const kSources[ChatPromptCount] = {"PromptBcx", "PromptObs", "PromptIrc", "PromptWiz"};
+    static const char* const kParts[kChatPromptParts] = {"", "Prefix", "Postfix"};
+    return std::string(kSources[source]) + kParts[part];
+}
+
 void DestroyGlobalConfig()
 {
     wxConfigBase* config = wxConfigBase::Set(nullptr);
@@ -199,16 +218,11 @@ void ClientCore::LoadSettings()
 
     config->SetPath(wxS("/Chat"));
     s.mChangePlayerNames = ReadInt(config, "ChangePlayerNames", 1);
-    static const char* const kPromptKeys[ChatPromptCount] = {"PromptBcx", "PromptObs", "PromptIrc", "PromptWiz"};
-    static const char* const kPrompts[ChatPromptCount] = {"BCX", "Obs", "Irc", "Wiz"};
-    static const char* const kPrefixes[ChatPromptCount] = {"", "         ", "", " <<"};
-    static const char* const kPostfixes[ChatPromptCount] = {"", "", "", " >>"};
-    for (int i = 0; i < ChatPromptCount; ++i) {
-        std::string key = kPromptKeys[i];
-        s.mChatPrompts[i] = ReadBytesSetting(config, key.c_str(), kPrompts[i]);
-        s.mChatPromptPrefixes[i] = ReadBytesSetting(config, (key + "Prefix").c_str(), kPrefixes[i]);
-        s.mChatPromptPostfixes[i] = ReadBytesSetting(config, (key + "Postfix").c_str(), kPostfixes[i]);
-    }
+    const ClientSettings defaults;
+    for (int source = 0; source < ChatPromptCount; ++source)
+        for (int part = 0; part < kChatPromptParts; ++part)
+            ChatPromptPart(s, source, part) = ReadBytesSetting(config, ChatPromptKey(source, part).c_str(),
+                                                               ChatPromptPart(defaults, source, part));
 
     config->SetPath(wxS("/Irc"));
     s.mIRCServerName = ReadBytesSetting(config, "IRCServerName", bcx::kDefaultIrcHost);

@@ -57,6 +57,23 @@ std::string Quoted(const std::string& name)
     return "\"" + name + "\"";
 }
 
+// Sends the entries of a command or alias map, `perLine` formatted entries to a line.
+template <class Map, class Format>
+void SendListed(LanClient* client, const Map& entries, int perLine, Format format)
+{
+    std::string line;
+    int count = 0;
+    for (const auto& entry : entries) {
+        line += format(entry);
+        if (++count % perLine == 0) {
+            Send(client, line);
+            line.clear();
+        }
+    }
+    if (!line.empty())
+        Send(client, line);
+}
+
 } // namespace
 
 void RegisterChatCommands()
@@ -119,17 +136,7 @@ void CmdList(LanClient* client, std::string, bool showUsage)
         return;
     }
     Send(client, "commands :");
-    std::string line;
-    int count = 0;
-    for (const auto& entry : ChatCommands()) {
-        line += " [" + entry.first + "]";
-        if (++count % 7 == 0) {
-            Send(client, line);
-            line.clear();
-        }
-    }
-    if (!line.empty())
-        Send(client, line);
+    SendListed(client, ChatCommands(), 7, [](const auto& entry) { return " [" + entry.first + "]"; });
 }
 
 void CmdAlias(LanClient* client, std::string, bool showUsage)
@@ -140,17 +147,8 @@ void CmdAlias(LanClient* client, std::string, bool showUsage)
         return;
     }
     Send(client, "Aliases :");
-    std::string line;
-    int count = 0;
-    for (const auto& entry : ChatAliases()) {
-        line += " /" + entry.first + " = /" + entry.second + ",";
-        if (++count % 3 == 0) {
-            Send(client, line);
-            line.clear();
-        }
-    }
-    if (!line.empty())
-        Send(client, line);
+    SendListed(client, ChatAliases(), 3,
+               [](const auto& entry) { return " /" + entry.first + " = /" + entry.second + ","; });
 }
 
 // ---------------------------------------------------------------------------------------------------

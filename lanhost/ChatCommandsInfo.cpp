@@ -41,29 +41,65 @@ Word ReadChatWord(const std::string& word, bool starKeeps, int32_t& value)
     return Word::Invalid;
 }
 
+// As a chat word, and "1-"/"on-" to show the ping without the line about it.
 Word ReadPingWord(const std::string& word, bool starKeeps, int32_t& value)
 {
-    if (word.empty() || (starKeeps && word == "*"))
-        return Word::Keep;
     const std::string w = bcx::AsciiLower(word);
-    if (w == "1" || w == "on") {
-        value = kPingShow | kPingMessage;
-        return Word::Set;
-    }
     if (w == "1-" || w == "on-") {
         value = kPingShow;
         return Word::Set;
     }
-    if (w == "0" || w == "off") {
-        value = 0;
-        return Word::Set;
-    }
-    return Word::Invalid;
+    const Word read = ReadChatWord(word, starKeeps, value);
+    if (read == Word::Set && value == 1)
+        value = kPingShow | kPingMessage;
+    return read;
 }
 
 std::string PingState(int32_t value)
 {
     return std::string((value & kPingShow) ? "ping" : "off") + ((value & kPingMessage) ? " + msg" : "");
+}
+
+std::string ChatState(int32_t value)
+{
+    return value ? "on" : "off";
+}
+
+// /chat and /ping: two filter words, the first for observers and the second for players, each setting
+// its value of ClientSettings; then the usage or the resulting state.
+struct FilterCommand {
+    Word (*read)(const std::string& word, bool starKeeps, int32_t& value);
+    const char* usage;
+    const char* help;
+    int32_t ClientSettings::*observerSetting;
+    int32_t ClientSettings::*playerSetting;
+    const char* stateTitle;
+    std::string (*state)(int32_t value);
+};
+
+void RunFilterCommand(const FilterCommand& command, LanClient* client, const std::string& args, bool showUsage)
+{
+    const std::vector<std::string> words = chatcmd::FirstTwoWords(args);
+    int32_t observer = 0;
+    int32_t player = 0;
+    const Word first = command.read(words[0], true, observer);
+    const Word second = command.read(words[1], false, player);
+    if (showUsage || first == Word::Invalid || second == Word::Invalid) {
+        Send(client, command.usage);
+        Send(client, command.help);
+        return;
+    }
+    ClientCore* core = ClientCore::Get();
+    if (!core)
+        return;
+    ClientSettings& settings = core->Settings();
+    if (first == Word::Set)
+        settings.*command.observerSetting = observer;
+    if (second == Word::Set)
+        settings.*command.playerSetting = player;
+    core->NotifySettingsChanged();
+    Send(client, command.stateTitle + command.state(settings.*command.observerSetting) +
+                     ",  Player: " + command.state(settings.*command.playerSetting));
 }
 
 // Kinds of slot listed by /players.
@@ -84,51 +120,26 @@ SlotKind KindOf(const SlotRecord& slot)
 
 void CmdChat(LanClient* client, std::string args, bool showUsage)
 {
-    const std::vector<std::string> words = chatcmd::FirstTwoWords(args);
-    int32_t observer = 0;
-    int32_t player = 0;
-    const Word first = ReadChatWord(words[0], true, observer);
-    const Word second = ReadChatWord(words[1], false, player);
-    if (showUsage || first == Word::Invalid || second == Word::Invalid) {
-        Send(client, "Usage: /chat [<on/off/1/0/*> [<on/off/1/0>]]");
-        Send(client, "Show/Hide observer chat (1st arg) and player chat (2nd arg).");
-        return;
-    }
-    ClientCore* core = ClientCore::Get();
-    if (!core)
-        return;
-    ClientSettings& settings = core->Settings();
-    if (first == Word::Set)
-        settings.mObserverChat = observer;
-    if (second == Word::Set)
-        settings.mPlayerChat = player;
-    core->NotifySettingsChanged();
-    Send(client, std::string("Chat: Observer: ") + (settings.mObserverChat ? "on" : "off") +
-                     ",  Player: " + (settings.mPlayerChat ? "on" : "off"));
+    static const FilterCommand kChat = {ReadChatWord,
+                                        "Usage: /chat [<on/off/1/0/*> [<on/off/1/0>]]",
+                                        "Show/Hide observer chat (1st arg) and player chat (2nd arg).",
+                                        &ClientSettings::mObserverChat,
+                                        &ClientSettings::mPlayerChat,
+                                        "Chat: Observer: ",
+                                        ChatState};
+    RunFilterCommand(kChat, client, args, showUsage);
 }
 
 void CmdPing(LanClient* client, std::string args, bool showUsage)
 {
-    const std::vector<std::string> words = chatcmd::FirstTwoWords(args);
-    int32_t observer = 0;
-    int32_t player = 0;
-    const Word first = ReadPingWord(words[0], true, observer);
-    const Word second = ReadPingWord(words[1], false, player);
-    if (showUsage || first == Word::Invalid || second == Word::Invalid) {
-        Send(client, "Usage: /ping [<on/off/1/0/1-/*> [<on/off/1/0>]]");
-        Send(client, "Show/Hide observer map pings (1st arg) and player map pings (2nd arg).");
-        return;
-    }
-    ClientCore* core = ClientCore::Get();
-    if (!core)
-        return;
-    ClientSettings& settings = core->Settings();
-    if (first == Word::Set)
-        settings.mObsPing = observer;
-    if (second == Word::Set)
-        settings.mPlayerPing = player;
-    core->NotifySettingsChanged();
-    Send(client, "Ping: Observer: " + PingState(settings.mObsPing) + ",  Player: " + PingState(settings.mPlayerPing));
+    static const FilterCommand kPing = {ReadPingWord,
+                                        "Usage: /ping [<on/off/1/0/1-/*> [<on/off/1/0>]]",
+                                        "Show/Hide observer map pings (1st arg) and player map pings (2nd arg).",
+                                        &ClientSettings::mObsPing,
+                                        &ClientSettings::mPlayerPing,
+                                        "Ping: Observer: ",
+                                        PingState};
+    RunFilterCommand(kPing, client, args, showUsage);
 }
 
 void CmdSet(LanClient* client, std::string args, bool showUsage)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include <wx/log.h>
 
@@ -52,41 +53,27 @@ struct ActionSizeTable {
     uint8_t size[256] = {};
     constexpr ActionSizeTable()
     {
-        size[0x01] = 1;
-        size[0x02] = 1;
-        size[0x03] = 2;
-        size[0x19] = 2;
-        size[0x75] = 2;
-        for (int id : {0x04, 0x05, 0x20, 0x22, 0x23, 0x24, 0x25, 0x26, 0x29, 0x2A, 0x2B, 0x2C, 0x2F, 0x30, 0x31,
-                       0x32, 0x61, 0x66, 0x67})
-            size[id] = 1;
-        size[0x06] = kVariable;
-        size[0x07] = 5;
-        size[0x2E] = 5;
-        size[0x10] = 15;
-        size[0x11] = 23;
-        size[0x12] = 31;
-        size[0x13] = 39;
-        size[0x14] = 44;
-        size[0x16] = kVariable;
-        size[0x17] = kVariable;
-        size[0x18] = 3;
-        size[0x1A] = kVariable;
-        size[0x1B] = 10;
-        size[0x1C] = 10;
-        size[0x1D] = 9;
-        size[0x21] = 9;
-        size[0x1E] = 6;
-        size[0x27] = 6;
-        size[0x28] = 6;
-        size[0x2D] = 6;
-        size[0x50] = 6;
-        size[0x51] = 10;
-        size[0x60] = kVariable;
-        size[0x62] = 13;
-        size[0x68] = 13;
-        size[0x69] = 17;
-        size[0x6A] = 17;
+        Set(1, {0x01, 0x02, 0x04, 0x05, 0x20, 0x22, 0x23, 0x24, 0x25, 0x26, 0x29, 0x2A, 0x2B, 0x2C, 0x2F, 0x30,
+                0x31, 0x32, 0x61, 0x66, 0x67});
+        Set(2, {0x03, 0x19, 0x75});
+        Set(3, {0x18});
+        Set(5, {0x07, 0x2E});
+        Set(6, {0x1E, 0x27, 0x28, 0x2D, 0x50});
+        Set(9, {0x1D, 0x21});
+        Set(10, {0x1B, 0x1C, 0x51});
+        Set(13, {0x62, 0x68});
+        Set(15, {0x10});
+        Set(17, {0x69, 0x6A});
+        Set(23, {0x11});
+        Set(31, {0x12});
+        Set(39, {0x13});
+        Set(44, {0x14});
+        Set(kVariable, {0x06, 0x16, 0x17, 0x1A, 0x60});
+    }
+    constexpr void Set(uint8_t actionSize, std::initializer_list<uint8_t> ids)
+    {
+        for (uint8_t id : ids)
+            size[id] = actionSize;
     }
 };
 
@@ -514,26 +501,33 @@ uint32_t GetActionTimeIncrement(const uint8_t* data, uint32_t length)
     return GetU16(data + 4);
 }
 
-bool IsolateAction(uint8_t*& data, uint32_t& length, uint32_t& pos, uint32_t& blockEnd, uint32_t& blockStart,
-                   uint32_t size, uint8_t playerId, const uint8_t* stored)
+namespace {
+
+// Runs one block edit (Isolate or Remove) on the message, copying it first when it is still the stored one.
+bool EditAction(void (*edit)(PacketCopy&, uint32_t&, uint32_t&, uint32_t&, uint32_t, uint8_t, uint32_t),
+                uint8_t*& data, uint32_t& length, uint32_t& pos, uint32_t& blockEnd, uint32_t& blockStart,
+                uint32_t size, uint8_t playerId, const uint8_t* stored)
 {
     const bool own = data != stored;
     PacketCopy packet(own ? nullptr : stored, own ? data : nullptr, length, length);
-    Isolate(packet, pos, blockEnd, blockStart, size, playerId, 0);
+    edit(packet, pos, blockEnd, blockStart, size, playerId, 0);
     data = packet.Own();
     length = packet.Length();
     return true;
 }
 
+} // namespace
+
+bool IsolateAction(uint8_t*& data, uint32_t& length, uint32_t& pos, uint32_t& blockEnd, uint32_t& blockStart,
+                   uint32_t size, uint8_t playerId, const uint8_t* stored)
+{
+    return EditAction(Isolate, data, length, pos, blockEnd, blockStart, size, playerId, stored);
+}
+
 bool RemoveAction(uint8_t*& data, uint32_t& length, uint32_t& pos, uint32_t& blockEnd, uint32_t& blockStart,
                   uint32_t size, uint8_t playerId, const uint8_t* stored)
 {
-    const bool own = data != stored;
-    PacketCopy packet(own ? nullptr : stored, own ? data : nullptr, length, length);
-    Remove(packet, pos, blockEnd, blockStart, size, playerId, 0);
-    data = packet.Own();
-    length = packet.Length();
-    return true;
+    return EditAction(Remove, data, length, pos, blockEnd, blockStart, size, playerId, stored);
 }
 
 int FilterGamePacket(ActionAnalyzerSet* set, const uint8_t*& data, uint32_t& length,

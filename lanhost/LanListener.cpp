@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <wx/log.h>
 
 #include "core/ClientCore.h"
@@ -130,6 +132,11 @@ void LanListener::OnSessionAccept(wxSocketEvent& event)
             port = peer.Service();
         }
         wxLogMessage(wxS("client[0x%08X] connected from '%s:%i'"), client->GetConnectionId(), host, port);
+        // Small frames go out at once: the lobby and the released action messages are written as they
+        // are due, and waiting for the acknowledgement of the previous write would hold them back for
+        // the peer's delayed-ACK time.
+        const int noDelay = 1;
+        socket->SetOption(IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         socket->SetEventHandler(*this, kClientSocketId);
         socket->SetNotify(wxSOCKET_INPUT_FLAG | wxSOCKET_LOST_FLAG);
         socket->Notify(true);

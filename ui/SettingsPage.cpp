@@ -135,10 +135,9 @@ SettingsWindow::SettingsWindow(wxWindow* parent)
     const int widths[3] = {50, 150, 50};
     for (const PromptRow& row : rows) {
         grid->Add(NewLabel(prompts, wxString(row.label)), 0, wxLEFT | wxALIGN_CENTER_VERTICAL, 5);
-        const std::string* values[3] = {&s.mChatPrompts[row.source], &s.mChatPromptPrefixes[row.source],
-                                        &s.mChatPromptPostfixes[row.source]};
-        for (int part = 0; part < 3; ++part) {
-            HintTextCtrl* field = new HintTextCtrl(prompts, kPromptRowIds[row.source] + part, bcx::FromGbk(*values[part]),
+        for (int part = 0; part < kChatPromptParts; ++part) {
+            HintTextCtrl* field = new HintTextCtrl(prompts, kPromptRowIds[row.source] + part,
+                                                   bcx::FromGbk(ChatPromptPart(s, row.source, part)),
                                                    wxDefaultPosition, wxSize(widths[part], kFieldHeight),
                                                    wxBORDER_SUNKEN | HintTextKeepSpaces, wxDefaultValidator);
             mPrompts[row.source][part] = field;
@@ -292,15 +291,9 @@ void SettingsWindow::OnControlChanged(wxCommandEvent& event)
 
     for (int source = 0; source < ChatPromptCount; ++source) {
         const int part = id - kPromptRowIds[source];
-        if (part < 0 || part > 2)
+        if (part < 0 || part >= kChatPromptParts)
             continue;
-        std::string text = bcx::ToGbk(event.GetString());
-        if (part == 0)
-            s.mChatPrompts[source] = text;
-        else if (part == 1)
-            s.mChatPromptPrefixes[source] = text;
-        else
-            s.mChatPromptPostfixes[source] = text;
+        ChatPromptPart(s, source, part) = bcx::ToGbk(event.GetString());
         return;
     }
 
@@ -422,13 +415,9 @@ void SettingsPage::OnSave(wxCommandEvent& /*event*/)
 
     config->SetPath(wxS("/Chat"));
     writeInt("ChangePlayerNames", s.mChangePlayerNames);
-    static const char* const kPromptKeys[ChatPromptCount] = {"PromptBcx", "PromptObs", "PromptIrc", "PromptWiz"};
-    for (int i = 0; i < ChatPromptCount; ++i) {
-        const std::string key = kPromptKeys[i];
-        writeText(key.c_str(), s.mChatPrompts[i]);
-        writeText((key + "Prefix").c_str(), s.mChatPromptPrefixes[i]);
-        writeText((key + "Postfix").c_str(), s.mChatPromptPostfixes[i]);
-    }
+    for (int source = 0; source < ChatPromptCount; ++source)
+        for (int part = 0; part < kChatPromptParts; ++part)
+            writeText(ChatPromptKey(source, part).c_str(), ChatPromptPart(s, source, part));
 
     config->SetPath(wxS("/"));
     config->Flush(false);

@@ -15,6 +15,7 @@
 #include "core/ClientCore.h"
 #include "platform/Registry.h"
 #include "support/LogCapture.h"
+#include "support/Loopback.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ public:
     RawUdp()
     {
         mFd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local = Loopback(0);
+        sockaddr_in local = bcxtest::LoopbackAddress(0);
         ::bind(mFd, reinterpret_cast<sockaddr*>(&local), sizeof local);
         socklen_t len = sizeof local;
         ::getsockname(mFd, reinterpret_cast<sockaddr*>(&local), &len);
@@ -32,21 +33,11 @@ public:
     }
     ~RawUdp() { ::close(mFd); }
 
-    static sockaddr_in Loopback(uint16_t port)
-    {
-        sockaddr_in a;
-        std::memset(&a, 0, sizeof a);
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return a;
-    }
-
     uint16_t Port() const { return mPort; }
 
     void SendTo(uint16_t port, const std::string& bytes)
     {
-        sockaddr_in to = Loopback(port);
+        sockaddr_in to = bcxtest::LoopbackAddress(port);
         ASSERT_EQ(::sendto(mFd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
                   static_cast<ssize_t>(bytes.size()));
     }
@@ -222,18 +213,18 @@ TEST(Datagram, SendFailureIsLogged)
 
     // Larger than any UDP datagram.
     std::vector<char> huge(70000, 'x');
-    core->DatagramSendTo(huge.data(), static_cast<int32_t>(huge.size()), RawUdp::Loopback(peer.Port()));
+    core->DatagramSendTo(huge.data(), static_cast<int32_t>(huge.size()), bcxtest::LoopbackAddress(peer.Port()));
     EXPECT_TRUE(log.Contains("ClientCore::DatagramSendTo: could not send (error: " + std::to_string(EMSGSIZE) + ")"));
 
     log.Clear();
-    core->DatagramSendTo("abc", -1, RawUdp::Loopback(peer.Port()));
+    core->DatagramSendTo("abc", -1, bcxtest::LoopbackAddress(peer.Port()));
     EXPECT_TRUE(log.Contains("ClientCore::DatagramSendTo: could not send (error: "));
 
     // After closing, a send reports the error instead of reaching the peer.
     log.Clear();
     core->CloseDatagramSocket();
     EXPECT_EQ(core->DatagramLocalPort(), 0);
-    core->DatagramSendTo("abc", 3, RawUdp::Loopback(peer.Port()));
+    core->DatagramSendTo("abc", 3, bcxtest::LoopbackAddress(peer.Port()));
     EXPECT_TRUE(log.Contains("ClientCore::DatagramSendTo: could not send (error: " + std::to_string(EBADF) + ")"));
     char* data = nullptr;
     int32_t length = 5;
@@ -262,7 +253,7 @@ TEST(Datagram, TakenDatagramPortStillSends)
     EXPECT_TRUE(log.Contains("ClientCore::OpenDatagramSocket: could not bind port " + std::to_string(taken)));
 
     RawUdp warcraft;
-    core->DatagramSendTo("hi", 2, RawUdp::Loopback(warcraft.Port()));
+    core->DatagramSendTo("hi", 2, bcxtest::LoopbackAddress(warcraft.Port()));
     std::string bytes;
     sockaddr_in from;
     ASSERT_TRUE(warcraft.Receive(bytes, from));

@@ -10,14 +10,15 @@
 
 #include "core/CountingSocket.h"
 #include "core/Packet.h"
+#include "support/CountingSocketFixture.h"
 #include "support/LogCapture.h"
 #include "support/Loopback.h"
 #include "support/Pump.h"
+#include "support/WxLoopback.h"
 
 namespace {
 
 using bcxtest::LoopbackConnection;
-using bcxtest::LoopbackListener;
 using bcxtest::PumpUntil;
 
 std::string RelayFrame(uint8_t id, const std::string& body)
@@ -47,44 +48,26 @@ std::string Held(const PacketBuffer& p)
     return std::string(reinterpret_cast<const char*>(p.Data()), p.Size());
 }
 
+// Calls the reader on every pump pass until it reports something other than Incomplete, or until the
+// buffer holds `size` bytes (while still incomplete).
+template <class Reader>
+ReadResult PumpRead(Reader read, const PacketBuffer& p, uint32_t size)
+{
+    ReadResult r = ReadResult::Incomplete;
+    PumpUntil([&] {
+        r = read();
+        return r != ReadResult::Incomplete || p.Size() >= size;
+    });
+    return r;
+}
+
 // A CountingSocket connected to a raw listener.
-class RelayReaderTest : public ::testing::Test {
+class RelayReaderTest : public bcxtest::ConnectedCountingSocketTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(mListener.Listen());
-        mSocket = new CountingSocket();
-        wxIPV4address addr;
-        addr.Hostname(wxS("127.0.0.1"));
-        addr.Service(mListener.Port());
-        mSocket->Connect(addr, false);
-        mPeer = mListener.Accept();
-        ASSERT_TRUE(mPeer);
-        ASSERT_TRUE(PumpUntil([&] { return mSocket->IsConnected(); }));
-    }
-
-    void TearDown() override
-    {
-        if (mSocket)
-            mSocket->Destroy();
-        bcxtest::PumpOnce();
-    }
-
-    // Calls the reader on every pump pass until it reports something other than Incomplete, or until
-    // the buffer holds `size` bytes (while still incomplete).
     ReadResult ReadUntil(PacketBuffer& p, uint32_t size = 0xFFFFFFFF)
     {
-        ReadResult r = ReadResult::Incomplete;
-        PumpUntil([&] {
-            r = ReadPacketFromSocket(p, *mSocket);
-            return r != ReadResult::Incomplete || p.Size() >= size;
-        });
-        return r;
+        return PumpRead([&] { return ReadPacketFromSocket(p, *mSocket); }, p, size);
     }
-
-    LoopbackListener mListener;
-    std::unique_ptr<LoopbackConnection> mPeer;
-    CountingSocket* mSocket = nullptr;
 };
 
 TEST_F(RelayReaderTest, FrameInThreePieces)
@@ -220,9 +203,7 @@ class LanReaderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        wxIPV4address addr;
-        addr.Hostname(wxS("127.0.0.1"));
-        addr.Service(0);
+        wxIPV4address addr = bcxtest::LoopbackWxAddress(0);
         mServer = new CountingServerSocket(addr);
         ASSERT_TRUE(mServer->IsOk());
         EXPECT_EQ(mServer->AcceptCounting(), nullptr);  // nothing pending: no wait, no socket
@@ -245,12 +226,7 @@ protected:
 
     ReadResult ReadUntil(PacketBuffer& p, uint32_t size = 0xFFFFFFFF)
     {
-        ReadResult r = ReadResult::Incomplete;
-        PumpUntil([&] {
-            r = ReadLanPacket(p, *mSocket);
-            return r != ReadResult::Incomplete || p.Size() >= size;
-        });
-        return r;
+        return PumpRead([&] { return ReadLanPacket(p, *mSocket); }, p, size);
     }
 
     CountingServerSocket* mServer = nullptr;

@@ -168,11 +168,16 @@ struct SlotBytes {
     uint8_t valid, id, download, status, computer, team, colour, race, level, handicap;
 };
 
+const std::string kDetailsMapPath = "Maps\\FrozenThrone\\(4)TwistedMeadows.w3x";
+// Bytes of the relay's details record before its slot count: the map path and its NUL, seven words,
+// two bytes and the join address.
+const size_t kBytesBeforeSlotCount = kDetailsMapPath.size() + 1 + 28 + 2 + 16;
+
 // Crafted relay bytes of a details record. Slots 0-11 and players 0-12 are described by the callbacks.
 Bytes DetailsBytes(uint8_t slotCount, const SlotBytes (&slots)[12], const char* const (&names)[13])
 {
     Bytes b;
-    b.Str("Maps\\FrozenThrone\\(4)TwistedMeadows.w3x");
+    b.Str(kDetailsMapPath);
     b.U32(0x0001A2B3).U32(0x11).U32(0x22).U32(0x33).U32(0x55).U32(0x66).U32(0xDEADBEEF);
     b.U8(3).U8(4).Raw(Seq(0x40, 16)).U8(slotCount);
     for (const SlotBytes& s : slots)
@@ -218,7 +223,7 @@ TEST(GameRecords, GameDetailsReadAndWriteBack)
     EXPECT_TRUE(details.Write(out));
     Reader in(out.Data(), out.Size());
     EXPECT_EQ(in.U32(), rectest::kMagic);
-    EXPECT_EQ(in.Str(), "Maps\\FrozenThrone\\(4)TwistedMeadows.w3x");
+    EXPECT_EQ(in.Str(), kDetailsMapPath);
     const uint32_t words[7] = {0x0001A2B3, 0x11, 0x22, 0x33, 0x55, 0x66, 0xDEADBEEF};
     for (uint32_t w : words)
         EXPECT_EQ(in.U32(), w);
@@ -257,8 +262,8 @@ TEST(GameRecords, SlotCountIsClampedToTwelve)
     EXPECT_EQ(details.mSlotCount, 12);
     filePacket out;
     details.Write(out);
-    // magic, path, seven words, two bytes, join address: then the slot count.
-    size_t at = 4 + std::strlen("Maps\\FrozenThrone\\(4)TwistedMeadows.w3x") + 1 + 28 + 2 + 16;
+    // The magic, then the relay's bytes up to the slot count.
+    size_t at = 4 + kBytesBeforeSlotCount;
     ASSERT_GT(out.Size(), at);
     EXPECT_EQ(out.Data()[at], 12);
 }
@@ -272,8 +277,7 @@ TEST(GameRecords, ShortDetailsFillNumbersAndKeepStrings)
     size_t cut = bytes.Size();
     {
         Bytes head = DetailsBytes(5, slots, kNames);
-        size_t beforePlayers = std::strlen("Maps\\FrozenThrone\\(4)TwistedMeadows.w3x") + 1 + 28 + 2 + 16 + 1
-                               + 120;
+        size_t beforePlayers = kBytesBeforeSlotCount + 1 + 120;
         size_t p0 = 1 + 4 + 1 + 32;
         size_t p1 = 1 + 4 + 5 + 32;
         cut = beforePlayers + p0 + p1 + 1 + 4;

@@ -40,7 +40,7 @@ public:
 
     uint8_t U8()
     {
-        if (mPos + 1 > mSize) { ADD_FAILURE() << "read past the end at " << mPos; mPos = mSize; return 0; }
+        if (mPos + 1 > mSize) { ADD_FAILURE() << "read past the end at " << mPos; mFailed = true; mPos = mSize; return 0; }
         return mData[mPos++];
     }
     uint16_t U16() { uint16_t lo = U8(); return uint16_t(lo | U8() << 8); }
@@ -50,25 +50,28 @@ public:
         size_t end = mPos;
         while (end < mSize && mData[end] != 0)
             ++end;
-        if (end >= mSize) { ADD_FAILURE() << "unterminated string at " << mPos; mPos = mSize; return {}; }
+        if (end >= mSize) { ADD_FAILURE() << "unterminated string at " << mPos; mFailed = true; mPos = mSize; return {}; }
         std::string s(reinterpret_cast<const char*>(mData + mPos), end - mPos);
         mPos = end + 1;
         return s;
     }
     std::string Raw(size_t n)
     {
-        if (mPos + n > mSize) { ADD_FAILURE() << "read past the end at " << mPos; mPos = mSize; return {}; }
+        if (mPos + n > mSize) { ADD_FAILURE() << "read past the end at " << mPos; mFailed = true; mPos = mSize; return {}; }
         std::string s(reinterpret_cast<const char*>(mData + mPos), n);
         mPos += n;
         return s;
     }
     size_t Left() const { return mSize - mPos; }
     size_t Pos() const { return mPos; }
+    // No read has run past the end.
+    bool Ok() const { return !mFailed; }
 
 private:
     const uint8_t* mData;
     size_t mSize;
     size_t mPos = 0;
+    bool mFailed = false;
 };
 
 // "bCx\0"

@@ -16,12 +16,14 @@
 #include "core/Packet.h"
 #include "core/Recording.h"
 #include "platform/TextCodec.h"
+#include "support/Files.h"
 #include "support/LogCapture.h"
 #include "tests/core/RecordTestBytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using bcxtest::ReadFile;
 using rectest::Reader;
 
 struct SampleEntry {
@@ -63,12 +65,6 @@ Game* MakeGame(uint32_t id, const std::string& name)
                             reinterpret_cast<const uint8_t*>(e.payload.data()));
     game->mData->Finish();
     return game;
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<fs::path> FilesIn(const fs::path& dir)

@@ -22,9 +22,13 @@
 #include "support/LogCapture.h"
 #include "support/Loopback.h"
 #include "support/Pump.h"
+#include "support/Text.h"
+#include "support/WxLoopback.h"
+#include "tests/core/RecordTestBytes.h"
 
 namespace {
 
+using bcxtest::Utf8;
 using bcxtest::PumpUntil;
 using bcxtest::TestRelayServer;
 using R = TestRelayServer;
@@ -38,12 +42,6 @@ std::string Fmt(const char* format, unsigned a, int b = 0)
     char text[256];
     std::snprintf(text, sizeof text, format, a, b);
     return text;
-}
-
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer utf8 = text.utf8_str();
-    return std::string(utf8.data(), utf8.length());
 }
 
 // A LAN game host stand-in whose client flag the test sets.
@@ -115,15 +113,29 @@ protected:
         }
     }
 
-    wxIPV4address RelayAddress()
+    void Connect() { core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1")); }
+
+    // Connects the client to a relay of our own on raw sockets (the test decides how its bytes reach the
+    // client) and reads the client's protocol word there.
+    void ConnectToRawRelay(bcxtest::LoopbackListener& listener, std::unique_ptr<bcxtest::LoopbackConnection>& peer)
     {
-        wxIPV4address address;
-        address.Hostname(wxS("127.0.0.1"));
-        address.Service(relay.Port());
-        return address;
+        ASSERT_TRUE(listener.Listen());
+        core->Connect(bcxtest::LoopbackWxAddress(listener.Port()), wxS("127.0.0.1"));
+        peer = listener.Accept();
+        ASSERT_NE(peer, nullptr);
+        ASSERT_TRUE(WaitState(RelayHandshake));
+        std::string word;
+        ASSERT_TRUE(peer->ReadExact(word, 4));
+        EXPECT_EQ(word, std::string("\x00\x03\x00\x01", 4));
     }
 
-    void Connect() { core->Connect(RelayAddress(), wxS("127.0.0.1")); }
+    // The reconnect timer's event, as the timer delivers it when its delay has passed.
+    void FireReconnectTimer()
+    {
+        wxTimer timer;
+        wxTimerEvent tick(timer);
+        core->OnReconnectTimer(tick);
+    }
 
     bool WaitState(RelayState state, int ms = 5000)
     {
@@ -271,17 +283,8 @@ TEST_F(RelaySessionTest, ProtocolWordInPiecesIsCollected)
 {
     // A relay of our own on raw sockets, so that the pieces reach the client in separate input events.
     bcxtest::LoopbackListener listener;
-    ASSERT_TRUE(listener.Listen());
-    wxIPV4address address;
-    address.Hostname(wxS("127.0.0.1"));
-    address.Service(listener.Port());
-    core->Connect(address, wxS("127.0.0.1"));
-    std::unique_ptr<bcxtest::LoopbackConnection> peer = listener.Accept();
-    ASSERT_NE(peer, nullptr);
-    ASSERT_TRUE(WaitState(RelayHandshake));
-    std::string word;
-    ASSERT_TRUE(peer->ReadExact(word, 4));
-    EXPECT_EQ(word, std::string("\x00\x03\x00\x01", 4));
+    std::unique_ptr<bcxtest::LoopbackConnection> peer;
+    ASSERT_NO_FATAL_FAILURE(ConnectToRawRelay(listener, peer));
 
     ASSERT_TRUE(peer->WriteAll(std::string("\x00", 1)));
     bcxtest::PumpFor(40);
@@ -310,17 +313,8 @@ TEST_F(RelaySessionTest, ProtocolWordInPiecesIsCollected)
 TEST_F(RelaySessionTest, WritesTheSocketDidNotTakeGoOutOnItsOutputEvents)
 {
     bcxtest::LoopbackListener listener;
-    ASSERT_TRUE(listener.Listen());
-    wxIPV4address address;
-    address.Hostname(wxS("127.0.0.1"));
-    address.Service(listener.Port());
-    core->Connect(address, wxS("127.0.0.1"));
-    std::unique_ptr<bcxtest::LoopbackConnection> peer = listener.Accept();
-    ASSERT_NE(peer, nullptr);
-    ASSERT_TRUE(WaitState(RelayHandshake));
-    std::string got;
-    ASSERT_TRUE(peer->ReadExact(got, 4));
-    EXPECT_EQ(got, std::string("\x00\x03\x00\x01", 4));
+    std::unique_ptr<bcxtest::LoopbackConnection> peer;
+    ASSERT_NO_FATAL_FAILURE(ConnectToRawRelay(listener, peer));
 
     // The peer reads nothing until the socket buffers are full and the rest waits in the send queue.
     std::string sent;
@@ -333,7 +327,7 @@ TEST_F(RelaySessionTest, WritesTheSocketDidNotTakeGoOutOnItsOutputEvents)
     }
     ASSERT_GT(core->RelayQueuedBytes(), 0u);
 
-    got.clear();
+    std::string got;
     ASSERT_TRUE(PumpUntil([&] {
         got += peer->ReadSome(1 << 20, 1);
         return got.size() >= sent.size();
@@ -458,9 +452,7 @@ TEST_F(RelaySessionTest, LostConnectionReconnectsToTheSameAddressAfterTheDelay)
     EXPECT_EQ(StatusLine().back(), "0:连接丢失");
 
     // The timer fires: the same address, logged with the stored server name.
-    wxTimer timer;
-    wxTimerEvent tick(timer);
-    core->OnReconnectTimer(tick);
+    FireReconnectTimer();
     EXPECT_TRUE(log.Contains("[svr] 重新连接至127.0.0.1"));
     ASSERT_TRUE(WaitState(RelayLoggedOn));
     EXPECT_EQ(relay.AcceptedCount(), 2u);
@@ -699,64 +691,6 @@ TEST_F(RelaySessionTest, MalformedGameListsAreBounded)
 // ---------------------------------------------------------------------------------------------------
 // Subscription and download
 
-// The independent reader of a recorded game.
-struct FileReader {
-    std::string bytes;
-    size_t at = 0;
-    bool ok = true;
-    uint32_t U32()
-    {
-        if (at + 4 > bytes.size()) {
-            ok = false;
-            return 0;
-        }
-        uint32_t v = static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
-                     static_cast<uint8_t>(bytes[at + 2]) << 16 |
-                     static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
-        at += 4;
-        return v;
-    }
-    uint16_t U16()
-    {
-        if (at + 2 > bytes.size()) {
-            ok = false;
-            return 0;
-        }
-        uint16_t v = static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8);
-        at += 2;
-        return v;
-    }
-    uint8_t U8()
-    {
-        if (at + 1 > bytes.size()) {
-            ok = false;
-            return 0;
-        }
-        return static_cast<uint8_t>(bytes[at++]);
-    }
-    std::string Raw(size_t n)
-    {
-        if (at + n > bytes.size()) {
-            ok = false;
-            return std::string();
-        }
-        std::string out = bytes.substr(at, n);
-        at += n;
-        return out;
-    }
-    std::string Str()
-    {
-        size_t end = bytes.find('\0', at);
-        if (end == std::string::npos) {
-            ok = false;
-            return std::string();
-        }
-        std::string out = bytes.substr(at, end - at);
-        at = end + 1;
-        return out;
-    }
-};
-
 TEST_F(RelaySessionTest, SubscriptionRoadEndsInARecordedGameFile)
 {
     ASSERT_EQ(mkdir("games", 0700), 0);
@@ -788,8 +722,8 @@ TEST_F(RelaySessionTest, SubscriptionRoadEndsInARecordedGameFile)
     ASSERT_TRUE(PumpUntil([&] { return relay.Acks().size() == blocks.size(); }));
     uint32_t held = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
-        const std::string& raw = blocks[i].raw;
-        FileReader r{raw.substr(5)};
+        const std::string body = blocks[i].raw.substr(5);
+        rectest::Reader r(body);
         r.U32();
         const uint32_t seq = r.U32();
         held += r.U32();
@@ -804,13 +738,14 @@ TEST_F(RelaySessionTest, SubscriptionRoadEndsInARecordedGameFile)
     // The recorded game, read back independently.
     std::ifstream in("games/[00001001]Alder vs Birch.bcx", std::ios::binary);
     ASSERT_TRUE(in.good());
-    FileReader f{std::string(std::istreambuf_iterator<char>(in), {})};
+    const std::string file(std::istreambuf_iterator<char>(in), {});
+    rectest::Reader f(file);
     EXPECT_EQ(f.Raw(24), std::string("Brawlcast recorded game\0", 24));
     EXPECT_EQ(f.U32(), 0x201u);
     EXPECT_EQ(f.U32(), 68u);
-    EXPECT_EQ(f.U32(), f.bytes.size());
+    EXPECT_EQ(f.U32(), file.size());
     EXPECT_EQ(f.U32(), 1u);
-    EXPECT_EQ(f.U32(), f.bytes.size() - 68);
+    EXPECT_EQ(f.U32(), file.size() - 68);
     f.U32();
     EXPECT_EQ(f.U32(), rg.info.product);
     EXPECT_EQ(f.U32(), rg.info.version);
@@ -858,13 +793,13 @@ TEST_F(RelaySessionTest, SubscriptionRoadEndsInARecordedGameFile)
     // Data.
     EXPECT_EQ(f.U32(), 0x00784362u);
     std::vector<bcxtest::RelayEntry> entries;
-    while (f.ok && f.at < f.bytes.size()) {
+    while (f.Ok() && f.Left() > 0) {
         bcxtest::RelayEntry e;
         e.time = f.U32();
         e.bytes = f.Raw(f.U32());
         entries.push_back(e);
     }
-    EXPECT_TRUE(f.ok);
+    EXPECT_TRUE(f.Ok());
     EXPECT_TRUE(SameEntries(entries, rg.entries));
 }
 
@@ -1062,9 +997,7 @@ TEST_F(RelaySessionTest, WatchedGameThatBrokeBeforeItsDataBeganStartsAfresh)
     relay.StartGame(0x2101);
     relay.Finish(0x2101);
 
-    wxTimer timer;
-    wxTimerEvent tick(timer);
-    core->OnReconnectTimer(tick);
+    FireReconnectTimer();
     ASSERT_TRUE(PumpUntil([&] { return relay.Subscriptions().size() == 2; }));
     EXPECT_TRUE(log.Contains("[g] [00002101] Resubscribing broken game"));
     ASSERT_TRUE(WaitDownload(0x2101, DownloadFinished));

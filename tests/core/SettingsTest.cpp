@@ -14,23 +14,18 @@
 #include "core/ClientCore.h"
 #include "core/ClientSettings.h"
 #include "platform/Registry.h"
+#include "support/Files.h"
 #include "support/LogCapture.h"
 
 namespace {
+
+using bcxtest::ReadFile;
 
 // GBK bytes of the Chinese keys and names used below.
 const std::string kUserNameKey = "\xD3\xC3\xBB\xA7\xC3\xFB";                 // 用户名
 const std::string kPlayAllKey = "\xB2\xA5\xB7\xC5\xCB\xF9\xD3\xD0\xD3\xCE\xCF\xB7";  // 播放所有游戏
 const std::string kZhangSan = "\xD5\xC5\xC8\xFD";                            // 张三
 const std::string kUserNameKeyUtf8 = "用户名";
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes)
 {

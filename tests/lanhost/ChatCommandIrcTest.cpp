@@ -12,6 +12,7 @@
 #include "platform/TextCodec.h"
 #include "support/Ngircd.h"
 #include "support/RawIrcClient.h"
+#include "support/WxLoopback.h"
 
 namespace {
 
@@ -49,10 +50,7 @@ protected:
         relay.LogonAnswer().ircChannel = "#bcx";
         ASSERT_TRUE(relay.Start());
         relayHook = std::make_unique<bcxtest::ScopedPumpHook>([this] { relay.Poll(); });
-        wxIPV4address address;
-        address.Hostname(wxS("127.0.0.1"));
-        address.Service(relay.Port());
-        core->Connect(address, wxS("127.0.0.1"));
+        core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
         ASSERT_TRUE(PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; }));
         ASSERT_EQ(core->GetIrcPort(), server->Port());
     }
@@ -65,14 +63,6 @@ protected:
         EXPECT_TRUE(person->Register(nick, kReplyMs)) << nick;
         EXPECT_TRUE(person->Join(channel, kReplyMs)) << nick << " " << channel;
         return person;
-    }
-
-    bool HasChat(const std::string& text) const
-    {
-        for (const auto& chat : wc3.Chats())
-            if (chat.text == text)
-                return true;
-        return false;
     }
 
     bool InChannel(LanClient* client, const std::string& channel)
@@ -193,7 +183,7 @@ TEST_F(ChatCommandIrcTest, EndToEndInARunningGameSpeedTimeIrcAndChat)
 
     EXPECT_EQ(Type("/time"), Lines{});
     TickHost();
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Game time ") == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("Game time ") == 1; }));
 
     Type("/ircinit");
     ASSERT_TRUE(PumpUntil([&] { return InChannel(client, kChannel); }, kReplyMs)) << server->Log();
@@ -203,7 +193,7 @@ TEST_F(ChatCommandIrcTest, EndToEndInARunningGameSpeedTimeIrcAndChat)
     ASSERT_TRUE(PumpUntil([&] { return alice->FindLine("PRIVMSG " + kChannel + " :gl hf from the game") >= 0; },
                           kReplyMs));
     ASSERT_TRUE(alice->Privmsg(kChannel, "thanks"));
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("<alice> thanks") == 1; }, kReplyMs));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("<alice> thanks") == 1; }, kReplyMs));
     EXPECT_EQ(wc3.Chats().back().flag, 0x20);
     EXPECT_TRUE(wc3.ProtocolErrors().empty());
 }

@@ -21,7 +21,7 @@ protected:
     {
         for (int i = 0; i < maxTicks; ++i) {
             TickHost();
-            if (PumpUntil([&] { return CountChats(fragment) > 0; }, 200))
+            if (PumpUntil([&] { return CountChatHolding(fragment) > 0; }, 200))
                 return true;
         }
         return false;
@@ -253,34 +253,33 @@ TEST_F(ChatCommandPlaybackTest, TimeReportsOnceOrEveryInterval)
     ASSERT_NE(client, nullptr);
     for (int i = 0; i < 3; ++i)
         TickHost();
-    const size_t initial = CountChats("Game time ");
+    const size_t initial = CountChatHolding("Game time ");
+    // Ticks `steps` steps of 100 ms; then exactly `lines` status lines have come since the start.
+    auto tickExpectingStatusLines = [&](int steps, size_t lines) {
+        for (int i = 0; i < steps; ++i)
+            TickHost(100, 0);
+        bcxtest::PumpFor(20);
+        ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("Game time ") >= initial + lines; }));
+        bcxtest::PumpFor(20);
+        EXPECT_EQ(CountChatHolding("Game time "), initial + lines);
+    };
 
     EXPECT_EQ(Type("/time"), Lines{});
     TickHost();
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Game time ") == initial + 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("Game time ") == initial + 1; }));
     for (int i = 0; i < 30; ++i)
         TickHost();
-    EXPECT_EQ(CountChats("Game time "), initial + 1);
+    EXPECT_EQ(CountChatHolding("Game time "), initial + 1);
     EXPECT_EQ(client->mNextStatusTime, 0u);
 
     // Every 10 s: at the next step, then 10 s and 20 s later.
     EXPECT_EQ(Type("/time 10"), Lines{});
-    for (int i = 0; i < 250; ++i)
-        TickHost(100, 0);
-    bcxtest::PumpFor(20);
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Game time ") >= initial + 4; }));
-    bcxtest::PumpFor(20);
-    EXPECT_EQ(CountChats("Game time "), initial + 4);
+    ASSERT_NO_FATAL_FAILURE(tickExpectingStatusLines(250, 4));
     EXPECT_EQ(client->mStatusInterval, 10000u);
 
     // "/time 0" reports once and stops the repetition.
     EXPECT_EQ(Type("/time 0"), Lines{});
-    for (int i = 0; i < 150; ++i)
-        TickHost(100, 0);
-    bcxtest::PumpFor(20);
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Game time ") >= initial + 5; }));
-    bcxtest::PumpFor(20);
-    EXPECT_EQ(CountChats("Game time "), initial + 5);
+    ASSERT_NO_FATAL_FAILURE(tickExpectingStatusLines(150, 5));
     EXPECT_EQ(Type("/time x"), Lines{"/time: Bad argument."});
 }
 
@@ -295,7 +294,7 @@ TEST_F(ChatCommandPlaybackTest, SyncSpeedsUpToTheDayTimeAndCompletes)
     // A target within 7 minutes completes at once.
     EXPECT_EQ(Type("/sync 8:03"), Lines{});
     ASSERT_TRUE(TickUntilChat("Synchronising completed!", 3));
-    EXPECT_EQ(CountChats("Synchronising... "), 0u);
+    EXPECT_EQ(CountChatHolding("Synchronising... "), 0u);
     EXPECT_EQ(client->mSyncReference, 0u);
 
     // 08:30: 30 minutes ahead, speeding up about 30 / 9 = 3 seconds.
@@ -303,7 +302,7 @@ TEST_F(ChatCommandPlaybackTest, SyncSpeedsUpToTheDayTimeAndCompletes)
     ASSERT_TRUE(TickUntilChat("Synchronising... (speeding up about 0min3sec)", 3));
     EXPECT_EQ(client->mReplaySpeed, 4.0);
     ASSERT_TRUE(TickUntil([&] { return client->mSyncReference == 0; }, 300));
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Synchronising completed!") == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("Synchronising completed!") == 2; }));
     EXPECT_EQ(client->mReplaySpeed, 1.0);
     EXPECT_GE(GameClockMinutes(client, 0, -1), 510u);
     EXPECT_LT(GameClockMinutes(client, 0, -1), 560u);
@@ -326,7 +325,7 @@ TEST_F(ChatCommandPlaybackTest, SyncToAnEarlierDayTimePausesUntilTheClockComesRo
     EXPECT_EQ(client->mReplaySpeed, 0.0);
     const uint32_t paused = client->mGameTime;
     ASSERT_TRUE(TickUntil([&] { return client->mSyncReference == 0; }, 400));
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Synchronising completed!") == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("Synchronising completed!") == 1; }));
     EXPECT_EQ(client->mReplaySpeed, 1.0);
     // The game stood still meanwhile.
     EXPECT_EQ(client->mGameTime, paused);
@@ -346,7 +345,7 @@ TEST_F(ChatCommandPlaybackTest, ShiftForwardGainsAndShiftBackLosesTheGivenSecond
     EXPECT_EQ(Type("/shift 3"), Lines{});
     ASSERT_TRUE(TickUntilChat("Shifting... (speeding up about 1sec)", 3));
     ASSERT_TRUE(TickUntil([&] { return client->mSyncReference == 0; }, 100));
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Shifting completed!") == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("Shifting completed!") == 1; }));
     for (int i = 0; i < 10; ++i)
         TickHost();
     int32_t ahead = static_cast<int32_t>(client->mGameTime - startGame) -
@@ -361,7 +360,7 @@ TEST_F(ChatCommandPlaybackTest, ShiftForwardGainsAndShiftBackLosesTheGivenSecond
     EXPECT_EQ(Type("/sh -2"), Lines{});
     ASSERT_TRUE(TickUntilChat("Shifting... (pausing game about 2sec)", 3));
     ASSERT_TRUE(TickUntil([&] { return client->mSyncReference == 0; }, 100));
-    ASSERT_TRUE(PumpUntil([&] { return CountChats("Shifting completed!") == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatHolding("Shifting completed!") == 2; }));
     for (int i = 0; i < 30; ++i)
         TickHost();
     const int32_t behind = static_cast<int32_t>(bcx::ProgramClock::Now() - startClock) -

@@ -132,24 +132,10 @@ protected:
     {
         core->Settings().mQuickStart = 1;
         wc3.SetAutoKeepAlive(false);
-        LanClient* c = JoinAndAttach();
-        if (!c || !PumpUntil([&] { return c->mStartRequested != 0; }))
-            return nullptr;
-        TickHost();
-        if (!PumpUntil([&] { return c->mLoaded != 0; }))
-            return nullptr;
-        if (!TickUntil([&] { return c->mGameTime > 0; }, 50))
+        LanClient* c = lantest::HostedGameTest::JoinAndLoad();
+        if (!c || !TickUntil([&] { return c->mGameTime > 0; }, 50))
             return nullptr;
         return c;
-    }
-
-    // The number of received system lines (any decoration) that hold fragment.
-    size_t CountChats(const std::string& fragment) const
-    {
-        size_t n = 0;
-        for (const auto& chat : wc3.Chats())
-            n += chat.text.find(fragment) != std::string::npos;
-        return n;
     }
 
     static bool EndsWith(const std::string& text, const std::string& end)

@@ -29,13 +29,6 @@ protected:
         game->mData->Finish();
     }
 
-    bool HasChatWith(const std::string& fragment) const
-    {
-        for (const auto& chat : wc3.Chats())
-            if (chat.text.find(fragment) != std::string::npos)
-                return true;
-        return false;
-    }
 };
 
 TEST_F(GameStreamFilterHost, ReleasedMessagesPassTheFilter)

@@ -4,10 +4,12 @@
 #include <fstream>
 
 #include "core/GameData.h"
+#include "lanhost/LanClient.h"
 #include "lanhost/LanGameHost.h"
 #include "peers/LanWire.h"
 #include "platform/ProgramClock.h"
 #include "platform/Registry.h"
+#include "support/WxLoopback.h"
 
 namespace lantest {
 
@@ -152,8 +154,7 @@ void HostedGameTest::SetUp()
     core = StartCore(wc3.UdpPort());
     ASSERT_NE(core, nullptr);
     listener = std::make_unique<LanListener>();
-    wxIPV4address loopback;
-    loopback.Hostname(wxS("127.0.0.1"));
+    wxIPV4address loopback = bcxtest::LoopbackWxAddress();
     ASSERT_TRUE(listener->BindSessionPort(0, &loopback));
     game = MakeFinishedGame(0x0000BEEF);
     host = std::make_unique<LanGameHost>(game.get());
@@ -178,11 +179,49 @@ LanClient* HostedGameTest::JoinAndAttach(const bcxtest::JoinOptions& options)
     return host->FindClient(host->Clients().Ids().front());
 }
 
+LanClient* HostedGameTest::JoinAndLoad()
+{
+    LanClient* client = JoinAndAttach();
+    if (!client || !bcxtest::PumpUntil([&] { return client->mStartRequested != 0; }))
+        return nullptr;
+    TickHost();  // completes the lobby
+    if (!bcxtest::PumpUntil([&] { return client->mLoaded != 0; }))
+        return nullptr;
+    return client;
+}
+
 void HostedGameTest::TickHost(uint32_t ms, int pumpMs)
 {
     bcx::ProgramClock::Advance(ms);
     host->Tick();
     bcxtest::PumpFor(pumpMs);
+}
+
+namespace {
+
+size_t CountChatIf(const bcxtest::TestLanClient& wc3, const std::function<bool(const std::string&)>& match)
+{
+    size_t n = 0;
+    for (const auto& chat : wc3.Chats())
+        n += match(chat.text);
+    return n;
+}
+
+} // namespace
+
+size_t HostedGameTest::CountChat(const std::string& text) const
+{
+    return CountChatIf(wc3, [&](const std::string& chat) { return chat == text; });
+}
+
+size_t HostedGameTest::CountChatStartingWith(const std::string& prefix) const
+{
+    return CountChatIf(wc3, [&](const std::string& chat) { return chat.rfind(prefix, 0) == 0; });
+}
+
+size_t HostedGameTest::CountChatHolding(const std::string& fragment) const
+{
+    return CountChatIf(wc3, [&](const std::string& chat) { return chat.find(fragment) != std::string::npos; });
 }
 
 bool HostedGameTest::TickUntil(const std::function<bool()>& pred, int maxTicks)

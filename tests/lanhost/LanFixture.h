@@ -3,7 +3,9 @@
 // port, the manual program clock, hosts driven by hand, and a fixture game (finished, details complete,
 // data finished).
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -66,10 +68,21 @@ protected:
 
     // Joins with the options and waits until the host holds the client. Null when that did not happen.
     LanClient* JoinAndAttach(const bcxtest::JoinOptions& options = bcxtest::JoinOptions());
+    // Joins, lets QuickStart and the test client's automatic answers run the lobby, completes it with one
+    // tick and waits for the loaded notice. Returns the client (null when a step did not happen); the
+    // program clock then stands at the loaded moment.
+    LanClient* JoinAndLoad();
     // Advances the program clock by ms and ticks the host, then lets the sockets deliver.
     void TickHost(uint32_t ms = LanGameHost::kTickMs, int pumpMs = 5);
     // Ticks until pred holds (at most maxTicks ticks).
     bool TickUntil(const std::function<bool()>& pred, int maxTicks = 200);
+
+    // The chat lines the test client received: how many are `text`, start with `prefix` or hold `fragment`.
+    size_t CountChat(const std::string& text) const;
+    size_t CountChatStartingWith(const std::string& prefix) const;
+    size_t CountChatHolding(const std::string& fragment) const;
+    bool HasChat(const std::string& text) const { return CountChat(text) > 0; }
+    bool HasChatWith(const std::string& fragment) const { return CountChatHolding(fragment) > 0; }
 
     bcxtest::LogCapture log;
     bcxtest::TestLanClient wc3{0};

@@ -21,20 +21,6 @@ namespace lan = bcxtest::lan;
 
 class LanHostTest : public lantest::HostedGameTest {
 protected:
-    bool HasChat(const std::string& text) const
-    {
-        for (const auto& chat : wc3.Chats())
-            if (chat.text == text)
-                return true;
-        return false;
-    }
-    size_t CountChat(const std::string& text) const
-    {
-        size_t n = 0;
-        for (const auto& chat : wc3.Chats())
-            n += chat.text == text;
-        return n;
-    }
 };
 
 TEST_F(LanHostTest, FinishedGameFromJoinToTheEndOfTheData)

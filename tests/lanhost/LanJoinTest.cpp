@@ -8,6 +8,7 @@
 
 #include "lanhost/LanFixture.h"
 #include "peers/LanWire.h"
+#include "support/WxLoopback.h"
 
 namespace {
 
@@ -50,12 +51,7 @@ TEST_F(LanJoinTest, ASecondPacketCoalescedWithTheJoinIsHandledByTheHost)
     options.coalesced = LobbyChat("hello");
     ASSERT_NE(JoinAndAttach(options), nullptr);
     // Plain chat without an IRC channel gets the notice: the host read the packet that came behind the join.
-    ASSERT_TRUE(PumpUntil([&] {
-        for (const auto& chat : wc3.Chats())
-            if (chat.text == "[BCX]No chat interface to talk to")
-                return true;
-        return false;
-    }));
+    ASSERT_TRUE(PumpUntil([&] { return HasChat("[BCX]No chat interface to talk to"); }));
     EXPECT_EQ(host->Clients().Size(), 1u);
     EXPECT_EQ(log.Count("attached to game"), 1u);
 }
@@ -158,8 +154,7 @@ TEST_F(LanJoinTest, SessionPortBindTriesTheFollowingPorts)
 {
     // Occupy the listener's port; a second listener starting there takes the next free one.
     LanListener second;
-    wxIPV4address loopback;
-    loopback.Hostname(wxS("127.0.0.1"));
+    wxIPV4address loopback = bcxtest::LoopbackWxAddress();
     ASSERT_TRUE(second.BindSessionPort(listener->SessionPort(), &loopback));
     EXPECT_GT(second.SessionPort(), listener->SessionPort());
     EXPECT_LE(second.SessionPort(), listener->SessionPort() + 19);

@@ -11,6 +11,7 @@
 #include "lanhost/LanFixture.h"
 #include "peers/TestRelayServer.h"
 #include "platform/ProgramClock.h"
+#include "support/WxLoopback.h"
 
 namespace {
 
@@ -38,14 +39,10 @@ TEST(LanLiveGame, EveryEntryOfALiveGameIsReleasedOnceAndInOrder)
     core->SetSessionFactory(LanGameHost::Factory);
     {
         LanListener listener;
-        wxIPV4address loopback;
-        loopback.Hostname(wxS("127.0.0.1"));
+        wxIPV4address loopback = bcxtest::LoopbackWxAddress();
         ASSERT_TRUE(listener.BindSessionPort(0, &loopback));
 
-        wxIPV4address address;
-        address.Hostname(wxS("127.0.0.1"));
-        address.Service(relay.Port());
-        core->Connect(address, wxS("127.0.0.1"));
+        core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
         // Logged on, the game listed, its info received: the registry offers the live game.
         ASSERT_TRUE(PumpUntil([&] { return core->GetSession(id) != nullptr; }, 10000));
         auto* host = dynamic_cast<LanGameHost*>(core->GetSession(id));

@@ -16,7 +16,20 @@ namespace {
 using bcxtest::MapReply;
 using bcxtest::PumpUntil;
 
-class LanLobbyTest : public lantest::HostedGameTest {};
+class LanLobbyTest : public lantest::HostedGameTest {
+protected:
+    // Joins with the test client's loaded notice held back, waits until QuickStart asks for the start and
+    // completes the lobby with one tick, up to the end of the countdown.
+    void JoinAndCompleteLobby(LanClient*& client)
+    {
+        wc3.SetAutoLoaded(false);
+        client = JoinAndAttach();
+        ASSERT_NE(client, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return client->mStartRequested != 0; }));
+        TickHost();
+        ASSERT_TRUE(PumpUntil([&] { return wc3.CountdownEnds().size() == 1; }));
+    }
+};
 
 TEST_F(LanLobbyTest, DetailsArrivingBitByBitAreSentOnceEachAtTheLobbySpacing)
 {
@@ -85,26 +98,16 @@ TEST_F(LanLobbyTest, StartAnnouncedGameShowsTheStreamingDelay)
     ASSERT_NE(JoinAndAttach(), nullptr);
     TickHost(600);
     TickHost(600);
-    auto count = [&](const std::string& text) {
-        size_t n = 0;
-        for (const auto& c : wc3.Chats())
-            n += c.text == text;
-        return n;
-    };
-    ASSERT_TRUE(PumpUntil([&] { return count("[BCX]Delay ends in 02min 05s") == 2; }));
-    EXPECT_EQ(count("[BCX]Remote game has been started. Please wait for end of streaming delay."), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return CountChat("[BCX]Delay ends in 02min 05s") == 2; }));
+    EXPECT_EQ(CountChat("[BCX]Remote game has been started. Please wait for end of streaming delay."), 1u);
 }
 
 TEST_F(LanLobbyTest, NoObserversButTheViewPlayer)
 {
     // Player 4 plays instead of watching: only the view player observes.
     game->mDetails->mSlots[3].mTeam = 0;
-    wc3.SetAutoLoaded(false);
-    LanClient* client = JoinAndAttach();
-    ASSERT_NE(client, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return client->mStartRequested != 0; }));
-    TickHost();
-    ASSERT_TRUE(PumpUntil([&] { return wc3.CountdownEnds().size() == 1; }));
+    LanClient* client = nullptr;
+    ASSERT_NO_FATAL_FAILURE(JoinAndCompleteLobby(client));
     // GetOtherPlayer(0) falls back to the first playing human; every sender shares it with its prompt.
     EXPECT_EQ(client->mSenders[ChatSenderSystem].mPlayerId, 1u);
     EXPECT_EQ(client->mSenders[ChatSenderSystem].mPrefix, "[BCX] ");
@@ -126,12 +129,8 @@ TEST_F(LanLobbyTest, FourObserversSpreadTheSendersAndAreRenamed)
         d.mPlayers[i + 1].mName = "Obs" + std::to_string(i + 1);
     }
     core->Settings().mChangeColors = 0;
-    wc3.SetAutoLoaded(false);
-    LanClient* client = JoinAndAttach();
-    ASSERT_NE(client, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return client->mStartRequested != 0; }));
-    TickHost();
-    ASSERT_TRUE(PumpUntil([&] { return wc3.CountdownEnds().size() == 1; }));
+    LanClient* client = nullptr;
+    ASSERT_NO_FATAL_FAILURE(JoinAndCompleteLobby(client));
     // Five observers (the view player 3 among them): four senders of their own, no decorations.
     EXPECT_EQ(client->mSenders[ChatSenderSystem].mPlayerId, 4u);
     EXPECT_EQ(client->mSenders[ChatSenderObserver].mPlayerId, 5u);

@@ -19,33 +19,33 @@ using bcxtest::PumpUntil;
 
 class LanReleaseTest : public lantest::HostedGameTest {
 protected:
-    // Replaces the fixture's data by `count` entries with the given increment (finished or not).
-    void SetData(uint32_t count, uint16_t increment, bool finished)
+    // Replaces the fixture's data by an empty record.
+    void ResetData()
     {
         delete game->mData;
         game->mData = new GameData();
+    }
+    // Replaces the fixture's data by `count` entries with the given increment (finished or not).
+    void SetData(uint32_t count, uint16_t increment, bool finished)
+    {
+        ResetData();
         for (uint32_t i = 0; i < count; ++i)
             Append(increment);
         if (finished)
             game->mData->Finish();
+    }
+    // A live game still downloading, with `count` entries of the given increment so far.
+    void SetLiveData(uint32_t count, uint16_t increment)
+    {
+        game->mState = GameStateLive;
+        game->mDownloadState = DownloadReceiving;
+        SetData(count, increment, false);
     }
     void Append(uint16_t increment)
     {
         const std::string m = lantest::ActionMessage(increment, 1, std::string("\x10\x01", 2));
         game->mData->Append(mDataTime, static_cast<uint32_t>(m.size()), reinterpret_cast<const uint8_t*>(m.data()));
         mDataTime += increment;
-    }
-    // Joins, lets QuickStart and the test client's automatic answers run the lobby, and waits for the
-    // loaded notice. Returns the client; the program clock then stands at the loaded moment.
-    LanClient* JoinAndLoad()
-    {
-        LanClient* client = JoinAndAttach();
-        if (!client || !PumpUntil([&] { return client->mStartRequested != 0; }))
-            return nullptr;
-        TickHost();  // completes the lobby
-        if (!PumpUntil([&] { return client->mLoaded != 0; }))
-            return nullptr;
-        return client;
     }
     // Ticks once and waits until the test client holds `expected` action messages; then checks that no
     // more came.
@@ -56,12 +56,11 @@ protected:
         bcxtest::PumpFor(5);
         ASSERT_EQ(wc3.Actions().size(), expected);
     }
-    bool HasChat(const std::string& text) const
+    // Ticks through the steps before the release time (loaded + 500 ms), expecting nothing released.
+    void TickToReleaseTime()
     {
-        for (const auto& chat : wc3.Chats())
-            if (chat.text == text)
-                return true;
-        return false;
+        for (int i = 0; i < 5; ++i)
+            TickExpecting(0);
     }
     size_t ZeroIncrementMessages() const
     {
@@ -80,9 +79,7 @@ TEST_F(LanReleaseTest, BudgetAndCarryAtNormalSpeed)
     LanClient* client = JoinAndLoad();
     ASSERT_NE(client, nullptr);
     EXPECT_EQ(client->mReplaySpeed, 1.0);
-    // Nothing before the release time (loaded + 500 ms).
-    for (int i = 0; i < 5; ++i)
-        TickExpecting(0);
+    TickToReleaseTime();
     // 100 ms per step: entries of 30 ms fit while their increment is below the budget; the rest carries.
     TickExpecting(3);   // 100: 70, 40, 10 left
     EXPECT_EQ(client->mCarriedRemainder, 10u);
@@ -99,14 +96,11 @@ TEST_F(LanReleaseTest, BudgetAndCarryAtNormalSpeed)
 
 TEST_F(LanReleaseTest, LiveGameRunsAtFourTimesSpeedUntilItCatchesUp)
 {
-    game->mState = GameStateLive;
-    game->mDownloadState = DownloadReceiving;
-    SetData(20, 100, false);
+    SetLiveData(20, 100);
     LanClient* client = JoinAndLoad();
     ASSERT_NE(client, nullptr);
     EXPECT_EQ(client->mReplaySpeed, 4.0);
-    for (int i = 0; i < 5; ++i)
-        TickExpecting(0);
+    TickToReleaseTime();
     TickExpecting(3);  // 400: 300, 200, 100 left, the fourth waits
     // With new data arriving one entry per step the viewer keeps up; after more than twenty steps that
     // ended at the newest entry the speed goes back to normal.
@@ -122,9 +116,7 @@ TEST_F(LanReleaseTest, LiveGameRunsAtFourTimesSpeedUntilItCatchesUp)
 
 TEST_F(LanReleaseTest, HaltsAfterFifteenEmptyStepsAndResumesWhenDataIsAhead)
 {
-    game->mState = GameStateLive;
-    game->mDownloadState = DownloadReceiving;
-    SetData(2, 100, false);
+    SetLiveData(2, 100);
     LanClient* client = JoinAndLoad();
     ASSERT_NE(client, nullptr);
     ASSERT_TRUE(TickUntil([&] { return client->mReplaySpeed == 0.0; }, 60));
@@ -135,10 +127,7 @@ TEST_F(LanReleaseTest, HaltsAfterFifteenEmptyStepsAndResumesWhenDataIsAhead)
     for (int i = 0; i < 5; ++i)
         TickHost();
     ASSERT_TRUE(PumpUntil([&] { return ZeroIncrementMessages() >= zeros + 5; }));
-    size_t halts = 0;
-    for (const auto& chat : wc3.Chats())
-        halts += chat.text == "Game halted due to lack of data from server.";
-    EXPECT_EQ(halts, 1u);
+    EXPECT_EQ(CountChat("Game halted due to lack of data from server."), 1u);
     // Less than 5 s of data ahead: still halted.
     for (int i = 0; i < 40; ++i)
         Append(100);
@@ -151,19 +140,12 @@ TEST_F(LanReleaseTest, HaltsAfterFifteenEmptyStepsAndResumesWhenDataIsAhead)
     ASSERT_TRUE(PumpUntil([&] { return HasChat("Game data available, resuming game..."); }));
     // The status line follows at the next pump.
     TickHost();
-    ASSERT_TRUE(PumpUntil([&] {
-        for (const auto& chat : wc3.Chats())
-            if (chat.text.rfind("Game time 00:00 (cached 00:", 0) == 0)
-                return true;
-        return false;
-    }));
+    ASSERT_TRUE(PumpUntil([&] { return CountChatStartingWith("Game time 00:00 (cached 00:") > 0; }));
 }
 
 TEST_F(LanReleaseTest, HaltedGameResumesWhenTheDownloadFinishesAndEndsAfterTheLastEntry)
 {
-    game->mState = GameStateLive;
-    game->mDownloadState = DownloadReceiving;
-    SetData(3, 100, false);
+    SetLiveData(3, 100);
     LanClient* client = JoinAndLoad();
     ASSERT_NE(client, nullptr);
     const uint32_t id = client->GetConnectionId();
@@ -187,8 +169,7 @@ TEST_F(LanReleaseTest, HaltedGameResumesWhenTheDownloadFinishesAndEndsAfterTheLa
 TEST_F(LanReleaseTest, EveryEntryOfALongFinishedGameArrivesOnceAndInOrderBeforeTheEnd)
 {
     // Entries carry their index in the action bytes; large enough in total to need the send queue.
-    delete game->mData;
-    game->mData = new GameData();
+    ResetData();
     const uint32_t count = 3000;
     for (uint32_t i = 0; i < count; ++i) {
         std::string actions(400, '\x10');

@@ -54,6 +54,16 @@ std::string Hex8(uint32_t v)
     return buf;
 }
 
+// The record of the frame that arrived as Frames()[seq] at `now`, its fields still to be decoded.
+template <class Record>
+Record Received(size_t seq, uint32_t now)
+{
+    Record record;
+    record.seq = seq;
+    record.arrivalMs = now;
+    return record;
+}
+
 } // namespace
 
 TestLanClient::TestLanClient(uint16_t udpPort)
@@ -579,9 +589,7 @@ void TestLanClient::HandleFrame(const std::string& raw)
     }
     case 0x04:
     case 0x09: {
-        LanSlotTable t;
-        t.seq = seq;
-        t.arrivalMs = now;
+        LanSlotTable t = Received<LanSlotTable>(seq, now);
         t.id = id;
         t.declaredSize = r.U16();
         uint8_t n = r.U8();
@@ -617,9 +625,7 @@ void TestLanClient::HandleFrame(const std::string& raw)
         break;
     }
     case 0x06: {
-        LanPlayer p;
-        p.seq = seq;
-        p.arrivalMs = now;
+        LanPlayer p = Received<LanPlayer>(seq, now);
         p.joinCounter = r.U32();
         p.playerId = r.U8();
         p.name = r.CStr();
@@ -644,9 +650,7 @@ void TestLanClient::HandleFrame(const std::string& raw)
         break;
     }
     case 0x3D: {
-        LanMapCheck m;
-        m.seq = seq;
-        m.arrivalMs = now;
+        LanMapCheck m = Received<LanMapCheck>(seq, now);
         m.checkWord = r.U32();
         m.mapPath = r.CStr();
         m.mapSize = r.U32();
@@ -671,9 +675,7 @@ void TestLanClient::HandleFrame(const std::string& raw)
             SendLoaded();
         break;
     case 0x0C: {
-        LanAction a;
-        a.seq = seq;
-        a.arrivalMs = now;
+        LanAction a = Received<LanAction>(seq, now);
         a.raw = raw;
         a.increment = r.U16();
         if (r.Failed()) {
@@ -710,9 +712,7 @@ void TestLanClient::HandleFrame(const std::string& raw)
         break;
     }
     case 0x0F: {
-        LanChat c;
-        c.seq = seq;
-        c.arrivalMs = now;
+        LanChat c = Received<LanChat>(seq, now);
         uint8_t k = r.U8();
         for (uint8_t i = 0; i < k && !r.Failed(); ++i)
             c.receivers.push_back(r.U8());

@@ -16,6 +16,7 @@
 
 #include "peers/TestLanClient.h"
 #include "platform/ProgramClock.h"
+#include "support/Loopback.h"
 #include "support/Pump.h"
 
 namespace {
@@ -48,15 +49,6 @@ unsigned BitCrc32(const std::string& s)
     return ~crc;
 }
 
-sockaddr_in Loopback(uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
 uint16_t BoundPort(int fd)
 {
     sockaddr_in a{};
@@ -70,7 +62,7 @@ struct FakeUdp {
     uint16_t port = 0;
     FakeUdp()
     {
-        sockaddr_in a = Loopback(0);
+        sockaddr_in a = bcxtest::LoopbackAddress(0);
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         fcntl(fd, F_SETFL, O_NONBLOCK);
         port = BoundPort(fd);
@@ -78,7 +70,7 @@ struct FakeUdp {
     ~FakeUdp() { close(fd); }
     void SendTo(uint16_t to, const std::string& bytes)
     {
-        sockaddr_in a = Loopback(to);
+        sockaddr_in a = bcxtest::LoopbackAddress(to);
         ASSERT_EQ(sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
                   static_cast<ssize_t>(bytes.size()));
     }
@@ -103,7 +95,7 @@ struct FakeHost {
     bool eof = false;
     FakeHost()
     {
-        sockaddr_in a = Loopback(0);
+        sockaddr_in a = bcxtest::LoopbackAddress(0);
         bind(listenFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         listen(listenFd, 4);
         fcntl(listenFd, F_SETFL, O_NONBLOCK);
@@ -164,6 +156,24 @@ struct FakeHost {
         return n;
     }
 };
+
+// The client under test and a fake host, both polled by the pump.
+struct ClientWithHost {
+    TestLanClient client{0};
+    FakeHost host;
+    ScopedPumpHook hook{[this] {
+        client.Poll();
+        host.Poll();
+    }};
+};
+
+// The join options of player "Bob", whose request ExpectedJoin spells out.
+bcxtest::JoinOptions BobJoining()
+{
+    bcxtest::JoinOptions o;
+    o.playerName = "Bob";
+    return o;
+}
 
 // The join request of player "Bob" for host counter 0x1234 as Warcraft III sends it.
 std::string ExpectedJoin(unsigned counter)
@@ -257,14 +267,10 @@ TEST(TestLanClientTest, DecodesAnnouncementsGameInfoAndSendsSearches)
 
 TEST(TestLanClientTest, JoinsReassemblesByteByByteAndAnswersAsWarcraft)
 {
-    TestLanClient client(0);
-    FakeHost host;
-    ScopedPumpHook hook([&] {
-        client.Poll();
-        host.Poll();
-    });
-    bcxtest::JoinOptions o;
-    o.playerName = "Bob";
+    ClientWithHost peers;
+    TestLanClient& client = peers.client;
+    FakeHost& host = peers.host;
+    bcxtest::JoinOptions o = BobJoining();
     ASSERT_TRUE(client.Join(host.port, 0x1234, o));
     const std::string join = ExpectedJoin(0x1234);
     ASSERT_TRUE(PumpUntil([&] { return host.in.size() >= join.size(); }));
@@ -342,12 +348,9 @@ TEST(TestLanClientTest, VerifiesActionChecksumsAndSendsKeepAlives)
 {
     bcx::ProgramClock::SetManual(true);
     bcx::ProgramClock::Set(777);
-    TestLanClient client(0);
-    FakeHost host;
-    ScopedPumpHook hook([&] {
-        client.Poll();
-        host.Poll();
-    });
+    ClientWithHost peers;
+    TestLanClient& client = peers.client;
+    FakeHost& host = peers.host;
     ASSERT_TRUE(client.Join(host.port, 1));
     ASSERT_TRUE(PumpUntil([&] { return host.Count(0x1E) == 1; }));
 
@@ -394,14 +397,10 @@ TEST(TestLanClientTest, VerifiesActionChecksumsAndSendsKeepAlives)
 TEST(TestLanClientTest, JoinFaultKnobsShapeTheWrites)
 {
     {
-        TestLanClient client(0);
-        FakeHost host;
-        ScopedPumpHook hook([&] {
-            client.Poll();
-            host.Poll();
-        });
-        bcxtest::JoinOptions o;
-        o.playerName = "Bob";
+        ClientWithHost peers;
+        TestLanClient& client = peers.client;
+        FakeHost& host = peers.host;
+        bcxtest::JoinOptions o = BobJoining();
         o.splitInThree = true;
         o.coalesced = Frame(0x46, U32(5));
         o.duplicate = true;
@@ -413,14 +412,10 @@ TEST(TestLanClientTest, JoinFaultKnobsShapeTheWrites)
         EXPECT_GE(host.reads, 3); // the pieces arrive apart
     }
     {
-        TestLanClient client(0);
-        FakeHost host;
-        ScopedPumpHook hook([&] {
-            client.Poll();
-            host.Poll();
-        });
-        bcxtest::JoinOptions o;
-        o.playerName = "Bob";
+        ClientWithHost peers;
+        TestLanClient& client = peers.client;
+        FakeHost& host = peers.host;
+        bcxtest::JoinOptions o = BobJoining();
         o.overrideHostCounter = true;
         o.hostCounter = 0xDEAD;
         o.lengthField = 3;
@@ -434,12 +429,9 @@ TEST(TestLanClientTest, JoinFaultKnobsShapeTheWrites)
         EXPECT_EQ(host.in, expected);
     }
     {
-        TestLanClient client(0);
-        FakeHost host;
-        ScopedPumpHook hook([&] {
-            client.Poll();
-            host.Poll();
-        });
+        ClientWithHost peers;
+        TestLanClient& client = peers.client;
+        FakeHost& host = peers.host;
         bcxtest::JoinOptions o;
         o.connectOnly = true;
         ASSERT_TRUE(client.Join(host.port, 1, o));
@@ -452,12 +444,9 @@ TEST(TestLanClientTest, JoinFaultKnobsShapeTheWrites)
 
 TEST(TestLanClientTest, StopsReadingOnRequestAndReportsBrokenHeaders)
 {
-    TestLanClient client(0);
-    FakeHost host;
-    ScopedPumpHook hook([&] {
-        client.Poll();
-        host.Poll();
-    });
+    ClientWithHost peers;
+    TestLanClient& client = peers.client;
+    FakeHost& host = peers.host;
     ASSERT_TRUE(client.Join(host.port, 1));
     ASSERT_TRUE(PumpUntil([&] { return host.Count(0x1E) == 1; }));
 

@@ -1,5 +1,7 @@
 #include "support/ClientEventRecorder.h"
 
+#include "support/Text.h"
+
 namespace bcxtest {
 
 ClientEventRecorder::ClientEventRecorder()
@@ -32,8 +34,7 @@ size_t ClientEventRecorder::Count(int id) const
 
 void ClientEventRecorder::OnClientEvent(ClientEvent& event)
 {
-    wxScopedCharBuffer utf8 = event.GetText().utf8_str();
-    mEvents.push_back(RecordedClientEvent{event.GetId(), event.GetValue(), std::string(utf8.data(), utf8.length())});
+    mEvents.push_back(RecordedClientEvent{event.GetId(), event.GetValue(), Utf8(event.GetText())});
 }
 
 } // namespace bcxtest

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/Text.h"
+
 namespace bcxtest {
 
 LogCapture::LogCapture()
@@ -18,8 +20,7 @@ LogCapture::~LogCapture()
 
 void LogCapture::DoLogRecord(wxLogLevel, const wxString& msg, const wxLogRecordInfo&)
 {
-    wxScopedCharBuffer utf8 = msg.utf8_str();
-    mLines.emplace_back(utf8.data(), utf8.length());
+    mLines.push_back(Utf8(msg));
     if (std::getenv("BCX_TEST_ECHO_LOG"))
         std::fprintf(stderr, "[log] %s\n", mLines.back().c_str());
 }

@@ -21,18 +21,15 @@
 #include "peers/TestRelayServer.h"
 #include "platform/TextCodec.h"
 #include "support/Pump.h"
+#include "support/Text.h"
+#include "support/WxLoopback.h"
 #include "support/gui/DialogCapture.h"
 #include "ui/MainFrame.h"
 
 namespace {
 
+using bcxtest::Utf8;
 using bcxtest::TestRelayServer;
-
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
 
 wxString U(const char* utf8)
 {
@@ -239,12 +236,7 @@ TEST_F(ConnectBarTest, DroppedConnectionReenablesConnectOnlyWhileStillDisconnect
     // When the timer finds the core connecting again, Connect stays disabled; once it is disconnected,
     // Connect comes back.
     wxTimerEvent tick(*frame->GetReenableTimer());
-    core->Connect([&] {
-        wxIPV4address address;
-        address.Hostname(wxS("127.0.0.1"));
-        address.Service(relay.Port());
-        return address;
-    }(), wxS("127.0.0.1"));
+    core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
     frame->OnReenableTimer(tick);
     EXPECT_FALSE(frame->GetConnectButton()->IsEnabled());
     ASSERT_TRUE(WaitState(RelayLoggedOn));
@@ -260,9 +252,7 @@ TEST_F(ConnectBarTest, RefusedConnectionShowsTheReasonAndFreesTheBar)
     // A port on which nobody listens.
     uint16_t port = 0;
     {
-        wxIPV4address any;
-        any.Hostname(wxS("127.0.0.1"));
-        any.Service(0);
+        wxIPV4address any = bcxtest::LoopbackWxAddress(0);
         wxSocketServer probe(any);
         ASSERT_TRUE(probe.IsOk());
         wxIPV4address bound;

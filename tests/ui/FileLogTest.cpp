@@ -16,12 +16,17 @@
 
 #include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
+#include "support/Files.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
+#include "support/Text.h"
 #include "ui/FileLog.h"
 #include "ui/LogPanel.h"
 
 namespace {
+
+using bcxtest::ReadFile;
+using bcxtest::Utf8;
 
 // 2024-03-05 07:08:09 local time.
 time_t FixedLocalTime()
@@ -35,18 +40,6 @@ time_t FixedLocalTime()
     parts.tm_sec = 9;
     parts.tm_isdst = -1;
     return std::mktime(&parts);
-}
-
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class FileLogTest : public testing::Test {

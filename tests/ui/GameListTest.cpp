@@ -27,6 +27,8 @@
 #include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
 #include "support/Pump.h"
+#include "support/Text.h"
+#include "support/WxLoopback.h"
 #include "support/gui/DialogCapture.h"
 #include "support/gui/Screenshot.h"
 #include "ui/GameListPanel.h"
@@ -35,13 +37,8 @@
 
 namespace {
 
+using bcxtest::Utf8;
 using bcxtest::TestRelayServer;
-
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
 
 std::string Gbk(const char* utf8)
 {
@@ -225,10 +222,7 @@ protected:
 
     bool LogOn()
     {
-        wxIPV4address address;
-        address.Hostname(wxS("127.0.0.1"));
-        address.Service(relay.Port());
-        core->Connect(address, wxS("127.0.0.1"));
+        core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
         return bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; });
     }
 

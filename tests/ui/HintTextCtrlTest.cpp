@@ -12,21 +12,18 @@
 #include <wx/uiaction.h>
 
 #include "support/Pump.h"
+#include "support/Text.h"
 #include "ui/HintTextCtrl.h"
 
 namespace {
+
+using bcxtest::Utf8;
 
 struct Commit {
     int id;
     std::string text; // UTF-8
     wxObject* object;
 };
-
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
 
 class HintTextCtrlTest : public testing::Test {
 protected:

@@ -1,18 +1,13 @@
 // The main frame: the Log page with the start-up banner, the file log and status target it installs and
 // removes, and the window geometry saved under /GUI and applied at the next start.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,9 +25,12 @@
 
 #include "core/ClientCore.h"
 #include "peers/TestRelayServer.h"
+#include "support/Files.h"
 #include "support/Pump.h"
 #include "support/TestEnv.h"
+#include "support/Text.h"
 #include "support/gui/DialogCapture.h"
+#include "support/gui/ProgramRun.h"
 #include "support/gui/Screenshot.h"
 #include "support/gui/X11Windows.h"
 #include "ui/BrowserDialog.h"
@@ -46,11 +44,8 @@
 
 namespace {
 
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
+using bcxtest::ReadFile;
+using bcxtest::Utf8;
 
 // The list box items without their "[hh:mm:ss] " stamp.
 std::vector<std::string> LogLines(MainFrame* frame)
@@ -272,31 +267,11 @@ TEST(MainFrameTest, BrowserDialogShowsTheAddressInTheGivenSize)
 // ---------------------------------------------------------------------------------------------------
 // The real program, twice in the same working directory.
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Runs the program with -s -c until its main window is on screen; then hands the window to inspect and
 // closes it the way a window manager does. The wait status, or -1.
 int RunProgramOnce(const std::function<void(const bcxtest::TopWindow&)>& inspect)
 {
-    const std::string program = bcxtest::BinaryDir() + "/brawlcast";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open("program-output.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (out >= 0) {
-            dup2(out, 1);
-            dup2(out, 2);
-        }
-        const char* inherited = getenv("ASAN_OPTIONS");
-        std::string asan = std::string(inherited ? inherited : "") + (inherited && *inherited ? ":" : "") +
-                           "detect_leaks=0";
-        setenv("ASAN_OPTIONS", asan.c_str(), 1);
-        execl(program.c_str(), program.c_str(), "-s", "-c", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t pid = bcxtest::StartProgram({"-s", "-c"}, true);
     if (pid <= 0)
         return -1;
     bool closed = false;
@@ -317,9 +292,7 @@ int RunProgramOnce(const std::function<void(const bcxtest::TopWindow&)>& inspect
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    return bcxtest::KillProgram(pid);
 }
 
 // The value of "key=" in the section, or empty.
@@ -343,7 +316,7 @@ TEST(MainFrameTest, ProgramKeepsGeometryAndColumnWidthsAcrossRuns)
 
     // First run: the defaults are written at exit.
     int status = RunProgramOnce([](const bcxtest::TopWindow&) {});
-    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << ReadFile("program-output.txt");
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << ReadFile(bcxtest::kProgramOutputFile);
     EXPECT_EQ(0, WEXITSTATUS(status));
     std::string ini = ReadFile("bcxClient.ini");
     EXPECT_EQ("480", IniValue(ini, "GUI", "WindowHeight")) << ini;
@@ -368,7 +341,7 @@ TEST(MainFrameTest, ProgramKeepsGeometryAndColumnWidthsAcrossRuns)
     // Second run: the window comes up where it was; at exit everything is written back unchanged.
     bcxtest::TopWindow seen;
     status = RunProgramOnce([&](const bcxtest::TopWindow& window) { seen = window; });
-    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << ReadFile("program-output.txt");
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << ReadFile(bcxtest::kProgramOutputFile);
     EXPECT_EQ(0, WEXITSTATUS(status));
     EXPECT_EQ(1010, seen.width);
     EXPECT_EQ(555, seen.height);

@@ -24,28 +24,21 @@
 #include "core/ClientCore.h"
 #include "core/ClientSettings.h"
 #include "platform/TextCodec.h"
+#include "support/Files.h"
 #include "support/Pump.h"
+#include "support/Text.h"
 #include "support/gui/Screenshot.h"
 #include "ui/HintTextCtrl.h"
 #include "ui/SettingsPage.h"
 
 namespace {
 
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
+using bcxtest::ReadFile;
+using bcxtest::Utf8;
 
 std::string Gbk(const char* utf8)
 {
     return bcx::Utf8ToGbk(utf8);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The configuration file as "Section/key" -> value bytes (GBK), read line by line the way any reader of

@@ -2,16 +2,10 @@
 // start-up banner to the log, and when its window is closed it exits cleanly and leaves the configuration
 // file with the defaults and the window geometry.
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,44 +13,15 @@
 #include <gtest/gtest.h>
 
 #include "platform/TextCodec.h"
+#include "support/Files.h"
 #include "support/TestEnv.h"
+#include "support/gui/ProgramRun.h"
 #include "support/gui/X11Windows.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-pid_t StartProgram(const std::vector<std::string>& arguments)
-{
-    std::string program = bcxtest::BinaryDir() + "/brawlcast";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open("program-output.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out >= 0) {
-            dup2(out, 1);
-            dup2(out, 2);
-        }
-        // The toolkit's libraries keep allocations until exit; leak detection is for the test programs.
-        const char* inherited = getenv("ASAN_OPTIONS");
-        std::string asan = std::string(inherited ? inherited : "") + (inherited && *inherited ? ":" : "") +
-                           "detect_leaks=0";
-        setenv("ASAN_OPTIONS", asan.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    return pid;
-}
+using bcxtest::ReadFile;
 
 // Waits (bounded) for the program to end; its wait status, or -1 when it had to be killed.
 int WaitForExit(pid_t pid, std::chrono::seconds limit)
@@ -68,16 +33,14 @@ int WaitForExit(pid_t pid, std::chrono::seconds limit)
             return status;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    return bcxtest::KillProgram(pid);
 }
 
 TEST(StartupTest, ProgramStartsShowsTheBannerAndExitsWhenClosed)
 {
     ASSERT_TRUE(fs::exists(bcxtest::BinaryDir() + "/brawlcast"));
     fs::create_directory("log");
-    pid_t pid = StartProgram({"-s", "-c"});
+    pid_t pid = bcxtest::StartProgram({"-s", "-c"}, false);
     ASSERT_GT(pid, 0);
 
     // Close the main window once it is on screen. A box that pops up in front of it (a message of the
@@ -108,9 +71,9 @@ TEST(StartupTest, ProgramStartsShowsTheBannerAndExitsWhenClosed)
     for (const std::string& title : otherWindows)
         std::printf("dismissed a window at start-up: %s\n", title.c_str());
 
-    ASSERT_TRUE(closedFrame) << ReadFile("program-output.txt");
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << ReadFile("program-output.txt");
-    EXPECT_EQ(0, WEXITSTATUS(status)) << ReadFile("program-output.txt");
+    ASSERT_TRUE(closedFrame) << ReadFile(bcxtest::kProgramOutputFile);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << ReadFile(bcxtest::kProgramOutputFile);
+    EXPECT_EQ(0, WEXITSTATUS(status)) << ReadFile(bcxtest::kProgramOutputFile);
 
     // The configuration written at exit: defaults of the settings and the window geometry.
     std::string ini = ReadFile("bcxClient.ini");

@@ -15,10 +15,13 @@
 
 #include "platform/TextCodec.h"
 #include "support/Pump.h"
+#include "support/Text.h"
 #include "support/gui/DialogCapture.h"
 #include "ui/VersionCheck.h"
 
 namespace {
+
+using bcxtest::Utf8;
 
 // Answers one HTTP request on 127.0.0.1 (a free port) with a fixed body, then closes.
 class OneShotHttpServer {
@@ -89,12 +92,6 @@ private:
     std::string mRequest;
     std::thread mThread;
 };
-
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
 
 const std::string kMarker = bcx::Utf8ToGbk("===信息===\n");
 

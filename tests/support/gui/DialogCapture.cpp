@@ -3,16 +3,9 @@
 #include <wx/dialog.h>
 #include <wx/msgdlg.h>
 
+#include "support/Text.h"
+
 namespace bcxtest {
-namespace {
-
-std::string Utf8(const wxString& text)
-{
-    wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
-
-} // namespace
 
 DialogCapture::DialogCapture()
 {
