@@ -289,4 +289,23 @@ TEST(Crc32, CheckValueAndEmptyInput)
     EXPECT_EQ(Crc32("\0", 1), 0xD202EF8Du);
 }
 
+TEST(Crc32, EveryLengthAndAlignmentMatchesTheBitwiseDefinition)
+{
+    auto bitwise = [](const uint8_t* p, size_t n) {
+        uint32_t r = 0xFFFFFFFFu;
+        for (size_t i = 0; i < n; ++i) {
+            r ^= p[i];
+            for (int bit = 0; bit < 8; ++bit)
+                r = (r >> 1) ^ (0xEDB88320u & (0u - (r & 1)));
+        }
+        return ~r;
+    };
+    std::vector<uint8_t> bytes(80);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 37 + 11);
+    for (size_t offset = 0; offset < 8; ++offset)
+        for (size_t n = 1; n + offset <= bytes.size(); ++n)
+            ASSERT_EQ(Crc32(bytes.data() + offset, n), bitwise(bytes.data() + offset, n)) << offset << "+" << n;
+}
+
 } // namespace
