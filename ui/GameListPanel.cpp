@@ -235,7 +235,8 @@ wxString DownloadText(const Game& game, int64_t position)
 const wxUIntPtr GameListCtrl::kPlaceholder = ~static_cast<wxUIntPtr>(0);
 
 GameListCtrl::GameListCtrl(wxWindow* parent, wxWindowID id)
-    : wxListCtrl(parent, id, wxDefaultPosition, wxDefaultSize, wxLC_REPORT, wxDefaultValidator, wxS("listCtrl"))
+    // A small real initial size: GTK complains about a scrollbar laid out in a window of no size.
+    : wxListCtrl(parent, id, wxDefaultPosition, wxSize(200, 80), wxLC_REPORT, wxDefaultValidator, wxS("listCtrl"))
 {
 }
 

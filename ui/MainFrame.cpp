@@ -65,7 +65,9 @@ MainFrame::MainFrame()
     SetIcon(bcx::LoadIconResource(wxS("bcxIcon")));
 
     mPanel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER);
-    mNotebook = new wxNotebook(mPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0);
+    // The notebook and the scrolled pages start with a small real size rather than none: GTK complains
+    // about scrollbars and tabs laid out in a window of no size before the first layout.
+    mNotebook = new wxNotebook(mPanel, wxID_ANY, wxDefaultPosition, wxSize(640, 150), 0);
     wxBoxSizer* notebookSizer = new wxBoxSizer(wxVERTICAL);
     notebookSizer->SetMinSize(640, 150);
     notebookSizer->Add(mNotebook, 1, wxEXPAND);
@@ -123,7 +125,7 @@ MainFrame::MainFrame()
     mSettings = new SettingsPage(mNotebook);
     mNotebook->AddPage(mSettings, Utf8("      设置     "), false);
     mNotebook->AddPage(mLogPanel, Utf8(" 日志"), false);
-    mAbout = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kAboutUrl));
+    mAbout = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kAboutUrl), wxDefaultPosition, wxSize(200, 80));
     mNotebook->AddPage(mAbout, Utf8("       关于       "), false);
 
     mReenableTimer = new wxTimer(this, MainFrameReenableTimerId);
@@ -297,7 +299,8 @@ void MainFrame::OnNews(ClientEvent&)
             return;
     }
     if ((flags & 2) && !mNews) {
-        mNews = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kBrowserStartUrl));
+        mNews = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kBrowserStartUrl), wxDefaultPosition,
+                             wxSize(200, 80));
         mNotebook->InsertPage(0, mNews, Utf8("       News       "), false);
     }
     const std::string& pageUrl = core->GetNewsUrl();

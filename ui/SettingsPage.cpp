@@ -71,7 +71,8 @@ wxBEGIN_EVENT_TABLE(SettingsWindow, wxScrolledWindow)
 wxEND_EVENT_TABLE()
 
 SettingsWindow::SettingsWindow(wxWindow* parent)
-    : wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+    // A small real initial size: GTK complains about scrollbars laid out in a window of no size.
+    : wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxSize(200, 80),
                        wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL | wxSTATIC_BORDER)
 {
     SetScrollRate(0, 5);
