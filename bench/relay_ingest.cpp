@@ -32,6 +32,7 @@
 #include <wx/log.h>
 #include <wx/socket.h>
 
+#include "BenchSupport.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "peers/TestRelayServer.h"
@@ -324,12 +325,6 @@ int RunScenario(const Scenario& s, Result& out)
     return result;
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 } // namespace
 
 int main()
@@ -345,28 +340,8 @@ int main()
     for (const Scenario& s : scenarios) {
         std::vector<Result> runs;
         for (int run = 0; run < kRuns; ++run) {
-            int resultPipe[2];
-            if (pipe(resultPipe) != 0)
-                return 2;
-            std::fflush(stdout);
-            const pid_t pid = fork();
-            if (pid < 0)
-                return 2;
-            if (pid == 0) {
-                close(resultPipe[0]);
-                Result r;
-                const int rc = RunScenario(s, r);
-                if (rc == 0 && write(resultPipe[1], &r, sizeof r) != sizeof r)
-                    _exit(2);
-                _exit(rc);
-            }
-            close(resultPipe[1]);
             Result r;
-            const bool got = read(resultPipe[0], &r, sizeof r) == sizeof r;
-            close(resultPipe[0]);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            if (got && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            if (bench::RunInFreshProcess([&](Result& out) { return RunScenario(s, out); }, r))
                 runs.push_back(r);
             else
                 ++failures;
@@ -388,17 +363,18 @@ int main()
         const Result& r = runs.front();
         const double mb = r.mb;
         std::printf("%s: %u entries, %.2f MB stored (entry headers included)\n", s.name, r.entries, mb);
-        std::printf("  stored:       %.1f MB/s (runs %.1f-%.1f)\n", Median(store),
+        std::printf("  stored:       %.1f MB/s (runs %.1f-%.1f)\n", bench::Median(store),
                     *std::min_element(store.begin(), store.end()), *std::max_element(store.begin(), store.end()));
-        std::printf("  acknowledged: %.1f MB/s (runs %.1f-%.1f)\n", Median(ack),
+        std::printf("  acknowledged: %.1f MB/s (runs %.1f-%.1f)\n", bench::Median(ack),
                     *std::min_element(ack.begin(), ack.end()), *std::max_element(ack.begin(), ack.end()));
         std::printf("  client CPU during the download: %.1f ms of %.1f ms (the rest is waiting for the relay); "
                     "%.1f MB per client CPU second\n",
-                    Median(cpu), Median(wall), Median(cpu) > 0 ? mb / (Median(cpu) / 1000) : 0.0);
-        std::printf("  peak RSS %.2f MB (before the download %.2f MB); growth %.2f MB\n", Median(peak),
-                    Median(before), Median(growth));
+                    bench::Median(cpu), bench::Median(wall),
+                    bench::Median(cpu) > 0 ? mb / (bench::Median(cpu) / 1000) : 0.0);
+        std::printf("  peak RSS %.2f MB (before the download %.2f MB); growth %.2f MB\n", bench::Median(peak),
+                    bench::Median(before), bench::Median(growth));
         std::printf("  RSS per MB stored: peak %.2f MB/MB, growth %.3f MB/MB (goal: growth <= 1.05 x stored + 2 MB)\n",
-                    Median(peak) / mb, Median(growth) / mb);
+                    bench::Median(peak) / mb, bench::Median(growth) / mb);
     }
     return failures ? 1 : 0;
 }

@@ -43,6 +43,7 @@
 #include <wx/log.h>
 #include <wx/socket.h>
 
+#include "BenchSupport.h"
 #include "core/ClientCore.h"
 #include "core/GameData.h"
 #include "core/GameRecords.h"
@@ -366,7 +367,7 @@ Result Run(size_t viewerCount)
 
 // One run in a process of its own (the client core is created once per process): a fresh working
 // directory with the configuration, the toolkit, the run. The result goes back through the pipe.
-int RunInChild(size_t viewers, int out)
+int RunInChild(size_t viewers, Figures& out)
 {
     char dirTemplate[] = "/tmp/bcx-pacing-XXXXXX";
     const char* dir = mkdtemp(dirTemplate);
@@ -398,14 +399,8 @@ int RunInChild(size_t viewers, int out)
         std::fprintf(stderr, "%zu viewer(s): %s\n", viewers, r.problem.c_str());
         return 1;
     }
-    Figures f{r.entries, r.maxDeviation, r.minDeviation, r.meanDeviation, r.shareOneStep, r.cpuPerStepUs, r.steps};
-    return write(out, &f, sizeof f) == static_cast<ssize_t>(sizeof f) ? 0 : 2;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    out = Figures{r.entries, r.maxDeviation, r.minDeviation, r.meanDeviation, r.shareOneStep, r.cpuPerStepUs, r.steps};
+    return 0;
 }
 
 } // namespace
@@ -420,24 +415,8 @@ int main()
     for (size_t viewers : {size_t(1), size_t(4), size_t(12)}) {
         std::vector<Figures> runs;
         for (int run = 0; run < kRuns; ++run) {
-            int fds[2];
-            if (pipe(fds) != 0)
-                return 2;
-            std::fflush(stdout);
-            const pid_t pid = fork();
-            if (pid < 0)
-                return 2;
-            if (pid == 0) {
-                close(fds[0]);
-                _exit(RunInChild(viewers, fds[1]));
-            }
-            close(fds[1]);
             Figures f{};
-            const bool got = read(fds[0], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
-            close(fds[0]);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            if (got && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            if (bench::RunInFreshProcess([&](Figures& out) { return RunInChild(viewers, out); }, f))
                 runs.push_back(f);
             else
                 ++failures;
@@ -456,8 +435,8 @@ int main()
         std::printf("%2zu viewer(s): %u entries each, %u pump steps; deviation max %.0f ms, mean %.1f ms "
                     "(min %d ms, %.1f%% exactly one step late); CPU per pump step %.2f us = %.2f us per viewer "
                     "(runs %.2f-%.2f)\n",
-                    viewers, f.entries, f.steps, Median(maxDev), Median(meanDev), f.minDeviation,
-                    f.shareOneStep * 100, Median(cpu), Median(cpu) / static_cast<double>(viewers),
+                    viewers, f.entries, f.steps, bench::Median(maxDev), bench::Median(meanDev), f.minDeviation,
+                    f.shareOneStep * 100, bench::Median(cpu), bench::Median(cpu) / static_cast<double>(viewers),
                     *std::min_element(cpu.begin(), cpu.end()), *std::max_element(cpu.begin(), cpu.end()));
     }
     std::printf("goals: max deviation <= %u ms, mean <= 50 ms, <= 20 us per pump step per viewer\n", kStepMs);
