@@ -19,6 +19,7 @@ bool gDestroying = false;
 wxBEGIN_EVENT_TABLE(ClientCore, wxEvtHandler)
     EVT_SOCKET(1000, ClientCore::OnSocketEvent)
     EVT_TIMER(1402, ClientCore::OnReconnectTimer)
+    EVT_TIMER(1403, ClientCore::OnDeadlineTimer)
     EVT_CLIENT_EVENT(ClientEventGameSweep, ClientCore::OnGameSweep)
 wxEND_EVENT_TABLE()
 

@@ -45,6 +45,27 @@ enum RelayState : uint32_t {
     RelayLoggedOn = 4,
 };
 
+// Message ids of the relay protocol. Requests and answers of one exchange share their id.
+enum class RelayMsg : uint8_t {
+    Version = 0x00,       // client: u8 1, relay version; server: relay version
+    Logon = 0x01,         // client: logon; server: logon answer
+    GameList = 0x20,
+    GameInfo = 0x21,
+    Subscribe = 0x22,
+    Unsubscribe = 0x23,
+    GameDetails = 0x24,
+    GameStart = 0x25,
+    GameData = 0x26,      // server: a data block; client: its acknowledgement
+    GameFinished = 0x27,
+    Echo = 0x28,
+    ErrorCode = 0xF2,
+    ServerText = 0xF3,
+};
+
+// What a relay message handler found. The one caller decides: Malformed is logged and the frame dropped
+// (the handler changed nothing), Close drops the connection.
+enum class RelayStatus { Ok, Malformed, Close };
+
 // Deletes the object and sets the pointer to null.
 template <class T>
 void DeleteAndNull(T*& p)
@@ -208,6 +229,12 @@ public:
     void SetReconnectDelayForTesting(uint32_t ms);
     // Handler of the reconnect timer: connects to the stored server address.
     void OnReconnectTimer(wxTimerEvent& event);
+    // How long a connection may take from the connect to the logon, and a frame from its first byte to
+    // its last, by the program clock; past either the connection is dropped and the reconnect armed.
+    static constexpr uint32_t kHandshakeDeadlineMs = 30000;
+    static constexpr uint32_t kFrameDeadlineMs = 60000;
+    // Handler of the deadline timer (every second while connected): applies the two deadlines above.
+    void OnDeadlineTimer(wxTimerEvent& event);
     // Sends bytes to the relay through the counting socket's queued send path. False when there is no
     // connected socket or the stream is cut (the connection is then dropped from the event queue).
     bool SendToRelay(const void* data, uint32_t size);
@@ -261,19 +288,24 @@ private:
     void ReadRelayFrames();
     bool SendNow(const void* data, uint32_t size);
 
-    // Relay messages (RelayMessages.cpp).
-    bool HandlePacket();
-    void HandleRelayVersion(PacketBuffer& packet);
-    void HandleLogonAnswer(PacketBuffer& packet);
-    void HandleGameList(PacketBuffer& packet);
-    void HandleGameInfo(PacketBuffer& packet);
-    void HandleSubscribed(PacketBuffer& packet);
-    void HandleUnsubscribed(PacketBuffer& packet);
-    void HandleGameDetails(PacketBuffer& packet);
-    void HandleGameStart(PacketBuffer& packet);
-    void HandleGameDataBlock(PacketBuffer& packet);
-    void HandleGameFinished(PacketBuffer& packet);
-    void HandleErrorCode(PacketBuffer& packet);
+    void CheckRelayDeadlines();
+
+    // Relay messages (RelayMessages.cpp). Each handler reads every field of its frame first and changes
+    // nothing when they run past the frame's end (Malformed).
+    RelayStatus HandlePacket();
+    RelayStatus HandleRelayVersion(PacketBuffer& packet);
+    RelayStatus HandleLogonAnswer(PacketBuffer& packet);
+    RelayStatus HandleGameList(PacketBuffer& packet);
+    RelayStatus HandleGameInfo(PacketBuffer& packet);
+    RelayStatus HandleSubscribed(PacketBuffer& packet);
+    RelayStatus HandleUnsubscribed(PacketBuffer& packet);
+    RelayStatus HandleGameDetails(PacketBuffer& packet);
+    RelayStatus HandleGameStart(PacketBuffer& packet);
+    RelayStatus HandleGameDataBlock(PacketBuffer& packet);
+    RelayStatus HandleGameFinished(PacketBuffer& packet);
+    RelayStatus HandleEcho(PacketBuffer& packet);
+    RelayStatus HandleErrorCode(PacketBuffer& packet);
+    RelayStatus HandleServerText(PacketBuffer& packet);
     void ShowServerMessage(const wxString& text);
 
     ClientCore();
@@ -296,7 +328,11 @@ private:
     wxIPV4address mServerAddress;
     wxString mServerName;                   // host text as entered (display)
     wxTimer* mReconnectTimer = nullptr;     // id 1402
+    wxTimer* mDeadlineTimer = nullptr;      // id 1403, runs while not disconnected
     uint32_t mRetriesLeft = 0;
+    uint32_t mConnectSince = 0;             // program clock at the connect (handshake deadline)
+    uint32_t mFrameSince = 0;               // program clock at the first byte of an incomplete frame
+    bool mFrameWaiting = false;             // the incoming frame is incomplete
 
     // Announced by the relay server.
     std::string mIrcServer;

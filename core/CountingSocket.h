@@ -30,12 +30,13 @@ public:
     // The toolkit's Read, then LastCount() is added to BytesRead().
     virtual wxSocketBase& Read(void* buffer, wxUint32 count);
 
-    uint32_t BytesWritten() const { return mBytesWritten; }
-    uint32_t BytesRead() const { return mBytesRead; }
+    // 64-bit: a connection that lives long enough moves more than 4 GiB.
+    uint64_t BytesWritten() const { return mBytesWritten; }
+    uint64_t BytesRead() const { return mBytesRead; }
 
 private:
-    uint32_t mBytesWritten = 0;
-    uint32_t mBytesRead = 0;
+    uint64_t mBytesWritten = 0;
+    uint64_t mBytesRead = 0;
 };
 
 // The queued send path of the client and peer sockets.

@@ -62,6 +62,8 @@ uint32_t GameData::Append(uint32_t time, uint32_t length, const uint8_t* bytes)
     if (mFinished)
         return 3;
     const uint32_t need = length + kEntryHeader;  // cannot wrap: length <= 65516
+    if (need > kMaxTotal - mTotal)
+        return 4;
     if (mFree < need)
         NewBlock();
     if (mCount == 0)
@@ -193,16 +195,41 @@ uint32_t GameData::ReadBlocks(PacketBuffer& packet, uint32_t byteCount, GameData
                 append = false;
             }
         }
-        if (append && Append(time, length, payload) == 1) {
-            // Too large for a block: it can never be stored.
-            result = 1;
-            break;
+        if (append) {
+            const uint32_t appended = Append(time, length, payload);
+            if (appended == 1) {
+                // Too large for a block: it can never be stored.
+                result = 1;
+                break;
+            }
+            if (appended == 4) {
+                result = 2;
+                break;
+            }
         }
     }
     if (result == 0 && (pos != total || shortFrame))
         result = 1;
     packet.SetCursor(start + pos);
     return result;
+}
+
+bool GameData::IsWholeRun(const PacketBuffer& packet, uint32_t byteCount)
+{
+    const uint32_t start = packet.Cursor();
+    if (byteCount == 0)
+        return true;
+    if (!packet.Data() || packet.Size() < start || packet.Size() - start < byteCount)
+        return false;
+    const uint8_t* base = packet.Data() + start;
+    uint32_t pos = 0;
+    while (byteCount - pos >= kEntryHeader) {
+        const uint32_t length = GetU32(base + pos + 4);
+        if (length > kMaxPayload || length > byteCount - pos - kEntryHeader)
+            return false;
+        pos += kEntryHeader + length;
+    }
+    return pos == byteCount;
 }
 
 bool GameData::Write(PacketBuffer& out) const

@@ -33,6 +33,9 @@ public:
     static constexpr uint32_t kMaxPayload = kBlockUsable - kEntryHeader;  // 65516
     static constexpr uint32_t kMarkerLength = 0xFFFFFFFF;
     static constexpr uint32_t kNoLimit = 0xFFFFFFFF;
+    // The bound on the entry bytes one game holds, headers included: thirty times the largest real game,
+    // and far from where the u32 totals of the relay acknowledgement and the cursors would wrap.
+    static constexpr uint32_t kMaxTotal = 64u * 1024u * 1024u;
 
     GameData();
     ~GameData();
@@ -40,7 +43,8 @@ public:
     GameData& operator=(const GameData&) = delete;
 
     // Appends one entry. 0 stored; 1 when length exceeds kMaxPayload (or bytes is null with a length);
-    // 3 after Finish. A refused entry leaves the data unchanged.
+    // 3 after Finish; 4 when the entry would take Total() past kMaxTotal. A refused entry leaves the data
+    // unchanged.
     uint32_t Append(uint32_t time, uint32_t length, const uint8_t* bytes);
 
     // Writes the finished marker at the write position; the data is read-only afterwards. Returns 0.
@@ -69,8 +73,13 @@ public:
     // resume cursor reaches the stored end (Next gives 2), ReadBlocks DELETES the cursor object, nulls the
     // pointer and appends from that entry on. The caller must not keep other copies of that pointer.
     // Results: 0 the run was whole; 1 malformed (1-7 stray bytes, an entry longer than the rest, fewer
-    // bytes held than announced, or an entry too large for a block). Entries before a fault stay stored.
+    // bytes held than announced, or an entry too large for a block); 2 the entries reached kMaxTotal
+    // (the rest of the run is not stored). Entries before a fault or the bound stay stored.
     uint32_t ReadBlocks(PacketBuffer& packet, uint32_t byteCount, GameDataCursor*& resume);
+
+    // True when byteCount bytes are held behind the packet's cursor and they are a whole run of entries
+    // that ReadBlocks would take without result 1. Reads nothing.
+    static bool IsWholeRun(const PacketBuffer& packet, uint32_t byteCount);
 
     // Writes the magic "bCx\0" and every entry from the first as {u32 time, u32 length, bytes};
     // markers are not written. Always true.

@@ -24,7 +24,7 @@ PacketBuffer::PacketBuffer()
 
 PacketBuffer::PacketBuffer(const PacketBuffer& other)
     : mData(nullptr), mCapacity(0), mSize(0), mGrowStep(other.mGrowStep), mCursor(0),
-      mReadError(other.mReadError)
+      mReadError(other.mReadError), mOverRead(other.mOverRead)
 {
     if (other.mData && other.mCapacity) {
         mData = static_cast<uint8_t*>(std::malloc(other.mCapacity));
@@ -39,7 +39,7 @@ PacketBuffer::PacketBuffer(const PacketBuffer& other)
 
 PacketBuffer::PacketBuffer(PacketBuffer&& other) noexcept
     : mData(other.mData), mCapacity(other.mCapacity), mSize(other.mSize), mGrowStep(other.mGrowStep),
-      mCursor(other.mCursor), mReadError(other.mReadError)
+      mCursor(other.mCursor), mReadError(other.mReadError), mOverRead(other.mOverRead)
 {
     other.mData = nullptr;
     other.mCapacity = other.mSize = other.mCursor = 0;
@@ -63,6 +63,7 @@ PacketBuffer& PacketBuffer::operator=(const PacketBuffer& other)
     mCursor = data ? other.mCursor : 0;
     mGrowStep = other.mGrowStep;
     mReadError = other.mReadError;
+    mOverRead = other.mOverRead;
     return *this;
 }
 
@@ -76,6 +77,7 @@ PacketBuffer& PacketBuffer::operator=(PacketBuffer&& other) noexcept
         mGrowStep = other.mGrowStep;
         mCursor = other.mCursor;
         mReadError = other.mReadError;
+        mOverRead = other.mOverRead;
         other.mData = nullptr;
         other.mCapacity = other.mSize = other.mCursor = 0;
     }
@@ -124,6 +126,7 @@ void PacketBuffer::Clear()
     std::free(mData);
     mData = nullptr;
     mCapacity = mSize = mCursor = 0;
+    mOverRead = false;
 }
 
 void PacketBuffer::Write(const void* src, uint32_t n)
@@ -187,6 +190,7 @@ void PacketBuffer::Read(void* dst, uint32_t n)
     if (dst && n)
         std::memset(dst, kReadFill, n);
     mReadError = true;
+    mOverRead = true;
 }
 
 uint8_t PacketBuffer::ReadU8()
@@ -212,11 +216,15 @@ uint32_t PacketBuffer::ReadU32()
 
 void PacketBuffer::ReadString(std::string& out)
 {
-    if (!mData || mCursor >= mSize)
+    if (!mData || mCursor >= mSize) {
+        mOverRead = true;
         return;
+    }
     const void* nul = std::memchr(mData + mCursor, 0, mSize - mCursor);
-    if (!nul)
+    if (!nul) {
+        mOverRead = true;
         return;
+    }
     const uint32_t length = uint32_t(static_cast<const uint8_t*>(nul) - (mData + mCursor));
     out.assign(reinterpret_cast<const char*>(mData + mCursor), length);
     mCursor += length + 1;

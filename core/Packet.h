@@ -43,7 +43,8 @@ public:
     // Makes room for n more bytes behind Size(). False only when the storage could not be grown
     // (contents and capacity then stay as they were).
     bool Reserve(uint32_t n);
-    // Frees the storage; data, capacity, size and cursor become 0. Grow step and read error stay.
+    // Frees the storage; data, capacity, size and cursor become 0, and the over-read mark is cleared.
+    // Grow step and read error stay.
     void Clear();
 
     // --- writing (at the cursor; raises Size() when the cursor passes it) ---
@@ -80,6 +81,11 @@ public:
     // Bytes held behind the cursor.
     uint32_t Remaining() const { return mSize - mCursor; }
     bool ReadError() const { return mReadError; }
+    // True once any read since the last Clear() (or ClearOverRead()) could not be satisfied: a number
+    // past the end, or a string without its NUL inside the held bytes. A handler reads every field of a
+    // frame and checks this once, before it changes any state.
+    bool OverRead() const { return mOverRead; }
+    void ClearOverRead() { mOverRead = false; }
     uint32_t GrowStep() const { return mGrowStep; }
     void SetGrowStep(uint32_t step) { mGrowStep = step; }
 
@@ -100,6 +106,7 @@ protected:
     uint32_t mGrowStep;
     uint32_t mCursor;
     bool mReadError;
+    bool mOverRead = false;
 
 private:
     friend class PacketSocketFill;

@@ -13,11 +13,14 @@
 #include "core/ClientCore.h"
 #include "core/CountingSocket.h"
 #include "core/Version.h"
+#include "platform/ProgramClock.h"
 
 namespace {
 
 constexpr int kRelaySocketId = 1000;
 constexpr int kReconnectTimerId = 1402;
+constexpr int kDeadlineTimerId = 1403;
+constexpr int kDeadlineCheckMs = 1000;
 constexpr wxSocketEventFlags kFullMask =
     wxSOCKET_INPUT_FLAG | wxSOCKET_OUTPUT_FLAG | wxSOCKET_CONNECTION_FLAG | wxSOCKET_LOST_FLAG;
 constexpr wxSocketEventFlags kConnectedMask = wxSOCKET_INPUT_FLAG | wxSOCKET_OUTPUT_FLAG | wxSOCKET_LOST_FLAG;
@@ -45,6 +48,7 @@ void ClientCore::InitConnection()
     mRelaySocket = nullptr;
     ResetSocket(false);
     mReconnectTimer = new wxTimer(this, kReconnectTimerId);
+    mDeadlineTimer = new wxTimer(this, kDeadlineTimerId);
     mRetriesLeft = 0;
 }
 
@@ -55,12 +59,19 @@ void ClientCore::FreeConnection()
         mReconnectTimer->Stop();
         DeleteAndNull(mReconnectTimer);
     }
+    if (mDeadlineTimer) {
+        mDeadlineTimer->Stop();
+        DeleteAndNull(mDeadlineTimer);
+    }
 }
 
 void ClientCore::ResetSocket(bool closing)
 {
     mRelayState = RelayDisconnected;
     mIncoming.Clear();
+    mFrameWaiting = false;
+    if (mDeadlineTimer)
+        mDeadlineTimer->Stop();
     mLogonHave = 0;
     mSendBatch.clear();
     if (mRelaySocket) {
@@ -96,6 +107,9 @@ void ClientCore::Connect(const wxIPV4address& address, const wxString& name)
     const bool connectedNow = socket->Connect(address, false);
     mServerAddress = address;
     mRelayState = RelayConnecting;
+    mConnectSince = bcx::ProgramClock::Now();
+    if (mDeadlineTimer)
+        mDeadlineTimer->Start(kDeadlineCheckMs);
     if (mRetriesLeft > 0)
         --mRetriesLeft;
     PostRelayState(wxS("正在连接..."));
@@ -149,6 +163,29 @@ bool ClientCore::IsReconnectPending() const
 void ClientCore::OnReconnectTimer(wxTimerEvent&)
 {
     Connect(mServerAddress, wxString());
+}
+
+void ClientCore::OnDeadlineTimer(wxTimerEvent&)
+{
+    CheckRelayDeadlines();
+}
+
+void ClientCore::CheckRelayDeadlines()
+{
+    const uint32_t now = bcx::ProgramClock::Now();
+    if (mRelayState == RelayConnecting || mRelayState == RelayHandshake || mRelayState == RelayNegotiate) {
+        if (now - mConnectSince >= kHandshakeDeadlineMs) {
+            LogServer(wxString::Format(wxS("No logon within %u s"), kHandshakeDeadlineMs / 1000));
+            Disconnect(false, mRelayState == RelayConnecting ? wxString(wxS("没有找到服务器"))
+                                                             : wxString(wxS("连接丢失")));
+        }
+        return;
+    }
+    if (mRelayState != RelayDisconnected && mFrameWaiting && now - mFrameSince >= kFrameDeadlineMs) {
+        LogServer(wxString::Format(wxS("Packet 0x%02X incomplete for %u s (%u of %u bytes)"), mIncoming.GetId(),
+                                   kFrameDeadlineMs / 1000, mIncoming.Size(), mIncoming.GetLength()));
+        Disconnect(false, wxS("连接丢失"));
+    }
 }
 
 bool ClientCore::SendToRelay(const void* data, uint32_t size)
@@ -284,7 +321,7 @@ void ClientCore::ReadProtocolWord()
         LogServer(wxS("协商..."));
         PostRelayState(wxS("协商..."));
         bcxPacket frame;
-        frame.WriteHeader(0x00);
+        frame.WriteHeader(static_cast<uint8_t>(RelayMsg::Version));
         frame.WriteU8(1);
         frame.WriteU32(RelayVersion);
         frame.UpdateLength();
@@ -310,17 +347,32 @@ void ClientCore::ReadRelayFrames()
     // while whole frames come.
     while (mRelaySocket == socket && mRelayState != RelayDisconnected) {
         const ReadResult result = ReadPacketFromSocket(mIncoming, *socket);
-        if (result == ReadResult::Incomplete)
+        if (result == ReadResult::Incomplete) {
+            // A frame begun and not finished starts its deadline with its first bytes.
+            if (mIncoming.Size() > 0 && !mFrameWaiting) {
+                mFrameWaiting = true;
+                mFrameSince = bcx::ProgramClock::Now();
+            }
             break;
+        }
+        mFrameWaiting = false;
         const uint32_t id = mIncoming.GetId();
         if (result == ReadResult::Broken) {
             LogServer(wxString::Format(wxS("Trashed response from server in packet %i"), static_cast<int>(id)));
             Disconnect(false, wxS("连接已断开"));
             break;
         }
-        if (!HandlePacket()) {
+        switch (HandlePacket()) {
+        case RelayStatus::Ok:
+            break;
+        case RelayStatus::Malformed:
+            LogServer(wxString::Format(wxS("Malformed packet 0x%02X of %u bytes: its fields run past its end"), id,
+                                       mIncoming.Size()));
+            break;
+        case RelayStatus::Close:
             LogServer(wxString::Format(wxS("Trashed response from server in packet %i"), static_cast<int>(id)));
             Disconnect(false, wxS("连接已断开"));
+            break;
         }
         mIncoming.Clear();
     }

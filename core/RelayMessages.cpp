@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include <wx/log.h>
 
@@ -31,17 +32,27 @@ wxString VersionText(uint32_t version)
     return wxString::FromAscii(FormatPackedVersion(version).c_str());
 }
 
-// Reads a NUL-terminated string; false (out unchanged) when none lies wholly inside the packet.
-bool ReadText(PacketBuffer& packet, std::string& out)
+// Reads a NUL-terminated string into a fresh value; one that does not lie wholly inside the packet gives
+// an empty string and marks the packet's over-read.
+std::string ReadText(PacketBuffer& packet)
 {
-    const uint32_t before = packet.Cursor();
     std::string text;
     packet.ReadString(text);
-    if (packet.Cursor() == before)
-        return false;
-    out.swap(text);
-    return true;
+    return text;
 }
+
+void BeginFrame(bcxPacket& frame, RelayMsg id)
+{
+    frame.WriteHeader(static_cast<uint8_t>(id));
+}
+
+// One game-list entry as the relay sends it.
+struct ListEntry {
+    uint32_t id;
+    uint32_t state;
+    uint32_t startTime;
+    std::string name;
+};
 
 bool SameGameInfo(const GameInfo& a, const GameInfo& b)
 {
@@ -59,7 +70,7 @@ void ClientCore::RequestGameList()
     if (!mRelaySocket)
         return;
     bcxPacket frame;
-    frame.WriteHeader(0x20);
+    BeginFrame(frame, RelayMsg::GameList);
     frame.WriteU32(0xDEADC0DEu);
     frame.UpdateLength();
     if (SendToRelay(frame))
@@ -77,7 +88,7 @@ void ClientCore::SubscribeGame(Game* game, bool wantDetails)
     }
     mDiscardingData.erase(game->mId);
     bcxPacket frame;
-    frame.WriteHeader(0x22);
+    BeginFrame(frame, RelayMsg::Subscribe);
     frame.WriteU32(game->mId);
     frame.WriteU32(wantDetails ? 1u : 0u);
     frame.UpdateLength();
@@ -92,7 +103,7 @@ void ClientCore::UnsubscribeGame(Game* game)
     if (!game)
         return;
     bcxPacket frame;
-    frame.WriteHeader(0x23);
+    BeginFrame(frame, RelayMsg::Unsubscribe);
     frame.WriteU32(game->mId);
     frame.UpdateLength();
     SendToRelay(frame);
@@ -107,79 +118,46 @@ void ClientCore::SetServerMessageHook(ServerMessageHook hook)
 // ---------------------------------------------------------------------------------------------------
 // Server frames
 
-bool ClientCore::HandlePacket()
+RelayStatus ClientCore::HandlePacket()
 {
     if (!mRelaySocket || !mIncoming.IsValid())
-        return false;
+        return RelayStatus::Close;
     bcxPacket& packet = mIncoming;
     packet.SetCursor(packet.GetHeaderSize());
+    packet.ClearOverRead();
     const uint32_t id = packet.GetId();
-    switch (id) {
-    case 0x00:
-        HandleRelayVersion(packet);
-        return true;
-    case 0x01:
-        HandleLogonAnswer(packet);
-        return true;
-    case 0x20:
-        HandleGameList(packet);
-        return true;
-    case 0x21:
-        HandleGameInfo(packet);
-        return true;
-    case 0x22:
-        HandleSubscribed(packet);
-        return true;
-    case 0x23:
-        HandleUnsubscribed(packet);
-        return true;
-    case 0x24:
-        HandleGameDetails(packet);
-        return true;
-    case 0x25:
-        HandleGameStart(packet);
-        return true;
-    case 0x26:
-        HandleGameDataBlock(packet);
-        return true;
-    case 0x27:
-        HandleGameFinished(packet);
-        return true;
-    case 0x28: {
-        const uint32_t value = packet.ReadU32();
-        bcxPacket echo;
-        echo.WriteHeader(0x28);
-        echo.WriteU32(value);
-        echo.UpdateLength();
-        SendToRelay(echo);
-        return true;
+    switch (static_cast<RelayMsg>(id)) {
+    case RelayMsg::Version: return HandleRelayVersion(packet);
+    case RelayMsg::Logon: return HandleLogonAnswer(packet);
+    case RelayMsg::GameList: return HandleGameList(packet);
+    case RelayMsg::GameInfo: return HandleGameInfo(packet);
+    case RelayMsg::Subscribe: return HandleSubscribed(packet);
+    case RelayMsg::Unsubscribe: return HandleUnsubscribed(packet);
+    case RelayMsg::GameDetails: return HandleGameDetails(packet);
+    case RelayMsg::GameStart: return HandleGameStart(packet);
+    case RelayMsg::GameData: return HandleGameDataBlock(packet);
+    case RelayMsg::GameFinished: return HandleGameFinished(packet);
+    case RelayMsg::Echo: return HandleEcho(packet);
+    case RelayMsg::ErrorCode: return HandleErrorCode(packet);
+    case RelayMsg::ServerText: return HandleServerText(packet);
     }
-    case 0xF2:
-        HandleErrorCode(packet);
-        return true;
-    case 0xF3: {
-        std::string text;
-        ReadText(packet, text);
-        ShowServerMessage(bcx::FromGbk(text));
-        return true;
-    }
-    default:
-        LogServer(wxString::Format(wxS("Unknown packet 0x%02X received!"), id));
-        return false;
-    }
+    LogServer(wxString::Format(wxS("Unknown packet 0x%02X received!"), id));
+    return RelayStatus::Close;
 }
 
-void ClientCore::HandleRelayVersion(PacketBuffer& packet)
+RelayStatus ClientCore::HandleRelayVersion(PacketBuffer& packet)
 {
     const uint32_t version = packet.ReadU32();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     if ((version & kVersionMask) != (RelayVersion & kVersionMask)) {
         LogServer(wxS("Relayversion ") + VersionText(RelayVersion) + wxS(" not supported by server"));
         Disconnect(true, wxS("Disconnected: Version mismatch"));
-        return;
+        return RelayStatus::Ok;
     }
     LogServer(wxS("批准..."));
     bcxPacket logon;
-    logon.WriteHeader(0x01);
+    BeginFrame(logon, RelayMsg::Logon);
     logon.WriteString("Brawlcast - Client");
     logon.WriteU32(ClientVersion);
     logon.WriteU8(1);
@@ -189,34 +167,57 @@ void ClientCore::HandleRelayVersion(PacketBuffer& packet)
     logon.UpdateLength();
     SendToRelay(logon);
     PostRelayState(wxS("批准..."));
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleLogonAnswer(PacketBuffer& packet)
+RelayStatus ClientCore::HandleLogonAnswer(PacketBuffer& packet)
 {
     const uint8_t ok = packet.ReadU8();
     if (ok == 0) {
-        std::string reason;
-        ReadText(packet, reason);
+        const std::string reason = ReadText(packet);
+        if (packet.OverRead())
+            return RelayStatus::Malformed;
         const wxString text = bcx::FromGbk(reason);
         LogServer(text);
         Disconnect(true, wxS("Disconnected: ") + text);
-        return;
+        return RelayStatus::Ok;
     }
+
+    const std::string serverName = ReadText(packet);
+    const uint32_t serverVersion = packet.ReadU32();
+    const std::string title = ReadText(packet);
+    const std::string motd = ReadText(packet);
+    const uint32_t inForce = mServerRelayVersion & kVersionMask;
+    const bool withIrc = inForce >= kVersion102 && inForce < kVersion200;
+    std::string ircServer, ircChannel, url;
+    uint16_t ircPort = 0;
+    if (withIrc) {
+        ircServer = ReadText(packet);
+        ircPort = packet.ReadU16();
+        ircChannel = ReadText(packet);
+    }
+    if (inForce >= kVersion102)
+        url = ReadText(packet);
+    const bool withNews = !packet.OverRead() && packet.Cursor() < packet.Size();
+    uint32_t newsWord = 0;
+    std::string newsUrl, newsSecondUrl, newsDialogUrl;
+    uint8_t newsFlags = 0;
+    uint16_t newsWidth = 0, newsHeight = 0;
+    if (withNews) {
+        newsWord = packet.ReadU32();
+        newsUrl = ReadText(packet);
+        newsSecondUrl = ReadText(packet);
+        newsFlags = packet.ReadU8();
+        newsWidth = packet.ReadU16();
+        newsHeight = packet.ReadU16();
+        newsDialogUrl = ReadText(packet);
+    }
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
+
     mRelayState = RelayLoggedOn;
     LogServer(wxS("已登陆."));
-
-    std::string serverName, title, motd, url;
-    ReadText(packet, serverName);
-    const uint32_t serverVersion = packet.ReadU32();
-    ReadText(packet, title);
-    ReadText(packet, motd);
-
-    const uint32_t inForce = mServerRelayVersion & kVersionMask;
-    if (inForce >= kVersion102 && inForce < kVersion200) {
-        std::string ircServer, ircChannel;
-        ReadText(packet, ircServer);
-        const uint16_t ircPort = packet.ReadU16();
-        ReadText(packet, ircChannel);
+    if (withIrc) {
         if (mSettings.mUseAutomaticServer) {
             mIrcServer = ircServer;
             mIrcPort = ircPort;
@@ -227,17 +228,14 @@ void ClientCore::HandleLogonAnswer(PacketBuffer& packet)
             mIrcChannel = mSettings.mIRCAutoChannel;
         }
     }
-    if (inForce >= kVersion102)
-        ReadText(packet, url);
-
-    if (packet.Cursor() < packet.Size()) {
-        mNewsWord = packet.ReadU32();
-        ReadText(packet, mNewsUrl);
-        ReadText(packet, mNewsSecondUrl);
-        mNewsFlags = packet.ReadU8();
-        mNewsWidth = packet.ReadU16();
-        mNewsHeight = packet.ReadU16();
-        ReadText(packet, mNewsDialogUrl);
+    if (withNews) {
+        mNewsWord = newsWord;
+        mNewsUrl = newsUrl;
+        mNewsSecondUrl = newsSecondUrl;
+        mNewsFlags = newsFlags;
+        mNewsWidth = newsWidth;
+        mNewsHeight = newsHeight;
+        mNewsDialogUrl = newsDialogUrl;
         PostEvent(mStatusTarget, ClientEventNews, 0, wxString());
     }
 
@@ -247,45 +245,49 @@ void ClientCore::HandleLogonAnswer(PacketBuffer& packet)
 
     PostRelayState(wxS("已登陆"));
     RequestGameList();
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleGameList(PacketBuffer& packet)
+RelayStatus ClientCore::HandleGameList(PacketBuffer& packet)
 {
-    mListWord = packet.ReadU32();
+    const uint32_t listWord = packet.ReadU32();
     if ((mServerRelayVersion & kVersionMask) >= kVersion200)
         packet.ReadU32();
     packet.ReadU32();
-    const uint32_t announced = packet.ReadU32();
-    // Every entry takes at least ten bytes: the count cannot exceed what the frame holds.
-    const uint32_t fits = packet.ReadError() ? 0 : packet.Remaining() / kMinListEntry;
-    const uint32_t count = std::min(announced, fits);
-    if (count != announced)
-        LogServer(wxString::Format(wxS("GameList announces %u games, the message holds at most %u"),
-                                   announced, fits));
-    LogServer(wxString::Format(wxS("Got GameList with %d games"), static_cast<int>(count)));
+    const uint32_t count = packet.ReadU32();
+    // Every entry takes at least ten bytes: a count the frame cannot hold is not believed.
+    if (packet.OverRead() || count > packet.Remaining() / kMinListEntry) {
+        LogServer(wxString::Format(wxS("GameList announces %u games, the message holds at most %u"), count,
+                                   packet.Remaining() / kMinListEntry));
+        return RelayStatus::Malformed;
+    }
+    std::vector<ListEntry> entries(count);
+    for (ListEntry& entry : entries) {
+        entry.id = packet.ReadU32();
+        entry.state = packet.ReadU8();
+        entry.startTime = packet.ReadU32();
+        entry.name = ReadText(packet);
+    }
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
 
+    mListWord = listWord;
+    LogServer(wxString::Format(wxS("Got GameList with %d games"), static_cast<int>(count)));
     MarkAllGames();
 
     bcxPacket batch;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t gameId = packet.ReadU32();
-        uint32_t state = packet.ReadU8();
-        const uint32_t startTime = packet.ReadU32();
-        std::string name;
-        if (packet.ReadError() || !ReadText(packet, name)) {
-            LogServer(wxString::Format(wxS("GameList entry %u of %u is incomplete"), i + 1, count));
-            break;
-        }
+    for (ListEntry& entry : entries) {
+        uint32_t state = entry.state;
         if (state >= GameStateCount) {
-            LogGame(wxString::Format(wxS("[%08X] listed state %u is unknown, shown as broken"), gameId, state));
+            LogGame(wxString::Format(wxS("[%08X] listed state %u is unknown, shown as broken"), entry.id, state));
             state = GameStateBroken;
         }
 
-        Game* game = GetGame(gameId);
+        Game* game = GetGame(entry.id);
         bool isNew = false;
         bool askInfo = false;
         if (!game) {
-            game = new Game(gameId);
+            game = new Game(entry.id);
             game->mDownloadState = DownloadListed;
             game->mKind = 3;
             isNew = true;
@@ -293,9 +295,9 @@ void ClientCore::HandleGameList(PacketBuffer& packet)
         } else if (game->mState != state || game->mDownloadState == DownloadBroken) {
             askInfo = true;
         }
-        game->mName = name;
+        game->mName.swap(entry.name);
         game->mState = state;
-        game->mStartTime = startTime;
+        game->mStartTime = entry.startTime;
         game->mMark = 0;
         if (isNew && !AddGame(game)) {
             delete game;
@@ -304,8 +306,8 @@ void ClientCore::HandleGameList(PacketBuffer& packet)
         if (askInfo) {
             // Each request is a whole frame; all of them go out in one write.
             bcxPacket request;
-            request.WriteHeader(0x21);
-            request.WriteU32(gameId);
+            BeginFrame(request, RelayMsg::GameInfo);
+            request.WriteU32(entry.id);
             request.UpdateLength();
             batch.Write(request.Data(), request.Size());
         }
@@ -317,30 +319,38 @@ void ClientCore::HandleGameList(PacketBuffer& packet)
 
     if (batch.Size() > 0)
         SendToRelay(batch);
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleGameInfo(PacketBuffer& packet)
+RelayStatus ClientCore::HandleGameInfo(PacketBuffer& packet)
 {
     const uint32_t gameId = packet.ReadU32();
+    std::string players = ReadText(packet);
+    std::string publisher = ReadText(packet);
+    const uint32_t length = packet.ReadU32();
+    std::string infoText1 = ReadText(packet);
+    std::string infoText2 = ReadText(packet);
+    const uint32_t infoValue = packet.ReadU32();
+    ReadText(packet);  // not used
     Game* game = GetGame(gameId);
+    GameInfo received(game ? game->mName : std::string(), static_cast<uint16_t>(mSessionPort));
+    received.Read(packet);
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     if (!game)
-        return;
+        return RelayStatus::Ok;
 
-    ReadText(packet, game->mPlayers);
-    ReadText(packet, game->mPublisher);
-    game->mLength = packet.ReadU32();
-    ReadText(packet, game->mInfoText1);
-    ReadText(packet, game->mInfoText2);
-    game->mInfoValue = packet.ReadU32();
-    std::string dropped;
-    ReadText(packet, dropped);
+    game->mPlayers.swap(players);
+    game->mPublisher.swap(publisher);
+    game->mLength = length;
+    game->mInfoText1.swap(infoText1);
+    game->mInfoText2.swap(infoText2);
+    game->mInfoValue = infoValue;
     game->mInfoTime = bcx::WallClock::Now();
     game->mSubscribeTime = game->mInfoTime;
 
     if (game->mInfo && game->mDownloadState == DownloadBroken) {
         // A broken download resumes when the game is the same and a Warcraft III client watches it.
-        GameInfo received(game->mName, static_cast<uint16_t>(mSessionPort));
-        received.Read(packet);
         if (!SameGameInfo(received, *game->mInfo)) {
             LogGame(wxString::Format(wxS("[%08X] got different gameinfo for broken game"), gameId));
         } else if (IsWatched(gameId)) {
@@ -355,92 +365,108 @@ void ClientCore::HandleGameInfo(PacketBuffer& packet)
             LogGame(wxString::Format(wxS("[%08X] Resubscribing broken game"), gameId));
         }
     } else if (!game->mInfo) {
-        GameInfo* info = new GameInfo(game->mName, static_cast<uint16_t>(mSessionPort));
-        info->Read(packet);
-        game->mInfo = info;
+        game->mInfo = new GameInfo(received);
         UpdateLanGames(false);
     }
 
     PostEvent(mGameListTarget, ClientEventGameRow, static_cast<int32_t>(gameId), wxString());
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleSubscribed(PacketBuffer& packet)
+RelayStatus ClientCore::HandleSubscribed(PacketBuffer& packet)
 {
     const uint32_t gameId = packet.ReadU32();
     const uint8_t ok = packet.ReadU8();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     Game* game = GetGame(gameId);
     if (ok == 0) {
         LogServer(wxS("Game subscription failed"));
-        return;
+        return RelayStatus::Ok;
     }
     if (!game) {
         LogServer(wxS("Game subscription for unknown game received"));
-        return;
+        return RelayStatus::Ok;
     }
     if (game->mSubscription != SubscriptionDetailsRequested) {
         LogServer(wxString::Format(wxS("[%08X] Subscribed. Awaiting gamedata..."), gameId));
-        return;
+        return RelayStatus::Ok;
     }
     LogServer(wxString::Format(wxS("[%08X] Subscribed. Awaiting gamedetails..."), gameId));
     game->mSubscription = SubscriptionAwaitingDetails;
     if (game->mDownloadState == DownloadBroken)
-        return;
+        return RelayStatus::Ok;
     // A watched game keeps its records: the viewer's lobby and replay cursor point into them.
     if (IsWatched(gameId)) {
         if (!game->mDetails)
             game->mDetails = new GameDetails();
-        return;
+        return RelayStatus::Ok;
     }
     DeleteAndNull(game->mDetails);
     game->mDetails = new GameDetails();
     game->mSubscribeTime = bcx::ProgramClock::Now();
     DeleteAndNull(game->mResumeCursor);
     DeleteAndNull(game->mData);
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleUnsubscribed(PacketBuffer& packet)
+RelayStatus ClientCore::HandleUnsubscribed(PacketBuffer& packet)
 {
     const uint32_t gameId = packet.ReadU32();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     Game* game = GetGame(gameId);
     if (!game) {
         LogServer(wxS("Game unsubscription for unknown game received"));
-        return;
+        return RelayStatus::Ok;
     }
     LogServer(wxString::Format(wxS("[%08X] Unsubscribed."), gameId));
     game->mSubscription = SubscriptionNone;
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleGameDetails(PacketBuffer& packet)
+RelayStatus ClientCore::HandleGameDetails(PacketBuffer& packet)
 {
     const uint32_t gameId = packet.ReadU32();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     LogServer(wxString::Format(wxS("[%08X] Got GameDetails"), gameId));
     Game* game = GetGame(gameId);
+    // Read into a copy: the viewer's lobby points into the stored record, which changes only when the
+    // whole record was there.
+    GameDetails received = game && game->mDetails ? *game->mDetails : GameDetails();
+    received.Read(packet);
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     if (!game)
-        return;
+        return RelayStatus::Ok;
     if (!game->mDetails)
         game->mDetails = new GameDetails();
     if (game->mDownloadState != DownloadBroken) {
-        game->mDetails->Read(packet);
+        *game->mDetails = received;
         game->mDownloadState = std::max<uint32_t>(game->mDownloadState, DownloadDetails);
         game->mState = std::max<uint32_t>(game->mState, GameStateAboutToStart);
     }
     PostEvent(mGameListTarget, ClientEventGameRow, static_cast<int32_t>(gameId), wxString());
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleGameStart(PacketBuffer& packet)
+RelayStatus ClientCore::HandleGameStart(PacketBuffer& packet)
 {
     const uint32_t gameId = packet.ReadU32();
     const uint32_t seed = packet.ReadU32();
     const uint32_t seconds = packet.ReadU32();
     const uint32_t startTime = packet.ReadU32();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     Game* game = GetGame(gameId);
     if (!game || !game->mDetails)
-        return;
+        return RelayStatus::Ok;
     if (seed != game->mDetails->mRandomSeed) {
         LogServer(wxString::Format(wxS("Invalid seed for game 0x%08X on start (%d != %d) !"), gameId,
                                    static_cast<int>(game->mDetails->mRandomSeed), static_cast<int>(seed)));
         PostEvent(mGameListTarget, ClientEventGameRow, static_cast<int32_t>(gameId), wxString());
-        return;
+        return RelayStatus::Ok;
     }
     game->mSecondsToStart = seconds;
     game->mDueTime = bcx::WallClock::Now() + seconds;
@@ -450,13 +476,13 @@ void ClientCore::HandleGameStart(PacketBuffer& packet)
         LogServer(wxString::Format(wxS("[%08X] Game starts in %d seconds"), gameId, static_cast<int>(seconds)));
         game->mDownloadState = DownloadStartAnnounced;
         game->mState = std::max<uint32_t>(game->mState, GameStateDelaying);
-        return;
+        return RelayStatus::Ok;
     }
     LogServer(wxString::Format(wxS("[%08X] Details finished. Receiving GameData..."), gameId));
     game->mDownloadState = std::max<uint32_t>(game->mDownloadState, DownloadReceiving);
     game->mState = std::max<uint32_t>(game->mState, GameStateLive);
     if (game->mDownloadState == DownloadBroken)
-        return;
+        return RelayStatus::Ok;
     if (!game->mData) {
         game->mData = new GameData();
     } else if (!game->mResumeCursor && game->mData->Count() > 0) {
@@ -465,32 +491,48 @@ void ClientCore::HandleGameStart(PacketBuffer& packet)
         game->mResumeCursor = new GameDataCursor();
         game->mData->Seek(*game->mResumeCursor, 0);
     }
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleGameDataBlock(PacketBuffer& packet)
+RelayStatus ClientCore::HandleGameDataBlock(PacketBuffer& packet)
 {
     const uint32_t gameId = packet.ReadU32();
     const uint32_t sequence = packet.ReadU32();
     const uint32_t byteCount = packet.ReadU32();
     packet.ReadU32();
     packet.ReadU32();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     Game* game = GetGame(gameId);
     if (!game || !game->mData)
-        return;
-    // After a malformed block the blocks still under way are dropped until the game is subscribed again:
-    // storing them would leave a hole in the data.
+        return RelayStatus::Ok;
+    // After a malformed block, or once the game's data reached its bound, the blocks still under way are
+    // dropped until the game is subscribed again: storing them would leave a hole in the data.
     if (mDiscardingData.count(gameId))
-        return;
-    if (game->mData->ReadBlocks(packet, byteCount, game->mResumeCursor) == 1) {
+        return RelayStatus::Ok;
+
+    RelayStatus status = RelayStatus::Ok;
+    if (!GameData::IsWholeRun(packet, byteCount)) {
+        // Nothing of the block is stored; the block is still acknowledged with what the game holds.
         LogServer(wxString::Format(wxS("[%08X] Malformed data block %u"), gameId, sequence));
         mDiscardingData.insert(gameId);
         UnsubscribeGame(game);
+        status = RelayStatus::Malformed;
+    } else {
+        const uint32_t stored = game->mData->ReadBlocks(packet, byteCount, game->mResumeCursor);
+        if (game->mDownloadState == DownloadBroken && !game->mResumeCursor)
+            game->mDownloadState = DownloadReceiving;
+        if (stored == 2) {
+            LogGame(wxString::Format(wxS("[%08X] Game data passed %u bytes: download broken"), gameId,
+                                     GameData::kMaxTotal));
+            game->mDownloadState = DownloadBroken;
+            mDiscardingData.insert(gameId);
+            UnsubscribeGame(game);
+        }
     }
-    if (game->mDownloadState == DownloadBroken && !game->mResumeCursor)
-        game->mDownloadState = DownloadReceiving;
 
     bcxPacket ack;
-    ack.WriteHeader(0x26);
+    BeginFrame(ack, RelayMsg::GameData);
     ack.WriteU32(gameId);
     ack.WriteU32(sequence);
     ack.WriteU32(game->mData->Total());
@@ -498,15 +540,18 @@ void ClientCore::HandleGameDataBlock(PacketBuffer& packet)
     SendToRelay(ack);
 
     PostEvent(mGameListTarget, ClientEventDownload, static_cast<int32_t>(gameId), wxString());
+    return status;
 }
 
-void ClientCore::HandleGameFinished(PacketBuffer& packet)
+RelayStatus ClientCore::HandleGameFinished(PacketBuffer& packet)
 {
     const uint32_t gameId = packet.ReadU32();
     const uint32_t entries = packet.ReadU32();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     Game* game = GetGame(gameId);
     if (!game || !game->mData)
-        return;
+        return RelayStatus::Ok;
     if (entries != game->mData->Count()) {
         LogServer(wxString::Format(wxS("0x%08X: incorrect number of packets on finish: is=%d should:%d"), gameId,
                                    static_cast<int>(game->mData->Count()), static_cast<int>(entries)));
@@ -522,9 +567,23 @@ void ClientCore::HandleGameFinished(PacketBuffer& packet)
         UpdateLanGames(false);
     }
     PostEvent(mGameListTarget, ClientEventGameRow, static_cast<int32_t>(gameId), wxString());
+    return RelayStatus::Ok;
 }
 
-void ClientCore::HandleErrorCode(PacketBuffer& packet)
+RelayStatus ClientCore::HandleEcho(PacketBuffer& packet)
+{
+    const uint32_t value = packet.ReadU32();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
+    bcxPacket echo;
+    BeginFrame(echo, RelayMsg::Echo);
+    echo.WriteU32(value);
+    echo.UpdateLength();
+    SendToRelay(echo);
+    return RelayStatus::Ok;
+}
+
+RelayStatus ClientCore::HandleErrorCode(PacketBuffer& packet)
 {
     // The relay's error codes 1 to 9.
     static const wxStringCharType* const kErrorTexts[] = {
@@ -541,17 +600,27 @@ void ClientCore::HandleErrorCode(PacketBuffer& packet)
     constexpr uint8_t kErrorTextCount = sizeof kErrorTexts / sizeof kErrorTexts[0];
 
     const uint8_t code = packet.ReadU8();
+    const std::string fromServer = code == 0 ? ReadText(packet) : std::string();
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
     wxString text;
-    if (code == 0) {
-        std::string fromServer;
-        ReadText(packet, fromServer);
+    if (code == 0)
         text = bcx::FromGbk(fromServer);
-    } else if (code <= kErrorTextCount) {
+    else if (code <= kErrorTextCount)
         text = kErrorTexts[code - 1];
-    } else {
+    else
         text = wxString::Format(wxS("未知错误 %i.发送错误报告给 Brawlcast 团队!"), static_cast<int>(code));
-    }
     ShowServerMessage(text);
+    return RelayStatus::Ok;
+}
+
+RelayStatus ClientCore::HandleServerText(PacketBuffer& packet)
+{
+    const std::string text = ReadText(packet);
+    if (packet.OverRead())
+        return RelayStatus::Malformed;
+    ShowServerMessage(bcx::FromGbk(text));
+    return RelayStatus::Ok;
 }
 
 void ClientCore::ShowServerMessage(const wxString& text)

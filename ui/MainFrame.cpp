@@ -13,6 +13,7 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 #include <wx/valtext.h>
+#include <wx/weakref.h>
 
 #include "core/ClientCore.h"
 #include "core/Version.h"
@@ -132,7 +133,7 @@ MainFrame::MainFrame()
     if (core) {
         core->SetStatusTarget(this);
         // The relay's error and text messages: shown once the socket handler that read them has returned.
-        core->SetServerMessageHook([this](const wxString& text) { CallAfter([text] { ShowMessage(text); }); });
+        core->SetServerMessageHook([this](const wxString& text) { QueueServerMessage(text); });
     }
 
     if (core && core->Settings().mConnectAtStart) {
@@ -163,6 +164,44 @@ MainFrame::~MainFrame()
     mReenableTimer = nullptr;
     delete mFileLog;
     mFileLog = nullptr;
+}
+
+void MainFrame::QueueServerMessage(const wxString& text)
+{
+    if (mServerMessages.size() >= kServerMessageQueueBound) {
+        if (!mServerMessagesDropping)
+            ClientCore::LogServer(wxString::Format(wxS("%u server messages wait to be shown; further ones are dropped"),
+                                                   static_cast<unsigned>(mServerMessages.size())));
+        mServerMessagesDropping = true;
+        return;
+    }
+    mServerMessages.push_back(text);
+    if (!mServerMessageOpen && !mServerMessageQueued) {
+        mServerMessageQueued = true;
+        CallAfter(&MainFrame::ShowNextServerMessage);
+    }
+}
+
+void MainFrame::ShowNextServerMessage()
+{
+    mServerMessageQueued = false;
+    if (mServerMessageOpen || mServerMessages.empty())
+        return;
+    const wxString text = mServerMessages.front();
+    mServerMessages.pop_front();
+    mServerMessageOpen = true;
+    // The box runs a modal loop in which the relay connection is served and the frame may go away.
+    wxWeakRef<MainFrame> self(this);
+    ShowMessage(text);
+    if (!self)
+        return;
+    mServerMessageOpen = false;
+    if (mServerMessages.empty()) {
+        mServerMessagesDropping = false;
+        return;
+    }
+    mServerMessageQueued = true;
+    CallAfter(&MainFrame::ShowNextServerMessage);
 }
 
 void MainFrame::WriteBanner()

@@ -5,6 +5,9 @@
 // the start-up banner, is ClientCore's status target, shows the relay's messages to the user, and saves
 // its geometry under /GUI when it is destroyed.
 
+#include <cstddef>
+#include <deque>
+
 #include <wx/frame.h>
 #include <wx/timer.h>
 
@@ -32,6 +35,9 @@ enum MainFrameId : int {
 
 class MainFrame : public wxFrame {
 public:
+    // The relay's texts that may wait while a message box is open; further ones are dropped.
+    static constexpr size_t kServerMessageQueueBound = 16;
+
     MainFrame();
     ~MainFrame() override;
 
@@ -62,6 +68,10 @@ private:
     void WriteBanner();
     void SetFieldsEnabled(bool enable);
     void SetStatus(const wxString& text);
+    // The relay's texts are shown one box at a time, never nested: a text that arrives while a box is
+    // open waits in the queue, and the next box opens from the event loop once the open one is closed.
+    void QueueServerMessage(const wxString& text);
+    void ShowNextServerMessage();
 
     FileLog* mFileLog = nullptr;
     wxNotebook* mNotebook = nullptr;
@@ -75,6 +85,10 @@ private:
     PageView* mNews = nullptr;
     wxTimer* mReenableTimer = nullptr;
     bool mDisconnectRequested = false;
+    std::deque<wxString> mServerMessages;
+    bool mServerMessageOpen = false;       // a box is open (its modal loop runs)
+    bool mServerMessageQueued = false;     // the next box is queued on the event loop
+    bool mServerMessagesDropping = false;  // the bound was hit; logged once until the queue drains
 
     wxPanel* mPanel = nullptr;
     LogPanel* mLogPanel = nullptr;

@@ -18,6 +18,7 @@
 #include "core/GameRecords.h"
 #include "core/LanSession.h"
 #include "peers/TestRelayServer.h"
+#include "platform/ProgramClock.h"
 #include "support/ClientEventRecorder.h"
 #include "support/LogCapture.h"
 #include "support/Loopback.h"
@@ -662,7 +663,7 @@ TEST_F(RelaySessionTest, GameListOffersTheNewestFinishedGame)
     EXPECT_EQ(core->GetGame(0x51)->mOffer, LanNotOffered);
 }
 
-TEST_F(RelaySessionTest, MalformedGameListsAreBounded)
+TEST_F(RelaySessionTest, MalformedGameListsChangeNothing)
 {
     RelayGame odd = R::MakeFinished1v1(0x61, 1, "%s%n");
     odd.state = 9;
@@ -670,22 +671,27 @@ TEST_F(RelaySessionTest, MalformedGameListsAreBounded)
     relay.AddGame(R::MakeFinished1v1(0x62, 1));
     relay.Options().listCountOverride = 0x7FFFFFFFu;
     ASSERT_TRUE(LogOn());
-    ASSERT_TRUE(PumpUntil([&] { return core->GetGame(0x62) != nullptr; }));
+    ASSERT_TRUE(PumpUntil([&] { return log.Contains("[svr] Malformed packet 0x20"); }));
     EXPECT_TRUE(log.Contains("[svr] GameList announces 2147483647 games"));
-    EXPECT_EQ(core->Games().size(), 2u);
+    EXPECT_TRUE(core->Games().empty());
+    EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
+
+    relay.Options().listCountOverride.reset();
+    relay.SendGameList(1);
+    ASSERT_TRUE(PumpUntil([&] { return core->GetGame(0x62) != nullptr; }));
     EXPECT_EQ(core->GetGame(0x61)->mState, GameStateBroken);
     EXPECT_EQ(core->GetGame(0x61)->mName, "%s%n");
     EXPECT_TRUE(log.Contains("[g] [00000061] listed state 9 is unknown, shown as broken"));
-    EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
 
-    // A list whose last entry is cut short: the whole entries count, the rest is dropped.
-    relay.Options().listCountOverride.reset();
+    // A list whose last entry is cut short neither adds its whole entries nor sweeps the games it lacks.
     std::string body = R::U32(1) + R::U32(0) + R::U32(3) + R::U32(0x71) + R::U8(4) + R::U32(5) + R::Str("ok") +
                        R::U32(0x72) + R::U8(4) + R::U32(6) + std::string("no end");
     relay.SendFrame(1, 0x20, body);
-    ASSERT_TRUE(PumpUntil([&] { return core->GetGame(0x71) != nullptr; }));
-    EXPECT_EQ(core->GetGame(0x72), nullptr);
-    EXPECT_TRUE(log.Contains("[svr] GameList entry 2 of 2 is incomplete"));
+    relay.SendPing(1, 5);
+    ASSERT_TRUE(PumpUntil([&] { return !relay.Echoes().empty(); }));
+    EXPECT_EQ(core->GetGame(0x71), nullptr);
+    EXPECT_EQ(core->Games().size(), 2u);
+    EXPECT_EQ(log.Count("[svr] Malformed packet 0x20"), 2u);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -1055,3 +1061,106 @@ TEST_F(RelaySessionTest, DetailsConfirmationKeepsTheRecordsOfAWatchedGame)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// A hostile relay
+
+TEST_F(RelaySessionTest, FramesCutShortChangeNothingAndAreLogged)
+{
+    relay.AddGame(R::MakeAnnounced1v1(0x1401, 90));
+    ASSERT_TRUE(LogOn());
+    Game* game = WaitGameInfo(0x1401);
+    ASSERT_NE(game, nullptr);
+    core->SubscribeGame(game, true);
+    ASSERT_TRUE(WaitDownload(0x1401, DownloadStartAnnounced));
+    const std::string players = game->mPlayers;
+    const std::string mapPath = game->mDetails->mMapPath;
+    const uint32_t seed = game->mDetails->mRandomSeed;
+
+    const std::vector<std::pair<uint8_t, std::string>> cut = {
+        {0x25, R::U32(0x1401)},
+        {0x25, R::U32(0x1401) + R::U32(seed) + R::U32(0)},
+        {0x24, R::U32(0x1401) + R::Str("Maps\\cut.w3x") + R::U32(1)},
+        {0x21, R::U32(0x1401) + R::Str("Mallory") + R::Str("pub")},
+        {0x22, R::U32(0x1401)},
+        {0x23, std::string("\x01\x14", 2)},
+        {0x27, R::U32(0x1401)},
+        {0x26, R::U32(0x1401) + R::U32(1) + R::U32(8)},
+        {0x28, std::string("\x07", 1)},
+        {0xF2, R::U8(0)},
+        {0xF3, std::string("no end")},
+        {0x01, R::U8(0)},
+        {0x00, std::string("\x00\x05", 2)},
+    };
+    for (const auto& frame : cut)
+        relay.SendFrame(1, frame.first, frame.second);
+    relay.SendPing(1, 9);
+    ASSERT_TRUE(PumpUntil([&] { return !relay.Echoes().empty(); }));
+
+    EXPECT_EQ(log.Count("[svr] Malformed packet 0x"), cut.size());
+    EXPECT_TRUE(log.Contains("[svr] Malformed packet 0x25 of 9 bytes: its fields run past its end"));
+    EXPECT_EQ(game->mSecondsToStart, 90u);
+    EXPECT_EQ(game->mDownloadState, DownloadStartAnnounced);
+    EXPECT_EQ(game->mSubscription, SubscriptionStartAnnounced);
+    EXPECT_EQ(game->mData, nullptr);
+    EXPECT_EQ(game->mPlayers, players);
+    EXPECT_EQ(game->mDetails->mMapPath, mapPath);
+    EXPECT_EQ(game->mDetails->mRandomSeed, seed);
+    EXPECT_TRUE(messages.empty());
+    ASSERT_EQ(relay.Echoes().size(), 1u);
+    EXPECT_EQ(relay.Echoes()[0].value, 9u);
+    EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
+}
+
+TEST_F(RelaySessionTest, GameDataPastItsBoundBreaksTheDownloadWithoutWrapping)
+{
+    // 1200 entries of 61000 bytes: 73 MB, past the 64 MiB a game may hold.
+    RelayGame big = R::MakeLive1v1(0x1501, 0);
+    for (uint32_t i = 0; i < 1200; ++i)
+        big.entries.push_back({i * 100, std::string(61000, static_cast<char>('a' + i % 26))});
+    relay.AddGame(big);
+    ASSERT_TRUE(LogOn());
+    Game* game = WaitGameInfo(0x1501);
+    ASSERT_NE(game, nullptr);
+    core->SubscribeGame(game, true);
+    ASSERT_TRUE(PumpUntil([&] { return !relay.ClientFrames(0x23).empty(); }, 20000));
+    EXPECT_EQ(relay.ClientFrames(0x23).back().Body(), R::U32(0x1501));
+    EXPECT_TRUE(log.Contains("[g] [00001501] Game data passed 67108864 bytes: download broken"));
+    EXPECT_EQ(game->mDownloadState, DownloadBroken);
+    ASSERT_NE(game->mData, nullptr);
+    EXPECT_LE(game->mData->Total(), GameData::kMaxTotal);
+    EXPECT_GT(game->mData->Total(), GameData::kMaxTotal - 61008);
+    ASSERT_TRUE(PumpUntil([&] { return !relay.Acks().empty() && relay.Acks().back().bytesHeld == game->mData->Total(); }));
+    EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
+}
+
+TEST_F(RelaySessionTest, AStalledHandshakeIsDroppedAfterThirtySecondsAndRetried)
+{
+    bcx::ProgramClock::SetManual(true);
+    bcx::ProgramClock::Set(1000);
+    ConnectionScript silent;
+    silent.handshake = ConnectionScript::Handshake::Silent;
+    relay.ScriptConnection(1, silent);
+    Connect();
+    ASSERT_TRUE(WaitState(RelayHandshake));
+    bcx::ProgramClock::Advance(ClientCore::kHandshakeDeadlineMs);
+    ASSERT_TRUE(WaitState(RelayDisconnected));
+    EXPECT_TRUE(log.Contains("[svr] No logon within 30 s"));
+    EXPECT_TRUE(core->IsReconnectPending());
+    EXPECT_TRUE(log.Contains("[svr] 30秒后尝试再次连接"));
+}
+
+TEST_F(RelaySessionTest, AFrameIncompleteForSixtySecondsDropsTheConnectionAndRetries)
+{
+    bcx::ProgramClock::SetManual(true);
+    bcx::ProgramClock::Set(1000);
+    ASSERT_TRUE(LogOn());
+    relay.SendRaw(1, std::string("\xEF\xBE\xF3\xFF\xFF", 5) + std::string(100, 'x'));
+    // Program time runs on by a second for every pass of the loop, from before the bytes arrive.
+    ASSERT_TRUE(PumpUntil([&] {
+        bcx::ProgramClock::Advance(1000);
+        return core->GetRelayState() == RelayDisconnected;
+    }, 10000));
+    EXPECT_TRUE(log.Contains("[svr] Packet 0xF3 incomplete for 60 s (105 of 65535 bytes)"));
+    EXPECT_TRUE(core->IsReconnectPending());
+}

@@ -4,6 +4,7 @@
 // the validation messages, a refused connection, and the relay's messages shown in a box.
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 #include <wx/button.h>
 #include <wx/config.h>
+#include <wx/listbox.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/socket.h>
 #include <wx/stattext.h>
@@ -24,6 +28,7 @@
 #include "support/Text.h"
 #include "support/WxLoopback.h"
 #include "support/gui/DialogCapture.h"
+#include "ui/LogPanel.h"
 #include "ui/MainFrame.h"
 
 namespace {
@@ -375,4 +380,67 @@ TEST_F(ConnectBarTest, RelayMessagesAreShownInABoxAfterTheSocketHandler)
     EXPECT_EQ(RelayLoggedOn, core->GetRelayState());
 }
 
+// Keeps every box open, the way a user who has not answered it yet does: while the outermost box is open
+// its modal loop runs until the test's condition holds. Records how deeply boxes were nested.
+class OpenBoxes : public wxModalDialogHook {
+public:
+    explicit OpenBoxes(std::function<bool()> answerWhen) : mAnswerWhen(std::move(answerWhen)) { Register(); }
+    ~OpenBoxes() override { Unregister(); }
+
+    std::vector<std::string> shown;
+    int deepest = 0;
+    bool answered = false;
+
+protected:
+    int Enter(wxDialog* dialog) override
+    {
+        wxMessageDialogBase* box = dynamic_cast<wxMessageDialogBase*>(dialog);
+        shown.push_back(box ? Utf8(box->GetMessage()) : std::string());
+        if (++mDepth > deepest)
+            deepest = mDepth;
+        if (mDepth == 1)
+            answered = bcxtest::PumpUntil(mAnswerWhen, 10000);
+        --mDepth;
+        return wxID_OK;  // answered here: the toolkit shows nothing and calls no Exit
+    }
+    void Exit(wxDialog*) override {}
+
+private:
+    std::function<bool()> mAnswerWhen;
+    int mDepth = 0;
+};
+
+TEST_F(ConnectBarTest, AFloodOfRelayTextsOpensOneBoxAtATimeAndTheConnectionIsServed)
+{
+    Open();
+    core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
+    ASSERT_TRUE(WaitState(RelayLoggedOn));
+
+    auto logged = [this](const std::string& part) {
+        wxListBox* list = frame->GetLogPanel()->GetListBox();
+        for (unsigned int i = 0; i < list->GetCount(); ++i)
+            if (Utf8(list->GetString(i)).find(part) != std::string::npos)
+                return true;
+        return false;
+    };
+    const std::string dropped = "[svr] 16 server messages wait to be shown; further ones are dropped";
+    OpenBoxes boxes([&] { return !relay.Echoes().empty() && logged(dropped); });
+    for (int i = 0; i < 3000; ++i)
+        relay.SendText(relay.LastConnection(), "hello");
+    relay.SendPing(relay.LastConnection(), 77);
+
+    // The first box stays open until the relay's later ping was answered and the bound was logged.
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return boxes.answered; }, 15000));
+    EXPECT_EQ(77u, relay.Echoes()[0].value);
+    // The waiting texts follow one by one; a text sent afterwards comes last.
+    relay.SendText(relay.LastConnection(), "bye");
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !boxes.shown.empty() && boxes.shown.back() == "bye"; }));
+    EXPECT_EQ(1, boxes.deepest);
+    EXPECT_GE(boxes.shown.size(), 3u);
+    EXPECT_LE(boxes.shown.size(), 2 + MainFrame::kServerMessageQueueBound);
+    EXPECT_EQ("hello", boxes.shown[1]);
+    EXPECT_EQ(RelayLoggedOn, core->GetRelayState());
+}
+
 } // namespace
+
