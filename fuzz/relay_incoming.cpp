@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the client as a relay server would send them after a logon: a loopback relay
-// of our own answers the protocol word, the version and the logon, then sends the input and closes. The
+// of our own answers the protocol word, the version and the logon, starts one game, then sends the input
+// and closes. The
 // client reads it through its frame reader and hands every frame to its message handlers; the run ends
 // when the client has dropped the connection (at the latest when it sees the close).
 
@@ -10,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -46,13 +48,24 @@ std::string Frame(uint8_t id, const std::string& body)
     return std::string{'\xEF', '\xBE', char(id), char(length), char(length >> 8)} + body;
 }
 
-// What the relay sends before the input: the protocol word, its version and a positive logon answer.
+// The game the relay announces before the input, with its information, details (all fields zero, so
+// its seed is 0) and the start that gives it data: the input's data blocks and finish have a game to reach.
+constexpr uint32_t kGameId = 0x100;
+constexpr size_t kInfoFieldBytes = 54;     // seven list fields and the game-information record, all empty
+constexpr size_t kDetailsBytes = 668;      // the details record with every field zero
+
+// What the relay sends before the input: the protocol word, its version, a positive logon answer and
+// one started game.
 std::string LogonPreamble()
 {
     std::string logon = std::string("\x01", 1) + std::string("Fuzz Relay\0", 11) + U32(0x01000500) +
                         std::string("Title\0MotD\0irc.local\0", 21) + std::string("\x0B\x1A", 2) +
                         std::string("#bcx\0http://localhost/\0", 23);
-    return std::string("\x00\x03\x00\x01", 4) + Frame(0x00, U32(0x01000500)) + Frame(0x01, logon);
+    std::string list = U32(0) + U32(0) + U32(1) + U32(kGameId) + std::string("\x03", 1) + U32(0) + std::string("g\0", 2);
+    return std::string("\x00\x03\x00\x01", 4) + Frame(0x00, U32(0x01000500)) + Frame(0x01, logon) +
+           Frame(0x20, list) + Frame(0x21, U32(kGameId) + std::string(kInfoFieldBytes, '\0')) +
+           Frame(0x24, U32(kGameId) + std::string(kDetailsBytes, '\0')) +
+           Frame(0x25, U32(kGameId) + U32(0) + U32(0) + U32(0));
 }
 
 struct Harness {
@@ -111,6 +124,32 @@ void PumpOnce(wxEventLoop* loop)
 }
 
 } // namespace
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+// Mutates as usual, then, for three inputs in four, mends the framing: back-to-back frames with the
+// magic, a known message id and a length that ends inside the input, so that the mutations reach the
+// handlers rather than only the frame reader.
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned int seed)
+{
+    static const uint8_t kIds[] = {0x00, 0x01, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0xF2, 0xF3};
+    size = LLVMFuzzerMutate(data, size, maxSize);
+    if (seed % 4 == 0)
+        return size;
+    size_t pos = 0;
+    while (size - pos >= 5) {
+        data[pos] = 0xEF;
+        data[pos + 1] = 0xBE;
+        data[pos + 2] = kIds[data[pos + 2] % sizeof kIds];
+        size_t length = data[pos + 3] | (data[pos + 4] << 8);
+        if (length < 5 || length > size - pos)
+            length = std::min<size_t>(size - pos, 0xFFFF);
+        data[pos + 3] = uint8_t(length);
+        data[pos + 4] = uint8_t(length >> 8);
+        pos += length;
+    }
+    return size;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
