@@ -9,6 +9,7 @@
 #include <wx/string.h>
 
 class wxConfigBase;
+class wxFileConfig;
 
 // Index of the chat prompt arrays, by chat source.
 enum ChatPromptSource : int {
@@ -76,6 +77,18 @@ std::string ChatPromptKey(int source, int part);
 
 // The name of the configuration file, relative to the working directory.
 extern const char* const kConfigFileName;
+// What a configuration file that is neither GBK nor UTF-8 text is renamed to.
+extern const char* const kUnreadableConfigFileName;
+
+// How the configuration file's bytes are read: GBK (as the client writes it); UTF-8 when they start
+// with a UTF-8 byte order mark or are not GBK; unreadable when they are neither.
+enum class SettingsEncoding { Gbk, Utf8, Unreadable };
+SettingsEncoding DetectSettingsEncoding(const std::string& bytes);
+
+// The configuration object on kConfigFileName (local file, relative path, no variable expansion),
+// reading GBK or UTF-8 and writing GBK. A file that is neither is renamed to kUnreadableConfigFileName
+// first, with a log line, and the configuration starts empty.
+wxFileConfig* OpenSettingsFile();
 
 // The chat prompt text put before the program's own lines in the Warcraft III chat (GBK bytes); set to
 // "[Brawlcast] " when the settings are loaded and saved by the settings page as /Misc ChatPrompt.
