@@ -242,11 +242,44 @@ GameListCtrl::GameListCtrl(wxWindow* parent, wxWindowID id)
 
 long GameListCtrl::FindGame(uint32_t id) const
 {
+    if (mIndexedRows == GetItemCount()) {
+        const auto found = mRowOfGame.find(id);
+        if (found == mRowOfGame.end())
+            return -1;
+        if (GetItemData(found->second) == static_cast<wxUIntPtr>(id))
+            return found->second;
+    }
     for (long row = 0; row < GetItemCount(); ++row) {
         if (GetItemData(row) == static_cast<wxUIntPtr>(id))
             return row;
     }
     return -1;
+}
+
+long GameListCtrl::AppendGameRow(uint32_t id)
+{
+    const bool current = mIndexedRows == GetItemCount();
+    const long row = InsertItem(GetItemCount(), wxString());
+    if (row < 0)
+        return row;
+    SetItemPtrData(row, static_cast<wxUIntPtr>(id));
+    if (current && row == mIndexedRows) {
+        mRowOfGame[id] = row;
+        ++mIndexedRows;
+    }
+    return row;
+}
+
+void GameListCtrl::Reindex()
+{
+    mRowOfGame.clear();
+    const long count = GetItemCount();
+    for (long row = 0; row < count; ++row) {
+        const wxUIntPtr data = GetItemData(row);
+        if (data <= 0xFFFFFFFFu)
+            mRowOfGame[static_cast<uint32_t>(data)] = row;
+    }
+    mIndexedRows = count;
 }
 
 bool GameListCtrl::GameIdOfRow(long row, uint32_t& id) const
@@ -385,6 +418,7 @@ void GameListPanel::RebuildRows()
     ClientCore* core = ClientCore::Get();
     mList->Freeze();
     mList->DeleteAllItems();
+    mList->Reindex();
     if (core) {
         for (const auto& entry : core->Games())
             AddRow(entry.second);
@@ -414,17 +448,40 @@ void GameListPanel::PlaceholderCheck()
 void GameListPanel::SortRows()
 {
     mList->SortItems(CompareGames, 0);
+    mList->Reindex();
 }
 
 void GameListPanel::OnGameList(ClientEvent& event)
 {
-    ClientCore* core = ClientCore::Get();
-    if (event.GetValue() == 0) {
+    if (event.GetValue() == 0)
+        mRebuildPending = true;
+    else
+        mPendingGames.insert(static_cast<uint32_t>(event.GetValue()));
+    // Queued behind the notifications already waiting, so that all of them are applied at once.
+    if (!mListChangesQueued) {
+        mListChangesQueued = true;
+        CallAfter(&GameListPanel::ApplyListChanges);
+    }
+}
+
+void GameListPanel::ApplyListChanges()
+{
+    mListChangesQueued = false;
+    std::unordered_set<uint32_t> ids;
+    ids.swap(mPendingGames);
+    if (mRebuildPending) {
+        mRebuildPending = false;
         RebuildRows();
         return;
     }
-    const auto id = static_cast<uint32_t>(event.GetValue());
-    if (Game* game = core ? core->GetGame(id) : nullptr) {
+    ClientCore* core = ClientCore::Get();
+    if (!core)
+        return;
+    mList->Freeze();
+    for (uint32_t id : ids) {
+        Game* game = core->GetGame(id);
+        if (!game)
+            continue;
         // A game already shown gets its row updated, not a second row.
         const long row = mList->FindGame(id);
         if (row >= 0)
@@ -432,6 +489,7 @@ void GameListPanel::OnGameList(ClientEvent& event)
         else
             AddRow(game);
     }
+    mList->Thaw();
     PlaceholderCheck();
     SortRows();
 }
@@ -440,12 +498,11 @@ void GameListPanel::AddRow(Game* game)
 {
     if (!game)
         return;
-    const long row = mList->InsertItem(mList->GetItemCount(), wxString());
+    const long row = mList->AppendGameRow(game->mId);
     if (row < 0) {
         wxLogMessage(wxS("%s"), wxS("Gamelistupdate could not add game ") + bcx::FromGbk(game->mName));
         return;
     }
-    mList->SetItemPtrData(row, static_cast<wxUIntPtr>(game->mId));
     mList->SetItem(row, GameColName, bcx::FromGbk(game->mName));
     UpdateRow(game, row);
 }

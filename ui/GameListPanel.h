@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <wx/listctrl.h>
 #include <wx/panel.h>
@@ -75,12 +77,23 @@ public:
 
     GameListCtrl(wxWindow* parent, wxWindowID id);
 
-    // The row whose item data is the game id; -1 when none.
+    // The row whose item data is the game id; -1 when none. Looked up in the row index while that is
+    // current, else by walking the rows.
     long FindGame(uint32_t id) const;
+    // Appends a row for the game id and keeps the row index current; the row, or -1 when it could not
+    // be inserted.
+    long AppendGameRow(uint32_t id);
+    // Rebuilds the row index after rows were inserted, deleted or sorted.
+    void Reindex();
     // The game id of a row; false for the placeholder row.
     bool GameIdOfRow(long row, uint32_t& id) const;
     // True when the row is the placeholder row.
     bool IsPlaceholder(long row) const;
+
+private:
+    std::unordered_map<uint32_t, long> mRowOfGame;
+    // The row count the index was made for; another count means the index is out of date.
+    long mIndexedRows = -1;
 };
 
 class GameListPanel : public wxPanel {
@@ -89,7 +102,9 @@ public:
     explicit GameListPanel(wxWindow* parent);
     ~GameListPanel() override;
 
-    // ClientEvent 1010: value 0 rebuilds the list; a game id adds that game's row.
+    // ClientEvent 1010: value 0 rebuilds the list; a game id adds that game's row. The rows follow once
+    // for all the notifications queued together (one relay frame can name thousands of games): sorted
+    // once, rebuilt at most once.
     void OnGameList(ClientEvent& event);
     void OnGameChanged(ClientEvent& event);
     void OnGameProgress(ClientEvent& event);
@@ -114,6 +129,8 @@ public:
     int DefaultColumnWidth(int column) const;
 
 private:
+    // Applies the game-list changes noted since the last call.
+    void ApplyListChanges();
     void RebuildRows();
     void AddRow(Game* game);
     void UpdateRow(Game* game, long row);
@@ -130,6 +147,10 @@ private:
     wxTimer mTimeTimer;
     wxTimer mRefreshTimer;
     LanListener* mListener = nullptr;
+    // Game-list changes waiting for ApplyListChanges.
+    std::unordered_set<uint32_t> mPendingGames;
+    bool mRebuildPending = false;
+    bool mListChangesQueued = false;
 
     wxDECLARE_EVENT_TABLE();
 };
