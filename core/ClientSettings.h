@@ -108,5 +108,9 @@ int32_t ReadIntSetting(wxConfigBase* config, const wxString& key, int32_t defaul
 // text is not such a number or does not fit 32 bits.
 bool ParseSettingInteger(const wxString& text, int32_t& value);
 
+// Fills the settings from the configuration's sections /Misc, /Net, /Chat, /Irc and /Analyzer, writing
+// missing keys back with their defaults (user name: the default user name and IRC nicks).
+void ReadSettings(wxConfigBase* config, ClientSettings& settings, const std::string& userName);
+
 // Uninstalls the process-wide configuration object and deletes it, which writes pending changes.
 void DestroyGlobalConfig();

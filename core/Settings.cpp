@@ -263,23 +263,9 @@ void DestroyGlobalConfig()
     delete config;
 }
 
-void ClientCore::LoadSettings()
+void ReadSettings(wxConfigBase* config, ClientSettings& settings, const std::string& userName)
 {
-    gChatPrompt = "[Brawlcast] ";
-
-    // No configuration object may appear behind the program's back (the toolkit would otherwise make one
-    // in the home directory when the file configuration is gone).
-    wxConfigBase::DontCreateOnDemand();
-    wxFileConfig* config = OpenSettingsFile();
-    delete wxConfigBase::Set(config);
-
-    // Default user name: the Warcraft III one when its registry key exists (empty when the value cannot
-    // be read), else the system user name.
-    std::string userName;
-    if (!bcx::ReadWarcraftUserName(userName))
-        userName = bcx::ToGbk(wxGetUserId());
-
-    ClientSettings& s = mSettings;
+    ClientSettings& s = settings;
 
     config->SetPath(wxS("/"));
     config->SetPath(wxS("/Misc"));
@@ -334,6 +320,26 @@ void ClientCore::LoadSettings()
     s.mPlayerPing = ReadInt(config, "PlayerPing", 3);
     s.mObsPing = ReadInt(config, "ObsPing", 3);
     s.mAnalyzerFlags = ReadInt(config, "AnalyzerFlags", 255);
+
+}
+
+void ClientCore::LoadSettings()
+{
+    gChatPrompt = "[Brawlcast] ";
+
+    // No configuration object may appear behind the program's back (the toolkit would otherwise make one
+    // in the home directory when the file configuration is gone).
+    wxConfigBase::DontCreateOnDemand();
+    wxFileConfig* config = OpenSettingsFile();
+    delete wxConfigBase::Set(config);
+
+    // Default user name: the Warcraft III one when its registry key exists (empty when the value cannot
+    // be read), else the system user name.
+    std::string userName;
+    if (!bcx::ReadWarcraftUserName(userName))
+        userName = bcx::ToGbk(wxGetUserId());
+
+    ReadSettings(config, mSettings, userName);
 
     config->SetPath(wxS("/"));
     if (!config->Flush())
