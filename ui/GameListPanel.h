@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include <wx/listctrl.h>
 #include <wx/panel.h>
@@ -69,8 +70,9 @@ wxString LengthText(const Game& game, uint32_t now);
 // position: the watching client's playback position in ms, or a negative value without one.
 wxString DownloadText(const Game& game, int64_t position);
 
-// The report list of the page. Row item data: the game id; the placeholder row carries kPlaceholder,
-// which is no game id.
+// The report list of the page: a virtual list that shows its own table of rows, so that thousands of
+// rows cost nothing until they are on screen. Row item data: the game id; the placeholder row carries
+// kPlaceholder, which is no game id. The row accessors below read and write that table.
 class GameListCtrl : public wxListCtrl {
 public:
     static const wxUIntPtr kPlaceholder;
@@ -80,9 +82,14 @@ public:
     // The row whose item data is the game id; -1 when none. Looked up in the row index while that is
     // current, else by walking the rows.
     long FindGame(uint32_t id) const;
-    // Appends a row for the game id and keeps the row index current; the row, or -1 when it could not
-    // be inserted.
+    // Appends a row for the game id and keeps the row index current; the row.
     long AppendGameRow(uint32_t id);
+    // Inserts the placeholder row at the top; the row.
+    long InsertPlaceholderRow();
+    void DeleteRow(long row);
+    void DeleteAllRows();
+    // Sorts the rows by their item data with the comparison (negative: first before second).
+    void SortRows(int (*compare)(wxUIntPtr, wxUIntPtr));
     // Rebuilds the row index after rows were inserted, deleted or sorted.
     void Reindex();
     // The game id of a row; false for the placeholder row.
@@ -90,7 +97,30 @@ public:
     // True when the row is the placeholder row.
     bool IsPlaceholder(long row) const;
 
+    wxString GetItemText(long row, int column = 0) const;
+    // Writes the cell and shows it; an unchanged text is not written again.
+    void SetCellText(long row, int column, const wxString& text);
+    wxUIntPtr GetItemData(long row) const;
+    wxColour GetItemTextColour(long row) const;
+    void SetItemTextColour(long row, const wxColour& colour);
+    wxColour GetItemBackgroundColour(long row) const;
+    void SetItemBackgroundColour(long row, const wxColour& colour);
+
+protected:
+    wxString OnGetItemText(long row, long column) const override;
+    wxListItemAttr* OnGetItemAttr(long row) const override;
+
 private:
+    struct Row {
+        wxUIntPtr data = 0;
+        wxString cells[GameColCount];
+        wxListItemAttr attr;
+    };
+    bool ValidRow(long row) const { return row >= 0 && static_cast<size_t>(row) < mRows.size(); }
+    // Tells the list how many rows there are and shows them again.
+    void RowsChanged();
+
+    std::vector<Row> mRows;
     std::unordered_map<uint32_t, long> mRowOfGame;
     // The row count the index was made for; another count means the index is out of date.
     long mIndexedRows = -1;
@@ -137,7 +167,6 @@ private:
     void SetStartTimeCell(Game* game, long row);
     void SetLengthCell(Game* game, long row);
     void SetDownloadCell(Game* game, long row);
-    void SetCell(long row, int column, const wxString& text);
     void SortRows();
     void PlaceholderCheck();
 
