@@ -242,19 +242,8 @@ GameListCtrl::GameListCtrl(wxWindow* parent, wxWindowID id)
 
 long GameListCtrl::FindGame(uint32_t id) const
 {
-    const long count = static_cast<long>(mRows.size());
-    if (mIndexedRows == count) {
-        const auto found = mRowOfGame.find(id);
-        if (found == mRowOfGame.end())
-            return -1;
-        if (mRows[found->second].data == static_cast<wxUIntPtr>(id))
-            return found->second;
-    }
-    for (long row = 0; row < count; ++row) {
-        if (mRows[row].data == static_cast<wxUIntPtr>(id))
-            return row;
-    }
-    return -1;
+    const auto found = mRowOfGame.find(id);
+    return found == mRowOfGame.end() ? -1 : found->second;
 }
 
 long GameListCtrl::AppendGameRow(uint32_t id)
@@ -262,10 +251,7 @@ long GameListCtrl::AppendGameRow(uint32_t id)
     const long row = static_cast<long>(mRows.size());
     mRows.emplace_back();
     mRows.back().data = static_cast<wxUIntPtr>(id);
-    if (mIndexedRows == row) {
-        mRowOfGame[id] = row;
-        ++mIndexedRows;
-    }
+    mRowOfGame[id] = row;
     RowsChanged();
     return row;
 }
@@ -274,6 +260,7 @@ long GameListCtrl::InsertPlaceholderRow()
 {
     mRows.insert(mRows.begin(), Row());
     mRows.front().data = kPlaceholder;
+    Reindex();
     RowsChanged();
     return 0;
 }
@@ -283,13 +270,14 @@ void GameListCtrl::DeleteRow(long row)
     if (!ValidRow(row))
         return;
     mRows.erase(mRows.begin() + row);
+    Reindex();
     RowsChanged();
 }
 
 void GameListCtrl::DeleteAllRows()
 {
     mRows.clear();
-    Reindex();
+    mRowOfGame.clear();
     // Also tells the list's listeners that every row went.
     DeleteAllItems();
     RowsChanged();
@@ -306,12 +294,10 @@ void GameListCtrl::SortRows(int (*compare)(wxUIntPtr, wxUIntPtr))
 void GameListCtrl::Reindex()
 {
     mRowOfGame.clear();
-    const long count = static_cast<long>(mRows.size());
-    for (long row = 0; row < count; ++row) {
+    for (size_t row = 0; row < mRows.size(); ++row) {
         if (mRows[row].data <= 0xFFFFFFFFu)
-            mRowOfGame[static_cast<uint32_t>(mRows[row].data)] = row;
+            mRowOfGame[static_cast<uint32_t>(mRows[row].data)] = static_cast<long>(row);
     }
-    mIndexedRows = count;
 }
 
 bool GameListCtrl::GameIdOfRow(long row, uint32_t& id) const
@@ -583,11 +569,8 @@ void GameListPanel::AddRow(Game* game)
 {
     if (!game)
         return;
+    // Rows live in the list's own table: adding one cannot fail.
     const long row = mList->AppendGameRow(game->mId);
-    if (row < 0) {
-        wxLogMessage(wxS("%s"), wxS("Gamelistupdate could not add game ") + bcx::FromGbk(game->mName));
-        return;
-    }
     mList->SetCellText(row, GameColName, bcx::FromGbk(game->mName));
     UpdateRow(game, row);
 }

@@ -79,10 +79,9 @@ public:
 
     GameListCtrl(wxWindow* parent, wxWindowID id);
 
-    // The row whose item data is the game id; -1 when none. Looked up in the row index while that is
-    // current, else by walking the rows.
+    // The row whose item data is the game id; -1 when none.
     long FindGame(uint32_t id) const;
-    // Appends a row for the game id and keeps the row index current; the row.
+    // Appends a row for the game id; the row.
     long AppendGameRow(uint32_t id);
     // Inserts the placeholder row at the top; the row.
     long InsertPlaceholderRow();
@@ -90,8 +89,6 @@ public:
     void DeleteAllRows();
     // Sorts the rows by their item data with the comparison (negative: first before second).
     void SortRows(int (*compare)(wxUIntPtr, wxUIntPtr));
-    // Rebuilds the row index after rows were inserted, deleted or sorted.
-    void Reindex();
     // The game id of a row; false for the placeholder row.
     bool GameIdOfRow(long row, uint32_t& id) const;
     // True when the row is the placeholder row.
@@ -119,11 +116,12 @@ private:
     bool ValidRow(long row) const { return row >= 0 && static_cast<size_t>(row) < mRows.size(); }
     // Tells the list how many rows there are and shows them again.
     void RowsChanged();
+    // Rebuilds the index of rows by game id after rows moved.
+    void Reindex();
 
     std::vector<Row> mRows;
+    // The row of each game id.
     std::unordered_map<uint32_t, long> mRowOfGame;
-    // The row count the index was made for; another count means the index is out of date.
-    long mIndexedRows = -1;
 };
 
 class GameListPanel : public wxPanel {
