@@ -166,9 +166,13 @@ public:
 
     // --- game registry ---
 
+    // The most games the registry holds; a relay's list beyond it is not taken in.
+    static constexpr size_t kMaxGames = 10000;
+
     // Stores the game under its id and posts 1010 (id, name). True also when this very object is already
-    // stored; false (logged, nothing replaced) for null or when another game holds the id: the caller
-    // keeps a refused game.
+    // stored; false (logged, nothing replaced) for null, when another game holds the id, or when the
+    // registry already holds kMaxGames games (logged once until it has room again): the caller keeps a
+    // refused game.
     bool AddGame(Game* game);
     // Null when the id is not registered.
     Game* GetGame(uint32_t id) const;
@@ -316,6 +320,8 @@ private:
     // Registries.
     SessionMap mSessions;
     GameMap mGames;
+    // Set while the game registry is full; the refusal is logged once per time it fills.
+    bool mGamesFull = false;
     uint32_t mListWord = 0;                 // first word of the last relay game list
     wxEvtHandler* mGameListTarget = nullptr;
     uint32_t mSessionPort = 0;

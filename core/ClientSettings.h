@@ -9,6 +9,7 @@
 #include <wx/string.h>
 
 class wxConfigBase;
+class wxFileConfig;
 
 // Index of the chat prompt arrays, by chat source.
 enum ChatPromptSource : int {
@@ -76,6 +77,18 @@ std::string ChatPromptKey(int source, int part);
 
 // The name of the configuration file, relative to the working directory.
 extern const char* const kConfigFileName;
+// What a configuration file that is neither GBK nor UTF-8 text is renamed to.
+extern const char* const kUnreadableConfigFileName;
+
+// How the configuration file's bytes are read: GBK (as the client writes it); UTF-8 when they start
+// with a UTF-8 byte order mark or are not GBK; unreadable when they are neither.
+enum class SettingsEncoding { Gbk, Utf8, Unreadable };
+SettingsEncoding DetectSettingsEncoding(const std::string& bytes);
+
+// The configuration object on kConfigFileName (local file, relative path, no variable expansion),
+// reading GBK or UTF-8 and writing GBK. A file that is neither is renamed to kUnreadableConfigFileName
+// first, with a log line, and the configuration starts empty.
+wxFileConfig* OpenSettingsFile();
 
 // The chat prompt text put before the program's own lines in the Warcraft III chat (GBK bytes); set to
 // "[Brawlcast] " when the settings are loaded and saved by the settings page as /Misc ChatPrompt.
@@ -94,6 +107,10 @@ int32_t ReadIntSetting(wxConfigBase* config, const wxString& key, int32_t defaul
 // Reads a decimal integer (optional sign, surrounding blanks), independent of the locale. False when the
 // text is not such a number or does not fit 32 bits.
 bool ParseSettingInteger(const wxString& text, int32_t& value);
+
+// Fills the settings from the configuration's sections /Misc, /Net, /Chat, /Irc and /Analyzer, writing
+// missing keys back with their defaults (user name: the default user name and IRC nicks).
+void ReadSettings(wxConfigBase* config, ClientSettings& settings, const std::string& userName);
 
 // Uninstalls the process-wide configuration object and deletes it, which writes pending changes.
 void DestroyGlobalConfig();

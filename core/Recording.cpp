@@ -64,23 +64,45 @@ wxString FormatStartTime(const Game& game)
     return wxDateTime(time_t(game.mStartTime)).Format(wxS("%Y-%m-%d %H:%M:%S"));
 }
 
+namespace {
+
+// The bytes a name takes in the file system's encoding.
+size_t FileNameBytes(const wxString& name)
+{
+    const wxCharBuffer bytes = name.fn_str();
+    return bytes.length() > 0 || name.empty() ? bytes.length() : name.utf8_str().length();
+}
+
+} // namespace
+
 wxString MakeRecordingName(const Game& game, const wxString& suffix)
 {
     // Substitute decoded characters: a GBK trail byte that equals '\' or '|' is part of a Chinese
     // character, not a path character.
     wxString base = game.mName.empty() ? FormatStartTime(game) : bcx::FromGbk(game.mName);
+    const wxString prefix = wxString::Format(wxS("[%08X]"), unsigned(game.mId));
+    // A long name is cut on a character boundary so that the whole file name fits; at worst the id
+    // alone names the file.
+    const size_t fixed = FileNameBytes(prefix) + FileNameBytes(suffix);
+    size_t budget = fixed < kMaxFileNameBytes ? kMaxFileNameBytes - fixed : 0;
     wxString clean;
     clean.reserve(base.length());
     for (wxUniChar c : base) {
+        wxUniChar out = c;
         switch (c.GetValue()) {
-        case ':': case '<': case '>': clean += wxUniChar('-'); break;
-        case '/': case '\\': case '|': case '?': clean += wxUniChar('_'); break;
-        case '*': clean += wxUniChar(0x00B0); break;
-        case '"': clean += wxUniChar('\''); break;
-        default: clean += c; break;
+        case ':': case '<': case '>': out = '-'; break;
+        case '/': case '\\': case '|': case '?': out = '_'; break;
+        case '*': out = wxUniChar(0x00B0); break;
+        case '"': out = '\''; break;
+        default: break;
         }
+        const size_t bytes = FileNameBytes(wxString(out));
+        if (bytes > budget)
+            break;
+        budget -= bytes;
+        clean += out;
     }
-    return wxString::Format(wxS("[%08X]"), unsigned(game.mId)) + clean + suffix;
+    return prefix + clean + suffix;
 }
 
 bool SaveRecording(const Game& game, const wxString& directory)

@@ -7,6 +7,7 @@
 // 68, u32 file size, u32 1, u32 data length, u32 0, u32 product, u32 version, u16 0, u16 0, u32 game
 // length (relative time of the last entry, ms), u32 0.
 
+#include <cstddef>
 #include <cstdint>
 
 #include <wx/string.h>
@@ -22,9 +23,13 @@ constexpr uint32_t kRecordingFormat = 0x201;
 // records or its download state is below 3.
 bool WriteGameRecord(const Game& game, PacketBuffer& out);
 
+// The longest file name, in bytes, that the file systems the client writes to keep.
+constexpr size_t kMaxFileNameBytes = 255;
+
 // "[%08X]" + base name + suffix. The base name is the decoded game name (the start time text when the
 // name is empty) with the characters that cannot stand in a file name replaced: ':' '<' '>' -> '-',
-// '/' '\' '|' '?' -> '_', '*' -> U+00B0, '"' -> '\''.
+// '/' '\' '|' '?' -> '_', '*' -> U+00B0, '"' -> '\''; a base name that would make the file name longer
+// than kMaxFileNameBytes (as the file system stores it) is cut on a character boundary, down to nothing.
 wxString MakeRecordingName(const Game& game, const wxString& suffix);
 
 // The start time as local time "%Y-%m-%d %H:%M:%S" when the game has game information that was read

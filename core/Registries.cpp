@@ -19,6 +19,15 @@ bool ClientCore::AddGame(Game* game)
         return false;
     auto found = mGames.find(game->mId);
     if (found == mGames.end()) {
+        if (mGames.size() >= kMaxGames) {
+            if (!mGamesFull)
+                LogGame(wxString::Format(wxS("the games list holds %zu games, the most it keeps; further games "
+                                             "are not listed"),
+                                         kMaxGames));
+            mGamesFull = true;
+            return false;
+        }
+        mGamesFull = false;
         mGames[game->mId] = game;
         PostEvent(mGameListTarget, ClientEventGameList, static_cast<int32_t>(game->mId),
                   bcx::FromGbk(game->mName));

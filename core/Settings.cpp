@@ -1,10 +1,14 @@
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <locale.h>
 
 #include <wx/confbase.h>
+#include <wx/ffile.h>
+#include <wx/filefn.h>
 #include <wx/fileconf.h>
 #include <wx/log.h>
+#include <wx/strconv.h>
 #include <wx/utils.h>
 
 #include "core/ClientCore.h"
@@ -14,10 +18,41 @@
 #include "platform/TextCodec.h"
 
 const char* const kConfigFileName = "./bcxClient.ini";
+const char* const kUnreadableConfigFileName = "./bcxClient.ini.unreadable";
 
 std::string gChatPrompt;
 
 namespace {
+
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+// The settings file's text converter. The file is written in GBK; it is read as GBK, or as UTF-8 (what
+// the editors of other systems write) when it starts with a UTF-8 byte order mark or its bytes are not
+// GBK. The choice is made for the whole text at once: the toolkit hands the file over in one piece.
+class SettingsFileConv : public wxMBConv {
+public:
+    size_t ToWChar(wchar_t* dst, size_t dstLen, const char* src, size_t srcLen = wxNO_LEN) const override
+    {
+        if (srcLen == wxNO_LEN)
+            srcLen = std::strlen(src) + 1;
+        const SettingsEncoding encoding = DetectSettingsEncoding(std::string(src, srcLen));
+        if (encoding == SettingsEncoding::Gbk)
+            return bcx::GbkConv().ToWChar(dst, dstLen, src, srcLen);
+        if (encoding != SettingsEncoding::Utf8)
+            return wxCONV_FAILED;
+        if (srcLen >= 3 && std::memcmp(src, kUtf8Bom, 3) == 0) {
+            src += 3;
+            srcLen -= 3;
+        }
+        return wxMBConvStrictUTF8().ToWChar(dst, dstLen, src, srcLen);
+    }
+    size_t FromWChar(char* dst, size_t dstLen, const wchar_t* src, size_t srcLen = wxNO_LEN) const override
+    {
+        return bcx::GbkConv().FromWChar(dst, dstLen, src, srcLen);
+    }
+    size_t GetMBNulLen() const override { return 1; }
+    wxMBConv* Clone() const override { return new SettingsFileConv; }
+};
 
 // The configuration file. The toolkit puts a backslash before every character of a key name that the
 // C library does not call alphanumeric in the current locale, which in the "C" locale is every Chinese
@@ -83,6 +118,66 @@ std::string DotsToUnderscores(std::string nick)
 }
 
 } // namespace
+
+SettingsEncoding DetectSettingsEncoding(const std::string& bytes)
+{
+    const bool bom = bytes.compare(0, 3, kUtf8Bom) == 0;
+    const std::string text = bom ? bytes.substr(3) : bytes;
+    if (text.empty())
+        return bom ? SettingsEncoding::Utf8 : SettingsEncoding::Gbk;
+    auto decodes = [&text](const wxMBConv& conv) {
+        return conv.ToWChar(nullptr, 0, text.data(), text.size()) != wxCONV_FAILED;
+    };
+    // A byte order mark says UTF-8 whatever the bytes would read as in GBK.
+    if (!bom && decodes(bcx::GbkConv()))
+        return SettingsEncoding::Gbk;
+    if (decodes(wxMBConvStrictUTF8()))
+        return SettingsEncoding::Utf8;
+    return SettingsEncoding::Unreadable;
+}
+
+wxFileConfig* OpenSettingsFile()
+{
+    const wxString path = wxString::FromUTF8(kConfigFileName);
+    if (wxFileExists(path)) {
+        std::string bytes;
+        {
+            wxLogNull quiet;
+            wxFFile file(path, wxS("rb"));
+            if (file.IsOpened()) {
+                char buffer[4096];
+                size_t n;
+                while ((n = file.Read(buffer, sizeof buffer)) > 0)
+                    bytes.append(buffer, n);
+            }
+        }
+        switch (DetectSettingsEncoding(bytes)) {
+        case SettingsEncoding::Gbk:
+            break;
+        case SettingsEncoding::Utf8:
+            wxLogMessage(wxS("Settings: %s is read as UTF-8 and will be written as GBK"), path);
+            break;
+        case SettingsEncoding::Unreadable: {
+            // The user's file is kept for the user to mend; the client starts with the defaults.
+            const wxString kept = wxString::FromUTF8(kUnreadableConfigFileName);
+            if (wxRenameFile(path, kept, true))
+                wxLogMessage(wxS("Settings: %s is neither GBK nor UTF-8 text; it was kept as %s and the defaults "
+                                 "are used"),
+                             path, kept);
+            else
+                wxLogMessage(wxS("Settings: %s is neither GBK nor UTF-8 text and could not be renamed to %s"),
+                             path, kept);
+            break;
+        }
+        }
+    }
+    wxFileConfig* config = new SettingsFile(wxEmptyString, wxEmptyString, path, wxEmptyString,
+                                            wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH,
+                                            SettingsFileConv());
+    // Values are taken as written: a password holding "$HOME" stays "$HOME".
+    config->SetExpandEnvVars(false);
+    return config;
+}
 
 bool ParseSettingInteger(const wxString& text, int32_t& value)
 {
@@ -168,27 +263,9 @@ void DestroyGlobalConfig()
     delete config;
 }
 
-void ClientCore::LoadSettings()
+void ReadSettings(wxConfigBase* config, ClientSettings& settings, const std::string& userName)
 {
-    gChatPrompt = "[Brawlcast] ";
-
-    // No configuration object may appear behind the program's back (the toolkit would otherwise make one
-    // in the home directory when the file configuration is gone).
-    wxConfigBase::DontCreateOnDemand();
-    wxFileConfig* config = new SettingsFile(wxEmptyString, wxEmptyString, wxString::FromUTF8(kConfigFileName),
-                                            wxEmptyString, wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH,
-                                            bcx::GbkConv());
-    // Values are taken as written: a password holding "$HOME" stays "$HOME".
-    config->SetExpandEnvVars(false);
-    delete wxConfigBase::Set(config);
-
-    // Default user name: the Warcraft III one when its registry key exists (empty when the value cannot
-    // be read), else the system user name.
-    std::string userName;
-    if (!bcx::ReadWarcraftUserName(userName))
-        userName = bcx::ToGbk(wxGetUserId());
-
-    ClientSettings& s = mSettings;
+    ClientSettings& s = settings;
 
     config->SetPath(wxS("/"));
     config->SetPath(wxS("/Misc"));
@@ -243,6 +320,26 @@ void ClientCore::LoadSettings()
     s.mPlayerPing = ReadInt(config, "PlayerPing", 3);
     s.mObsPing = ReadInt(config, "ObsPing", 3);
     s.mAnalyzerFlags = ReadInt(config, "AnalyzerFlags", 255);
+
+}
+
+void ClientCore::LoadSettings()
+{
+    gChatPrompt = "[Brawlcast] ";
+
+    // No configuration object may appear behind the program's back (the toolkit would otherwise make one
+    // in the home directory when the file configuration is gone).
+    wxConfigBase::DontCreateOnDemand();
+    wxFileConfig* config = OpenSettingsFile();
+    delete wxConfigBase::Set(config);
+
+    // Default user name: the Warcraft III one when its registry key exists (empty when the value cannot
+    // be read), else the system user name.
+    std::string userName;
+    if (!bcx::ReadWarcraftUserName(userName))
+        userName = bcx::ToGbk(wxGetUserId());
+
+    ReadSettings(config, mSettings, userName);
 
     config->SetPath(wxS("/"));
     if (!config->Flush())

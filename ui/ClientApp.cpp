@@ -30,6 +30,9 @@ const wxCmdLineEntryDesc kCommandLine[] = {
 
 } // namespace
 
+ClientApp::ClientApp() = default;
+ClientApp::~ClientApp() = default;
+
 bool ClientApp::OnInit()
 {
     wxInitAllImageHandlers();
@@ -65,12 +68,10 @@ bool ClientApp::OnInit()
         core->SetSessionFactory(LanGameHost::Factory);
 
     if (!noVersionCheck) {
-        VersionCheckThread* thread = new VersionCheckThread(
-            wxS("Client"), wxString::FromAscii(FormatPackedVersion(ClientVersion).c_str()));
-        if (thread->Create() == wxTHREAD_NO_ERROR) {
-            thread->Run();
-        } else {
-            delete thread;
+        mVersionCheck = std::make_unique<VersionCheck>(
+            this, wxS("Client"), wxString::FromAscii(FormatPackedVersion(ClientVersion).c_str()));
+        if (!mVersionCheck->Started()) {
+            mVersionCheck.reset();
             wxLogMessage(wxS("Cannot create version check thread!"));
         }
     }
@@ -92,6 +93,8 @@ bool ClientApp::OnInit()
 
 int ClientApp::OnExit()
 {
+    // A check still waiting for the server is cancelled; the program ends only after its worker.
+    mVersionCheck.reset();
     ClientCore::Get(true);
     return wxApp::OnExit();
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The application object: brings the client up in a fixed order and tears ClientCore down at exit.
 
+#include <memory>
+
 #include <wx/app.h>
 
+class VersionCheck;
 class wxTopLevelWindow;
 
 class ClientApp : public wxApp {
@@ -13,4 +16,10 @@ public:
     // Applies the window geometry saved under /GUI (WindowPosX, WindowPosY, WindowWidth, WindowHeight;
     // -1 keeps the toolkit's choice, the height defaults to 480).
     static void ApplySavedGeometry(wxTopLevelWindow* frame);
+
+    ClientApp();
+    ~ClientApp() override;
+
+private:
+    std::unique_ptr<VersionCheck> mVersionCheck;
 };

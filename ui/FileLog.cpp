@@ -1,5 +1,6 @@
 #include "ui/FileLog.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 
@@ -20,10 +21,36 @@ wxString FormatLocalNow(const wxString& format)
     return now.Format(format);
 }
 
+// The text with its control characters written out: "\n", "\r", "\t", else "\xNN" (or "\u00NN" for the
+// C1 controls).
+wxString EscapeControls(const wxString& text)
+{
+    auto isControl = [](wxUniChar c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
+    if (std::none_of(text.begin(), text.end(), isControl))
+        return text;
+    wxString out;
+    out.reserve(text.length() + 8);
+    for (wxUniChar c : text) {
+        if (!isControl(c)) {
+            out += c;
+            continue;
+        }
+        switch (c.GetValue()) {
+        case '\n': out += wxS("\\n"); break;
+        case '\r': out += wxS("\\r"); break;
+        case '\t': out += wxS("\\t"); break;
+        default:
+            out += wxString::Format(c < 0x80 ? wxS("\\x%02X") : wxS("\\u%04X"), static_cast<unsigned>(c.GetValue()));
+            break;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
-FileLog::FileLog(wxListBox* listBox, wxLog* previous)
-    : mListBox(listBox), mPrevious(previous), mFile(new wxFile)
+FileLog::FileLog(wxListBox* listBox, wxLog* previous, size_t maxFileBytes)
+    : mListBox(listBox), mPrevious(previous), mFile(new wxFile), mMaxFileBytes(maxFileBytes)
 {
     if (wxDirExists(wxS("log"))) {
         wxString name = wxS("log/bcx") + FormatLocalNow(wxS("%y%m%d-%H%M%S")) + wxS(".log");
@@ -42,6 +69,7 @@ FileLog::FileLog(wxListBox* listBox, wxLog* previous)
 
 FileLog::~FileLog()
 {
+    FlushRepeats();
     if (wxLog::GetActiveTarget() == this)
         wxLog::SetActiveTarget(mPrevious);
     if (mFile) {
@@ -79,13 +107,57 @@ void FileLog::DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogReco
 
 void FileLog::LogLine(const wxString& text)
 {
+    const wxString escaped = EscapeControls(text);
+    if (escaped == mLastText && !escaped.empty()) {
+        ++mRepeats;
+        return;
+    }
+    FlushRepeats();
+    mLastText = escaped;
+    Output(escaped);
+}
+
+void FileLog::FlushRepeats()
+{
+    if (mRepeats == 0)
+        return;
+    const unsigned long repeats = mRepeats;
+    mRepeats = 0;
+    Output(wxString::Format(wxS("(the line above was repeated %lu more times)"), repeats));
+}
+
+void FileLog::Output(const wxString& text)
+{
     wxString line = FormatLocalNow(wxS("[%H:%M:%S] ")) + text;
     if (mListBox) {
+        // The oldest lines make room for the newest.
+        while (mListBox->GetCount() >= kMaxListLines)
+            mListBox->Delete(0);
         mListBox->Append(line);
         mListBox->SetFirstItem(static_cast<int>(mListBox->GetCount()) - 1);
     }
-    if (mFile) {
-        std::string bytes = bcx::ToGbk(line + wxS("\n"));
+    WriteToFile(line);
+}
+
+void FileLog::WriteToFile(const wxString& line)
+{
+    if (!mFile)
+        return;
+    const std::string bytes = bcx::ToGbk(line + wxS("\n"));
+    // Room is kept for the line that says why the file ends.
+    constexpr size_t kClosingLineRoom = 200;
+    if (mFileBytes + bytes.size() + kClosingLineRoom <= mMaxFileBytes) {
         mFile->Write(bytes.data(), bytes.size());
+        mFileBytes += bytes.size();
+        return;
     }
+    const wxString notice = wxString::Format(
+        wxS("The log file reached its bound of %zu bytes; further lines are shown on the Log page only"),
+        mMaxFileBytes);
+    const std::string last = bcx::ToGbk(FormatLocalNow(wxS("[%H:%M:%S] ")) + notice + wxS("\n"));
+    mFile->Write(last.data(), last.size());
+    mFile->Close();
+    delete mFile;
+    mFile = nullptr;
+    Output(notice);
 }

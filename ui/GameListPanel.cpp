@@ -86,11 +86,10 @@ int64_t PlaybackPosition(ClientCore* core, uint32_t gameId)
     return -1;
 }
 
-int wxCALLBACK CompareGames(wxIntPtr item1, wxIntPtr item2, wxIntPtr)
+int CompareGames(wxUIntPtr item1, wxUIntPtr item2)
 {
     ClientCore* core = ClientCore::Get();
-    auto lookup = [core](wxIntPtr data) -> Game* {
-        const auto value = static_cast<wxUIntPtr>(data);
+    auto lookup = [core](wxUIntPtr value) -> Game* {
         if (!core || value > 0xFFFFFFFFu)
             return nullptr;
         return core->GetGame(static_cast<uint32_t>(value));
@@ -236,33 +235,149 @@ const wxUIntPtr GameListCtrl::kPlaceholder = ~static_cast<wxUIntPtr>(0);
 
 GameListCtrl::GameListCtrl(wxWindow* parent, wxWindowID id)
     // A small real initial size: GTK complains about a scrollbar laid out in a window of no size.
-    : wxListCtrl(parent, id, wxDefaultPosition, wxSize(200, 80), wxLC_REPORT, wxDefaultValidator, wxS("listCtrl"))
+    : wxListCtrl(parent, id, wxDefaultPosition, wxSize(200, 80), wxLC_REPORT | wxLC_VIRTUAL, wxDefaultValidator,
+                 wxS("listCtrl"))
 {
 }
 
 long GameListCtrl::FindGame(uint32_t id) const
 {
-    for (long row = 0; row < GetItemCount(); ++row) {
-        if (GetItemData(row) == static_cast<wxUIntPtr>(id))
-            return row;
+    const auto found = mRowOfGame.find(id);
+    return found == mRowOfGame.end() ? -1 : found->second;
+}
+
+long GameListCtrl::AppendGameRow(uint32_t id)
+{
+    const long row = static_cast<long>(mRows.size());
+    mRows.emplace_back();
+    mRows.back().data = static_cast<wxUIntPtr>(id);
+    mRowOfGame[id] = row;
+    RowsChanged();
+    return row;
+}
+
+long GameListCtrl::InsertPlaceholderRow()
+{
+    mRows.insert(mRows.begin(), Row());
+    mRows.front().data = kPlaceholder;
+    Reindex();
+    RowsChanged();
+    return 0;
+}
+
+void GameListCtrl::DeleteRow(long row)
+{
+    if (!ValidRow(row))
+        return;
+    mRows.erase(mRows.begin() + row);
+    Reindex();
+    RowsChanged();
+}
+
+void GameListCtrl::DeleteAllRows()
+{
+    mRows.clear();
+    mRowOfGame.clear();
+    // Also tells the list's listeners that every row went.
+    DeleteAllItems();
+    RowsChanged();
+}
+
+void GameListCtrl::SortRows(int (*compare)(wxUIntPtr, wxUIntPtr))
+{
+    std::stable_sort(mRows.begin(), mRows.end(),
+                     [compare](const Row& a, const Row& b) { return compare(a.data, b.data) < 0; });
+    Reindex();
+    Refresh();
+}
+
+void GameListCtrl::Reindex()
+{
+    mRowOfGame.clear();
+    for (size_t row = 0; row < mRows.size(); ++row) {
+        if (mRows[row].data <= 0xFFFFFFFFu)
+            mRowOfGame[static_cast<uint32_t>(mRows[row].data)] = static_cast<long>(row);
     }
-    return -1;
 }
 
 bool GameListCtrl::GameIdOfRow(long row, uint32_t& id) const
 {
-    if (row < 0 || row >= GetItemCount())
+    if (!ValidRow(row) || mRows[row].data > 0xFFFFFFFFu)
         return false;
-    const wxUIntPtr data = GetItemData(row);
-    if (data > 0xFFFFFFFFu)
-        return false;
-    id = static_cast<uint32_t>(data);
+    id = static_cast<uint32_t>(mRows[row].data);
     return true;
 }
 
 bool GameListCtrl::IsPlaceholder(long row) const
 {
-    return row >= 0 && row < GetItemCount() && GetItemData(row) == kPlaceholder;
+    return ValidRow(row) && mRows[row].data == kPlaceholder;
+}
+
+wxString GameListCtrl::GetItemText(long row, int column) const
+{
+    if (!ValidRow(row) || column < 0 || column >= GameColCount)
+        return wxString();
+    return mRows[row].cells[column];
+}
+
+void GameListCtrl::SetCellText(long row, int column, const wxString& text)
+{
+    // Unchanged cells are not written again, so that rows do not flicker.
+    if (!ValidRow(row) || column < 0 || column >= GameColCount || mRows[row].cells[column] == text)
+        return;
+    mRows[row].cells[column] = text;
+    RefreshItem(row);
+}
+
+wxUIntPtr GameListCtrl::GetItemData(long row) const
+{
+    return ValidRow(row) ? mRows[row].data : 0;
+}
+
+wxColour GameListCtrl::GetItemTextColour(long row) const
+{
+    return ValidRow(row) ? mRows[row].attr.GetTextColour() : wxColour();
+}
+
+void GameListCtrl::SetItemTextColour(long row, const wxColour& colour)
+{
+    if (!ValidRow(row) || mRows[row].attr.GetTextColour() == colour)
+        return;
+    mRows[row].attr.SetTextColour(colour);
+    RefreshItem(row);
+}
+
+wxColour GameListCtrl::GetItemBackgroundColour(long row) const
+{
+    return ValidRow(row) ? mRows[row].attr.GetBackgroundColour() : wxColour();
+}
+
+void GameListCtrl::SetItemBackgroundColour(long row, const wxColour& colour)
+{
+    if (!ValidRow(row) || mRows[row].attr.GetBackgroundColour() == colour)
+        return;
+    mRows[row].attr.SetBackgroundColour(colour);
+    RefreshItem(row);
+}
+
+wxString GameListCtrl::OnGetItemText(long row, long column) const
+{
+    return GetItemText(row, static_cast<int>(column));
+}
+
+wxListItemAttr* GameListCtrl::OnGetItemAttr(long row) const
+{
+    if (!ValidRow(row))
+        return nullptr;
+    const wxListItemAttr& attr = mRows[row].attr;
+    return attr.HasTextColour() || attr.HasBackgroundColour() ? const_cast<wxListItemAttr*>(&attr) : nullptr;
+}
+
+void GameListCtrl::RowsChanged()
+{
+    if (GetItemCount() != static_cast<long>(mRows.size()))
+        SetItemCount(static_cast<long>(mRows.size()));
+    Refresh();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -373,18 +488,11 @@ wxString GameListPanel::ColumnKey(int column)
     return wxString::Format(wxS("GameListCol%02d"), column);
 }
 
-void GameListPanel::SetCell(long row, int column, const wxString& text)
-{
-    // Unchanged cells are not written again, so that rows do not flicker.
-    if (mList->GetItemText(row, column) != text)
-        mList->SetItem(row, column, text);
-}
-
 void GameListPanel::RebuildRows()
 {
     ClientCore* core = ClientCore::Get();
     mList->Freeze();
-    mList->DeleteAllItems();
+    mList->DeleteAllRows();
     if (core) {
         for (const auto& entry : core->Games())
             AddRow(entry.second);
@@ -399,32 +507,52 @@ void GameListPanel::PlaceholderCheck()
     if (mList->GetItemCount() > 1) {
         for (long row = mList->GetItemCount() - 1; row >= 0; --row) {
             if (mList->IsPlaceholder(row))
-                mList->DeleteItem(row);
+                mList->DeleteRow(row);
         }
     }
     if (mList->GetItemCount() == 0) {
-        const long row = mList->InsertItem(0, wxS(" "));
-        if (row >= 0) {
-            mList->SetItem(row, GameColName, Utf8("没有可观看的游戏"));
-            mList->SetItemPtrData(row, GameListCtrl::kPlaceholder);
-        }
+        const long row = mList->InsertPlaceholderRow();
+        mList->SetCellText(row, GameColState, wxS(" "));
+        mList->SetCellText(row, GameColName, Utf8("没有可观看的游戏"));
     }
 }
 
 void GameListPanel::SortRows()
 {
-    mList->SortItems(CompareGames, 0);
+    mList->SortRows(CompareGames);
 }
 
 void GameListPanel::OnGameList(ClientEvent& event)
 {
-    ClientCore* core = ClientCore::Get();
-    if (event.GetValue() == 0) {
+    if (event.GetValue() == 0)
+        mRebuildPending = true;
+    else
+        mPendingGames.insert(static_cast<uint32_t>(event.GetValue()));
+    // Queued behind the notifications already waiting, so that all of them are applied at once.
+    if (!mListChangesQueued) {
+        mListChangesQueued = true;
+        CallAfter(&GameListPanel::ApplyListChanges);
+    }
+}
+
+void GameListPanel::ApplyListChanges()
+{
+    mListChangesQueued = false;
+    std::unordered_set<uint32_t> ids;
+    ids.swap(mPendingGames);
+    if (mRebuildPending) {
+        mRebuildPending = false;
         RebuildRows();
         return;
     }
-    const auto id = static_cast<uint32_t>(event.GetValue());
-    if (Game* game = core ? core->GetGame(id) : nullptr) {
+    ClientCore* core = ClientCore::Get();
+    if (!core)
+        return;
+    mList->Freeze();
+    for (uint32_t id : ids) {
+        Game* game = core->GetGame(id);
+        if (!game)
+            continue;
         // A game already shown gets its row updated, not a second row.
         const long row = mList->FindGame(id);
         if (row >= 0)
@@ -432,6 +560,7 @@ void GameListPanel::OnGameList(ClientEvent& event)
         else
             AddRow(game);
     }
+    mList->Thaw();
     PlaceholderCheck();
     SortRows();
 }
@@ -440,13 +569,9 @@ void GameListPanel::AddRow(Game* game)
 {
     if (!game)
         return;
-    const long row = mList->InsertItem(mList->GetItemCount(), wxString());
-    if (row < 0) {
-        wxLogMessage(wxS("%s"), wxS("Gamelistupdate could not add game ") + bcx::FromGbk(game->mName));
-        return;
-    }
-    mList->SetItemPtrData(row, static_cast<wxUIntPtr>(game->mId));
-    mList->SetItem(row, GameColName, bcx::FromGbk(game->mName));
+    // Rows live in the list's own table: adding one cannot fail.
+    const long row = mList->AppendGameRow(game->mId);
+    mList->SetCellText(row, GameColName, bcx::FromGbk(game->mName));
     UpdateRow(game, row);
 }
 
@@ -462,42 +587,37 @@ void GameListPanel::UpdateRow(Game* game, long row)
         stateText = wxS("Incomplete");
         rgb = GameStateColour(GameStateBroken);
     }
-    SetCell(row, GameColState, stateText);
-    const wxColour colour(rgb.r, rgb.g, rgb.b);
-    if (mList->GetItemTextColour(row) != colour)
-        mList->SetItemTextColour(row, colour);
-    mList->SetItemPtrData(row, static_cast<wxUIntPtr>(game->mId));
+    mList->SetCellText(row, GameColState, stateText);
+    mList->SetItemTextColour(row, wxColour(rgb.r, rgb.g, rgb.b));
 
     const bool offered = core->Settings().mPlayAllGames == 0 && game->mOffer != LanNotOffered &&
                          game->mOffer != LanWithdrawnByUser;
-    const wxColour background = offered ? kOfferedBackground : *wxWHITE;
-    if (mList->GetItemBackgroundColour(row) != background)
-        mList->SetItemBackgroundColour(row, background);
+    mList->SetItemBackgroundColour(row, offered ? kOfferedBackground : *wxWHITE);
 
-    SetCell(row, GameColName, bcx::FromGbk(game->mName));
+    mList->SetCellText(row, GameColName, bcx::FromGbk(game->mName));
     SetStartTimeCell(game, row);
     SetLengthCell(game, row);
     SetDownloadCell(game, row);
-    SetCell(row, GameColPublisher, bcx::FromGbk(game->mPublisher));
+    mList->SetCellText(row, GameColPublisher, bcx::FromGbk(game->mPublisher));
 
     const std::string players = PlayersPart(game->mPlayers);
-    SetCell(row, GameColType, wxString::FromAscii(GameTypeFromPlayers(game->mPlayers).c_str()));
-    SetCell(row, GameColPlayers, bcx::FromGbk(players));
+    mList->SetCellText(row, GameColType, wxString::FromAscii(GameTypeFromPlayers(game->mPlayers).c_str()));
+    mList->SetCellText(row, GameColPlayers, bcx::FromGbk(players));
 
     if (game->mDetails) {
-        SetCell(row, GameColMap, bcx::FromGbk(MapFileName(game->mDetails->mMapPath)));
+        mList->SetCellText(row, GameColMap, bcx::FromGbk(MapFileName(game->mDetails->mMapPath)));
         GameVersion version;
         if (game->mInfo) {
             version.mProduct = game->mInfo->mProduct;
             version.mMinor = game->mInfo->mVersion;
         }
-        SetCell(row, GameColVersion, version.GetName());
+        mList->SetCellText(row, GameColVersion, version.GetName());
     }
 }
 
 void GameListPanel::SetStartTimeCell(Game* game, long row)
 {
-    SetCell(row, GameColStart, StartTimeText(game->mStartTime, bcx::WallClock::Now()));
+    mList->SetCellText(row, GameColStart, StartTimeText(game->mStartTime, bcx::WallClock::Now()));
 }
 
 void GameListPanel::SetLengthCell(Game* game, long row)
@@ -508,14 +628,14 @@ void GameListPanel::SetLengthCell(Game* game, long row)
         game->mLength = game->mData->LastTime();
         game->mInfoTime = now;
     }
-    SetCell(row, GameColLength, LengthText(*game, now));
+    mList->SetCellText(row, GameColLength, LengthText(*game, now));
 }
 
 void GameListPanel::SetDownloadCell(Game* game, long row)
 {
     ClientCore* core = ClientCore::Get();
     const int64_t position = core ? PlaybackPosition(core, game->mId) : -1;
-    SetCell(row, GameColDownload, DownloadText(*game, position));
+    mList->SetCellText(row, GameColDownload, DownloadText(*game, position));
 }
 
 void GameListPanel::OnGameChanged(ClientEvent& event)

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include <wx/listctrl.h>
 #include <wx/panel.h>
@@ -67,8 +70,9 @@ wxString LengthText(const Game& game, uint32_t now);
 // position: the watching client's playback position in ms, or a negative value without one.
 wxString DownloadText(const Game& game, int64_t position);
 
-// The report list of the page. Row item data: the game id; the placeholder row carries kPlaceholder,
-// which is no game id.
+// The report list of the page: a virtual list that shows its own table of rows, so that thousands of
+// rows cost nothing until they are on screen. Row item data: the game id; the placeholder row carries
+// kPlaceholder, which is no game id. The row accessors below read and write that table.
 class GameListCtrl : public wxListCtrl {
 public:
     static const wxUIntPtr kPlaceholder;
@@ -77,10 +81,47 @@ public:
 
     // The row whose item data is the game id; -1 when none.
     long FindGame(uint32_t id) const;
+    // Appends a row for the game id; the row.
+    long AppendGameRow(uint32_t id);
+    // Inserts the placeholder row at the top; the row.
+    long InsertPlaceholderRow();
+    void DeleteRow(long row);
+    void DeleteAllRows();
+    // Sorts the rows by their item data with the comparison (negative: first before second).
+    void SortRows(int (*compare)(wxUIntPtr, wxUIntPtr));
     // The game id of a row; false for the placeholder row.
     bool GameIdOfRow(long row, uint32_t& id) const;
     // True when the row is the placeholder row.
     bool IsPlaceholder(long row) const;
+
+    wxString GetItemText(long row, int column = 0) const;
+    // Writes the cell and shows it; an unchanged text is not written again.
+    void SetCellText(long row, int column, const wxString& text);
+    wxUIntPtr GetItemData(long row) const;
+    wxColour GetItemTextColour(long row) const;
+    void SetItemTextColour(long row, const wxColour& colour);
+    wxColour GetItemBackgroundColour(long row) const;
+    void SetItemBackgroundColour(long row, const wxColour& colour);
+
+protected:
+    wxString OnGetItemText(long row, long column) const override;
+    wxListItemAttr* OnGetItemAttr(long row) const override;
+
+private:
+    struct Row {
+        wxUIntPtr data = 0;
+        wxString cells[GameColCount];
+        wxListItemAttr attr;
+    };
+    bool ValidRow(long row) const { return row >= 0 && static_cast<size_t>(row) < mRows.size(); }
+    // Tells the list how many rows there are and shows them again.
+    void RowsChanged();
+    // Rebuilds the index of rows by game id after rows moved.
+    void Reindex();
+
+    std::vector<Row> mRows;
+    // The row of each game id.
+    std::unordered_map<uint32_t, long> mRowOfGame;
 };
 
 class GameListPanel : public wxPanel {
@@ -89,7 +130,9 @@ public:
     explicit GameListPanel(wxWindow* parent);
     ~GameListPanel() override;
 
-    // ClientEvent 1010: value 0 rebuilds the list; a game id adds that game's row.
+    // ClientEvent 1010: value 0 rebuilds the list; a game id adds that game's row. The rows follow once
+    // for all the notifications queued together (one relay frame can name thousands of games): sorted
+    // once, rebuilt at most once.
     void OnGameList(ClientEvent& event);
     void OnGameChanged(ClientEvent& event);
     void OnGameProgress(ClientEvent& event);
@@ -114,13 +157,14 @@ public:
     int DefaultColumnWidth(int column) const;
 
 private:
+    // Applies the game-list changes noted since the last call.
+    void ApplyListChanges();
     void RebuildRows();
     void AddRow(Game* game);
     void UpdateRow(Game* game, long row);
     void SetStartTimeCell(Game* game, long row);
     void SetLengthCell(Game* game, long row);
     void SetDownloadCell(Game* game, long row);
-    void SetCell(long row, int column, const wxString& text);
     void SortRows();
     void PlaceholderCheck();
 
@@ -130,6 +174,10 @@ private:
     wxTimer mTimeTimer;
     wxTimer mRefreshTimer;
     LanListener* mListener = nullptr;
+    // Game-list changes waiting for ApplyListChanges.
+    std::unordered_set<uint32_t> mPendingGames;
+    bool mRebuildPending = false;
+    bool mListChangesQueued = false;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,28 +1,52 @@
 #include "ui/VersionCheck.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <curl/curl.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <mutex>
 
-#include <wx/app.h>
+#include <wx/event.h>
 #include <wx/msgdlg.h>
 
 #include "core/Deployment.h"
-#include "platform/TextCodec.h"
 
 namespace {
 
 // Set before the thread starts (tests only); read by the worker.
 wxString gVersionHostOverride;
 
+std::string Utf8(const wxString& text)
+{
+    const wxScopedCharBuffer buffer = text.utf8_str();
+    return std::string(buffer.data(), buffer.length());
+}
+
+struct Transfer {
+    std::string body;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// Keeps the body up to the bound; a longer answer ends the transfer there.
+size_t OnBody(char* data, size_t size, size_t count, void* user)
+{
+    Transfer* transfer = static_cast<Transfer*>(user);
+    const size_t bytes = size * count;
+    const size_t room = VersionCheckThread::kMaxResponseBytes - transfer->body.size();
+    transfer->body.append(data, std::min(bytes, room));
+    return bytes <= room ? bytes : 0;
+}
+
+// Called at least once a second while the transfer waits: a non-zero answer ends it.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const Transfer* transfer = static_cast<const Transfer*>(user);
+    return transfer->cancel && transfer->cancel->load() ? 1 : 0;
+}
+
 } // namespace
 
-VersionCheckThread::VersionCheckThread(const wxString& application, const wxString& version)
-    : wxThread(wxTHREAD_DETACHED), mApplication(application), mVersion(version)
+VersionCheckThread::VersionCheckThread(wxEvtHandler* sink, const wxString& application, const wxString& version)
+    : wxThread(wxTHREAD_JOINABLE), mSink(sink), mApplication(application), mVersion(version)
 {
 }
 
@@ -38,149 +62,64 @@ void VersionCheckThread::SetVersionHostForTesting(const wxString& hostAndPort)
     gVersionHostOverride = hostAndPort;
 }
 
-wxString VersionCheckThread::ExtractMessage(const std::string& response)
+wxString VersionCheckThread::FetchMessage(const wxString& application, const wxString& version,
+                                          const std::atomic<bool>* cancel)
 {
-    const std::string marker = bcx::Utf8ToGbk("===信息===\n");
-    size_t at = response.find(marker);
-    if (at == std::string::npos)
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+    CURL* curl = curl_easy_init();
+    if (!curl)
         return wxString();
-    return bcx::FromGbk(response.substr(at + marker.size()));
-}
+    const std::string url = "http://" + Utf8(VersionHost()) + "/bcxversion.php?app=" + Utf8(application) +
+                            "&ver=" + Utf8(version);
+    Transfer transfer;
+    transfer.cancel = cancel;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+    // Straight to the version server, as ever: no proxy from the environment.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // One deadline for everything: name look-up, connection, request and answer.
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(kTimeoutSeconds) * 1000L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+    const CURLcode result = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
 
-namespace {
-
-std::string Utf8(const wxString& text)
-{
-    const wxScopedCharBuffer buffer = text.utf8_str();
-    return std::string(buffer.data(), buffer.length());
-}
-
-// Splits "host[:port]"; port 80 when none is given. False for an unusable port.
-bool SplitHostPort(const std::string& text, std::string& host, std::string& port)
-{
-    size_t colon = text.rfind(':');
-    if (colon == std::string::npos) {
-        host = text;
-        port = "80";
-    } else {
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-    }
-    return !host.empty();
-}
-
-// Connects to host:port within the timeout; -1 on failure.
-int ConnectWithTimeout(const std::string& host, const std::string& port, int timeoutMs)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found)
-        return -1;
-    int fd = -1;
-    for (addrinfo* entry = found; entry && fd < 0; entry = entry->ai_next) {
-        fd = socket(entry->ai_family, entry->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, entry->ai_protocol);
-        if (fd < 0)
-            continue;
-        int rc = connect(fd, entry->ai_addr, entry->ai_addrlen);
-        if (rc != 0 && errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (poll(&p, 1, timeoutMs) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                error == 0)
-                rc = 0;
-        }
-        if (rc != 0) {
-            close(fd);
-            fd = -1;
-        }
-    }
-    freeaddrinfo(found);
-    return fd;
-}
-
-// Sends all bytes, each wait bounded by the timeout.
-bool SendAll(int fd, const std::string& bytes, int timeoutMs)
-{
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, timeoutMs) != 1)
-            return false;
-        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
-
-wxString VersionCheckThread::FetchMessage(const wxString& application, const wxString& version)
-{
-    // The worker uses plain sockets: the toolkit's sockets tie themselves to the GUI thread's event loop.
-    const std::string hostText = Utf8(VersionHost());
-    std::string host, port;
-    if (!SplitHostPort(hostText, host, port))
+    // A whole answer, or one cut at the bound; nothing from a failed or cancelled transfer.
+    const bool cutAtBound = result == CURLE_WRITE_ERROR && transfer.body.size() == kMaxResponseBytes;
+    if (result != CURLE_OK && !cutAtBound)
         return wxString();
-    std::string request = "GET /bcxversion.php?app=" + Utf8(application) + "&ver=" + Utf8(version) +
-                          " HTTP/1.0\r\nHost: " + hostText + "\r\nAccept: */*\r\nConnection: close\r\n\r\n";
-
-    const int timeoutMs = kTimeoutSeconds * 1000;
-    int fd = ConnectWithTimeout(host, port, timeoutMs);
-    if (fd < 0)
-        return wxString();
-    std::string response;
-    if (SendAll(fd, request, timeoutMs)) {
-        // The head of the answer plus at most kMaxResponseBytes of its body.
-        const size_t headLimit = 16 * 1024;
-        char buffer[4096];
-        for (;;) {
-            size_t bodyStart = response.find("\r\n\r\n");
-            size_t limit = bodyStart == std::string::npos ? headLimit : bodyStart + 4 + kMaxResponseBytes;
-            if (response.size() >= limit)
-                break;
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, timeoutMs) != 1)
-                break;
-            ssize_t n = recv(fd, buffer, std::min(sizeof buffer, limit - response.size()), 0);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (n <= 0)
-                break;
-            response.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    close(fd);
-
-    // Only a successful answer's body counts.
-    size_t bodyStart = response.find("\r\n\r\n");
-    if (bodyStart == std::string::npos || response.compare(0, 5, "HTTP/") != 0)
-        return wxString();
-    size_t space = response.find(' ');
-    if (space == std::string::npos || space + 1 >= response.size() || response[space + 1] != '2')
-        return wxString();
-    std::string body = response.substr(bodyStart + 4);
-    if (body.size() > kMaxResponseBytes)
-        body.resize(kMaxResponseBytes);
-    return ExtractMessage(body);
+    return VersionMessageFromAnswer(status, transfer.body);
 }
 
 wxThread::ExitCode VersionCheckThread::Entry()
 {
-    wxString message = FetchMessage(mApplication, mVersion);
-    if (!message.empty() && wxTheApp) {
+    wxString message = FetchMessage(mApplication, mVersion, &mCancel);
+    if (!message.empty() && !mCancel && mSink) {
         // Message boxes belong to the GUI thread: hand the text over and end.
-        wxTheApp->CallAfter([text = message]() {
-            wxMessageBox(text, wxS("Version Check"), wxOK | wxCENTRE);
-        });
+        mSink->CallAfter([text = message]() { wxMessageBox(text, wxS("Version Check"), wxOK | wxCENTRE); });
     }
     return 0;
+}
+
+VersionCheck::VersionCheck(wxEvtHandler* sink, const wxString& application, const wxString& version)
+    : mThread(new VersionCheckThread(sink, application, version))
+{
+    if (mThread->Create() != wxTHREAD_NO_ERROR || mThread->Run() != wxTHREAD_NO_ERROR)
+        mThread.reset();
+}
+
+VersionCheck::~VersionCheck()
+{
+    if (!mThread)
+        return;
+    mThread->Cancel();
+    mThread->Wait(wxTHREAD_WAIT_BLOCK);
 }

@@ -1,38 +1,67 @@
 #pragma once
 // The background version check: one HTTP GET of "/bcxversion.php?app=<application>&ver=<version>" on
 // the version server; when the answer holds the marker "===信息===\n" (GBK), the text behind the first
-// marker is shown in a message box. Nothing is reported back to the rest of the program.
+// marker is shown in a message box. Nothing else is reported back to the rest of the program.
+//
+// The whole check, name look-up included, has one deadline (kTimeoutSeconds) and can be cancelled at any
+// time; VersionCheck owns the worker and stops it when it goes, so the program never ends with the
+// worker still running.
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 #include <wx/string.h>
 #include <wx/thread.h>
 
+#include "core/VersionMessage.h"
+
+class wxEvtHandler;
+
 class VersionCheckThread : public wxThread {
 public:
-    VersionCheckThread(const wxString& application, const wxString& version);
+    // sink: where the message box is shown from (its CallAfter); it outlives the thread.
+    VersionCheckThread(wxEvtHandler* sink, const wxString& application, const wxString& version);
 
-    // The GET itself (blocking, bounded by kTimeoutSeconds and kMaxResponseBytes) and the message of the
-    // answer; empty when the server cannot be reached or the answer holds no message. Entry runs it.
-    static wxString FetchMessage(const wxString& application, const wxString& version);
+    // Asks the running check to end as soon as it can; no message box follows.
+    void Cancel() { mCancel = true; }
 
-    // The message that a version server's answer carries: the text behind the first marker, decoded
-    // from GBK; empty when there is no marker or nothing behind it.
-    static wxString ExtractMessage(const std::string& response);
+    // The GET itself (blocking, at most kTimeoutSeconds, at most kMaxVersionAnswerBytes of the body, ends
+    // early when *cancel becomes true) and the message of the answer; empty when the server cannot be
+    // reached in time or the answer holds no message.
+    static wxString FetchMessage(const wxString& application, const wxString& version,
+                                 const std::atomic<bool>* cancel = nullptr);
 
     // The host (optionally "host:port") asked; the deployment's version host unless a test set another.
     static wxString VersionHost();
     static void SetVersionHostForTesting(const wxString& hostAndPort);
 
-    // The largest answer read; the rest of a longer answer is ignored.
-    static constexpr size_t kMaxResponseBytes = 64 * 1024;
-    // Seconds that the connection and every wait for the server may take.
-    static constexpr int kTimeoutSeconds = 10;
+    static constexpr size_t kMaxResponseBytes = kMaxVersionAnswerBytes;
+    // Seconds that the whole check may take, name look-up included.
+    static constexpr int kTimeoutSeconds = 30;
 
 protected:
     ExitCode Entry() override;
 
 private:
+    wxEvtHandler* mSink;
     wxString mApplication;
     wxString mVersion;
+    std::atomic<bool> mCancel{false};
+};
+
+// Owns a running version check: started by the constructor, cancelled and waited for by the destructor.
+class VersionCheck {
+public:
+    VersionCheck(wxEvtHandler* sink, const wxString& application, const wxString& version);
+    ~VersionCheck();
+
+    VersionCheck(const VersionCheck&) = delete;
+    VersionCheck& operator=(const VersionCheck&) = delete;
+
+    // False when the worker could not be started.
+    bool Started() const { return mThread != nullptr; }
+
+private:
+    std::unique_ptr<VersionCheckThread> mThread;
 };

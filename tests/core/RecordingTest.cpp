@@ -190,6 +190,28 @@ TEST(Recording, AChineseNameWithABackslashTrailByteStaysOneFileName)
     EXPECT_EQ(files[0], fs::path("cn") / PathOf(expected));
 }
 
+TEST(Recording, ALongNameIsCutOnACharacterBoundarySoThatTheFileNameFits)
+{
+    // Ninety Chinese characters: 270 bytes in the file system's UTF-8, too long for one file name.
+    wxString name;
+    for (int i = 0; i < 90; ++i)
+        name += wxUniChar(0x51B3 + i % 7);
+    std::unique_ptr<Game> game(MakeGame(0xABC, bcx::ToGbk(name)));
+    ASSERT_TRUE(wxMkdir(wxS("long")));
+    ASSERT_TRUE(SaveRecording(*game, wxS("long")));
+    std::vector<fs::path> files = FilesIn("long");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string written = files[0].filename().string();
+    EXPECT_LE(written.size(), kMaxFileNameBytes);
+    EXPECT_GT(written.size(), kMaxFileNameBytes - 3);  // no more than one character was given up
+    const wxString kept = wxString::FromUTF8(written.c_str());
+    ASSERT_TRUE(kept.StartsWith(wxS("[00000ABC]")) && kept.EndsWith(wxS(".bcx"))) << written;
+    EXPECT_TRUE(name.StartsWith(kept.Mid(10, kept.length() - 14)));
+
+    // A suffix that leaves no room: the id alone.
+    EXPECT_EQ(MakeRecordingName(*game, wxString(wxUniChar('x'), 245)), wxS("[00000ABC]") + wxString(wxUniChar('x'), 245));
+}
+
 TEST(Recording, WithoutANameTheStartTimeNamesTheFile)
 {
     UseUtc();

@@ -138,6 +138,25 @@ TEST_F(RegistriesTest, AddGameStoresOnceAndRefusesAnotherGameWithTheSameId)
     EXPECT_EQ(core->GetGame(6), nullptr);
 }
 
+TEST_F(RegistriesTest, RegistryHoldsAtMostItsBoundOfGamesAndSaysSoOnce)
+{
+    for (uint32_t id = 1; id <= ClientCore::kMaxGames; ++id)
+        ASSERT_TRUE(core->AddGame(new Game(id)));
+    std::vector<std::unique_ptr<Game>> refused;
+    for (uint32_t id = 1; id <= 3; ++id) {
+        refused.push_back(std::make_unique<Game>(ClientCore::kMaxGames + id));
+        EXPECT_FALSE(core->AddGame(refused.back().get()));
+    }
+    EXPECT_EQ(core->Games().size(), ClientCore::kMaxGames);
+    EXPECT_EQ(log.Count("[g] the games list holds 10000 games, the most it keeps"), 1u);
+
+    // With room again a game is taken; filling up again is said again.
+    ASSERT_TRUE(core->RemoveGame(1, true));
+    EXPECT_TRUE(core->AddGame(refused[0].release()));
+    EXPECT_FALSE(core->AddGame(refused[1].get()));
+    EXPECT_EQ(log.Count("[g] the games list holds 10000 games, the most it keeps"), 2u);
+}
+
 TEST_F(RegistriesTest, GameNamesAreNeverUsedAsFormats)
 {
     Game* game = Add(7, GameStateLive, 1);

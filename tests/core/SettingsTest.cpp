@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <pwd.h>
 #include <sstream>
 #include <string>
@@ -10,12 +11,14 @@
 #include <gtest/gtest.h>
 #include <wx/log.h>
 #include <wx/confbase.h>
+#include <wx/fileconf.h>
 
 #include "core/ClientCore.h"
 #include "core/ClientSettings.h"
 #include "platform/Registry.h"
 #include "support/Files.h"
 #include "support/LogCapture.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -229,6 +232,44 @@ TEST(Settings, ExistingGbkFileIsReadAndKeepsOneEntryPerKey)
     EXPECT_EQ(bytes.find(kUserNameKeyUtf8), std::string::npos);
     // The keys that are never written back stay as the user wrote them.
     EXPECT_EQ(ini["/Net"]["AutoReconnect"][0], "5");
+}
+
+TEST(Settings, Utf8FileWithOrWithoutByteOrderMarkIsReadAndWrittenBackInGbk)
+{
+    bcx::SetFakeRegistryForTesting(true, std::string("fromregistry"));
+    // What an editor on Linux saves: UTF-8 keys and values.
+    const std::string file = "[Misc]\n" + kUserNameKeyUtf8 + "=用户名张三\nPassword=秘密\n" + kNetSection;
+    bcxtest::LogCapture log;
+    ClientCore* core = CreateCoreWithFile(file);
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(core->Settings().mUserName, bcx::Utf8ToGbk("用户名张三"));
+    EXPECT_EQ(core->Settings().mPassword, bcx::Utf8ToGbk("秘密"));
+    EXPECT_TRUE(log.Contains("read as UTF-8"));
+    ClientCore::Get(true);
+    Ini ini = ParseIni(ReadFile("bcxClient.ini"));
+    ASSERT_EQ(ini["/Misc"][kUserNameKey].size(), 1u);
+    EXPECT_EQ(ini["/Misc"][kUserNameKey][0], bcx::Utf8ToGbk("用户名张三"));
+    EXPECT_EQ(ini["/Misc"]["Password"][0], bcx::Utf8ToGbk("秘密"));
+
+    // With a byte order mark, even bytes that would also read as GBK are UTF-8.
+    WriteFile("bcxClient.ini", "\xEF\xBB\xBF[Misc]\nPassword=é\n");
+    std::unique_ptr<wxFileConfig> config(OpenSettingsFile());
+    config->SetPath(wxS("/Misc"));
+    EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8("é"));
+}
+
+TEST(Settings, FileThatIsNeitherGbkNorUtf8IsKeptUnderAnotherName)
+{
+    bcx::SetFakeRegistryForTesting(true, std::string("tester"));
+    const std::string file = "[Misc]\nPassword=\xFF\xFE\x80 broken\n" + kNetSection;
+    bcxtest::LogCapture log;
+    ClientCore* core = CreateCoreWithFile(file);
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(core->Settings().mPassword, "vexlor");
+    EXPECT_TRUE(log.Contains("kept as ./bcxClient.ini.unreadable"));
+    EXPECT_EQ(ReadFile("bcxClient.ini.unreadable"), file);
+    ClientCore::Get(true);
+    EXPECT_NE(ReadFile("bcxClient.ini").find("Password=vexlor"), std::string::npos);
 }
 
 TEST(Settings, IntegerParsingIsStrictAndLocaleIndependent)

@@ -187,4 +187,38 @@ TEST_F(FileLogTest, WritesAGbkFileOnlyWhenTheLogDirectoryExists)
     EXPECT_EQ(1, std::distance(fs::directory_iterator("log"), fs::directory_iterator()));
 }
 
+// A peer's flood: the page keeps the newest lines, repeats are counted, control characters cannot forge
+// lines, and the file stops at its bound with one line that says so.
+TEST_F(FileLogTest, PeerFloodIsBoundedCountedAndEscaped)
+{
+    namespace fs = std::filesystem;
+    fs::create_directory("log");
+    bcxtest::LogCapture previous;
+    wxListBox* list = mPanel->GetListBox();
+    {
+        FileLog log(list, &previous, 4000);
+        wxLog::SetActiveTarget(&log);
+        wxLogMessage(wxS("%s"), wxS("[g] game 'evil\n[12:00:00] [svr] forged\x01' listed"));
+        for (int i = 0; i < 1000; ++i)
+            wxLogMessage(wxS("client[0x00000001] unknown message 0x99"));
+        for (unsigned i = 0; i < FileLog::kMaxListLines + 10; ++i)
+            wxLogMessage(wxS("line %u"), i);
+        wxLog::SetActiveTarget(&previous);
+    }
+    ASSERT_EQ(FileLog::kMaxListLines, list->GetCount());
+    EXPECT_EQ("[07:08:09] line 5009", Item(list->GetCount() - 1));
+
+    const std::string file = ReadFile("log/bcx240305-070809.log");
+    EXPECT_LE(file.size(), 4000u);
+    EXPECT_EQ(0u, file.find("[07:08:09] [g] game 'evil\\n[12:00:00] [svr] forged\\x01' listed\n"
+                            "[07:08:09] client[0x00000001] unknown message 0x99\n"
+                            "[07:08:09] (the line above was repeated 999 more times)\n"
+                            "[07:08:09] line 0\n"))
+        << file;
+    EXPECT_EQ(std::string::npos, file.find("\n[12:00:00]"));
+    EXPECT_NE(std::string::npos, file.find("] The log file reached its bound of 4000 bytes; further lines are "
+                                           "shown on the Log page only\n"));
+    EXPECT_EQ('\n', file.back());
+}
+
 } // namespace

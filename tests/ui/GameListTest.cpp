@@ -607,4 +607,39 @@ TEST_F(GameListTest, ColumnWidthsAreSavedAndRestored)
     EXPECT_GE(list->GetColumnWidth(GameColLength), 50);
 }
 
+// A relay frame that replaces hundreds of games is one update of the rows: the rows are rebuilt once,
+// not once per game that went away.
+TEST_F(GameListTest, OneRelayFrameIsOneUpdateOfTheRows)
+{
+    Open();
+    ASSERT_TRUE(LogOn());
+    ASSERT_EQ(1u, relay.OpenConnections().size());
+    const auto conn = relay.OpenConnections()[0];
+    auto listFrame = [](uint32_t firstId, uint32_t count) {
+        std::string games;
+        for (uint32_t id = firstId; id < firstId + count; ++id)
+            games += TestRelayServer::U32(id) + TestRelayServer::U8(GameStateFinished) +
+                     TestRelayServer::U32(kNow - id) + TestRelayServer::Str("g" + std::to_string(id));
+        return TestRelayServer::U32(1) + TestRelayServer::U32(0) + TestRelayServer::U32(count) + games;
+    };
+    relay.SendFrame(conn, 0x20, listFrame(0x10000, 400));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return list->GetItemCount() == 400 && list->FindGame(0x10000) >= 0; }));
+
+    auto rebuilds = std::make_shared<int>(0);
+    list->Bind(wxEVT_LIST_DELETE_ALL_ITEMS, [rebuilds](wxListEvent& event) {
+        ++*rebuilds;
+        event.Skip();
+    });
+    relay.SendFrame(conn, 0x20, listFrame(0x20000, 400));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return list->FindGame(0x20000) >= 0 && list->FindGame(0x10000) < 0; }));
+    bcxtest::PumpFor(200);
+    EXPECT_EQ(1, *rebuilds);
+    ASSERT_EQ(400, list->GetItemCount());
+    // Sorted: the newest start first.
+    const std::vector<uint32_t> ids = RowIds();
+    EXPECT_EQ(0x20000u, ids[0]);
+    EXPECT_EQ(0x20001u, ids[1]);
+    EXPECT_EQ(0x2018Fu, ids.back());
+}
+
 } // namespace

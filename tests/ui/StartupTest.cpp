@@ -75,10 +75,11 @@ TEST(StartupTest, ProgramStartsShowsTheBannerAndExitsWhenClosed)
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << ReadFile(bcxtest::kProgramOutputFile);
     EXPECT_EQ(0, WEXITSTATUS(status)) << ReadFile(bcxtest::kProgramOutputFile);
 
-    // The configuration written at exit: defaults of the settings and the window geometry.
+    // The configuration written at exit: defaults of the settings, the ports the run was given (free ones,
+    // see StartProgram) and the window geometry.
     std::string ini = ReadFile("bcxClient.ini");
-    for (const char* line : {"Password=vexlor", "LastServer=localhost", "LastPort=10383", "DatagramPort=10384",
-                             "SessionPort=10385", "[GUI]", "WindowHeight=", "WindowWidth=", "WindowPosX=",
+    for (const char* line : {"Password=vexlor", "LastServer=localhost", "LastPort=10383", "DatagramPort=0\n",
+                             "SessionPort=0\n", "UplinkPort=10386", "[GUI]", "WindowHeight=", "WindowWidth=", "WindowPosX=",
                              "WindowPosY="})
         EXPECT_NE(std::string::npos, ini.find(line)) << line << " missing in\n" << ini;
 

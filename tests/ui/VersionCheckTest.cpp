@@ -6,11 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <wx/app.h>
 #include <wx/msgdlg.h>
 
 #include "platform/TextCodec.h"
@@ -95,15 +98,68 @@ private:
 
 const std::string kMarker = bcx::Utf8ToGbk("===信息===\n");
 
+// Takes one connection on 127.0.0.1 (a free port), reads the request and never answers; notes when the
+// client gives up and closes.
+class StalledHttpServer {
+public:
+    StalledHttpServer()
+    {
+        mListener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(mListener, 1);
+        socklen_t length = sizeof address;
+        getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length);
+        mPort = ntohs(address.sin_port);
+        mThread = std::thread([this] {
+            int client = accept(mListener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            timeval timeout{60, 0};
+            setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+            char buffer[2048];
+            ssize_t n;
+            while ((n = recv(client, buffer, sizeof buffer, 0)) > 0)
+                mRequestSeen = true;
+            mClosedByClient = n == 0;
+            close(client);
+        });
+    }
+    ~StalledHttpServer()
+    {
+        shutdown(mListener, SHUT_RDWR);
+        if (mThread.joinable())
+            mThread.join();
+        close(mListener);
+    }
+    wxString HostAndPort() const { return wxString::Format(wxS("127.0.0.1:%d"), mPort); }
+    bool RequestSeen() const { return mRequestSeen; }
+    // Waits until the client's side is closed; true when it was.
+    bool WaitForClose()
+    {
+        if (mThread.joinable())
+            mThread.join();
+        return mClosedByClient;
+    }
+
+private:
+    int mListener = -1;
+    int mPort = 0;
+    std::atomic<bool> mRequestSeen{false};
+    std::atomic<bool> mClosedByClient{false};
+    std::thread mThread;
+};
+
 TEST(VersionCheckTest, ThreadAsksTheServerAndShowsTheTextBehindTheMarker)
 {
     OneShotHttpServer server("latest=0.96.00\n" + kMarker + bcx::Utf8ToGbk("新版本 0.96.00 已发布!"));
     VersionCheckThread::SetVersionHostForTesting(server.HostAndPort());
     bcxtest::DialogCapture dialogs;
 
-    auto* thread = new VersionCheckThread(wxS("Client"), wxS("0.95.00"));
-    ASSERT_EQ(wxTHREAD_NO_ERROR, thread->Create());
-    thread->Run();
+    VersionCheck check(wxTheApp, wxS("Client"), wxS("0.95.00"));
+    ASSERT_TRUE(check.Started());
 
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return !dialogs.Dialogs().empty(); }, 20000));
     ASSERT_EQ(1u, dialogs.Dialogs().size());
@@ -165,6 +221,26 @@ TEST(VersionCheckTest, AnswerIsReadOnlyUpToTheBound)
     OneShotHttpServer near(before + kMarker + "seen and more");
     VersionCheckThread::SetVersionHostForTesting(near.HostAndPort());
     EXPECT_EQ("seen", Utf8(VersionCheckThread::FetchMessage(wxS("Client"), wxS("0.95.00"))));
+}
+
+TEST(VersionCheckTest, ExitDuringAStalledCheckEndsTheWorkerAtOnce)
+{
+    StalledHttpServer server;
+    VersionCheckThread::SetVersionHostForTesting(server.HostAndPort());
+    bcxtest::DialogCapture dialogs;
+    std::chrono::steady_clock::time_point stopping;
+    {
+        VersionCheck check(wxTheApp, wxS("Client"), wxS("0.95.00"));
+        ASSERT_TRUE(check.Started());
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return server.RequestSeen(); }, 10000));
+        stopping = std::chrono::steady_clock::now();
+        // The owner goes, as at the program's exit.
+    }
+    // The worker is over: its connection was closed at once, and no box comes.
+    EXPECT_TRUE(server.WaitForClose());
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(3));
+    bcxtest::PumpFor(100);
+    EXPECT_TRUE(dialogs.Dialogs().empty());
 }
 
 } // namespace

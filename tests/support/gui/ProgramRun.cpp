@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "support/TestEnv.h"
 
 namespace bcxtest {
@@ -15,6 +17,9 @@ const char* const kProgramOutputFile = "program-output.txt";
 pid_t StartProgram(const std::vector<std::string>& arguments, bool appendOutput)
 {
     const std::string program = BinaryDir() + "/brawlcast";
+    // Never the default ports: a client running on this machine holds them.
+    if (access("bcxClient.ini", F_OK) != 0)
+        std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
     pid_t pid = fork();
     if (pid == 0) {
         int out = open(kProgramOutputFile, O_WRONLY | O_CREAT | (appendOutput ? O_APPEND : O_TRUNC), 0644);

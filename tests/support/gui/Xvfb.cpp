@@ -92,4 +92,17 @@ void XvfbServer::Stop()
     mPid = -1;
 }
 
+bool XvfbServer::StartAndUse()
+{
+    if (!Start()) {
+        std::fprintf(stderr, "cannot start Xvfb\n");
+        return false;
+    }
+    setenv("DISPLAY", mDisplay.c_str(), 1);
+    setenv("GDK_BACKEND", "x11", 1);
+    setenv("NO_AT_BRIDGE", "1", 1);
+    unsetenv("WAYLAND_DISPLAY");
+    return true;
+}
+
 } // namespace bcxtest

@@ -21,6 +21,10 @@ public:
 
     const std::string& Display() const { return mDisplay; }
 
+    // Starts the server and makes it the display of this process and its children (X11 backend, no
+    // accessibility bus, no Wayland). False, with a line on stderr, when it cannot be started.
+    bool StartAndUse();
+
 private:
     pid_t mPid = -1;
     std::string mDisplay;

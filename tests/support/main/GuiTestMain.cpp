@@ -45,14 +45,8 @@ int main(int argc, char** argv)
         return RUN_ALL_TESTS();
 
     bcxtest::XvfbServer xvfb;
-    if (!xvfb.Start()) {
-        std::fprintf(stderr, "cannot start Xvfb\n");
+    if (!xvfb.StartAndUse())
         return 2;
-    }
-    setenv("DISPLAY", xvfb.Display().c_str(), 1);
-    setenv("GDK_BACKEND", "x11", 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
-    unsetenv("WAYLAND_DISPLAY");
 
     bcxtest::EnterTempDir();
 
