@@ -214,16 +214,20 @@ const ActionIdInfo& ActionAnalyzer::DescribeAction(uint32_t id, uint32_t actionC
 // ---------------------------------------------------------------------------------------------------
 // ActionAnalyzerSet
 
-ActionAnalyzerSet::ActionAnalyzerSet(LanClient* owner)
-    : mAnalyzers(new (std::nothrow) ActionAnalyzer[kPlayerCount]), mOwner(owner)
-{
-}
+ActionAnalyzerSet::ActionAnalyzerSet(LanClient* owner) : mOwner(owner) {}
 
 ActionAnalyzerSet::~ActionAnalyzerSet() = default;
 
+bool ActionAnalyzerSet::Build()
+{
+    if (!mAnalyzers)
+        mAnalyzers.reset(new (std::nothrow) ActionAnalyzer[kPlayerCount]);
+    return mAnalyzers != nullptr;
+}
+
 ActionAnalyzer* ActionAnalyzerSet::GetAnalyzer(uint32_t playerId)
 {
-    if (playerId >= kPlayerCount || !mAnalyzers)
+    if (playerId >= kPlayerCount || !Build())
         return nullptr;
     return &mAnalyzers[playerId];
 }

@@ -111,13 +111,19 @@ class ActionAnalyzerSet {
 public:
     static constexpr uint32_t kPlayerCount = 13;
 
+    // Holds no analyzers yet: a connection that never attaches to a game costs no more than this object.
     explicit ActionAnalyzerSet(LanClient* owner);
     ~ActionAnalyzerSet();
     ActionAnalyzerSet(const ActionAnalyzerSet&) = delete;
     ActionAnalyzerSet& operator=(const ActionAnalyzerSet&) = delete;
 
+    // Builds the thirteen analyzers (about 1.2 MB) unless built; the host calls it when the client
+    // attaches to a game. False when they could not be allocated.
+    bool Build();
+    bool IsBuilt() const { return mAnalyzers != nullptr; }
+
     // The analyzer of a player, or null for player ids above 12 (or when the analyzers could not be
-    // allocated).
+    // allocated). The non-const form builds the analyzers first when nothing did.
     ActionAnalyzer* GetAnalyzer(uint32_t playerId);
     const ActionAnalyzer* GetAnalyzer(uint32_t playerId) const;
 

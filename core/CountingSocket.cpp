@@ -1,5 +1,6 @@
 #include "core/CountingSocket.h"
 
+#include <cerrno>
 #include <cstring>
 
 // ---------------------------------------------------------------------------------------------------
@@ -128,10 +129,16 @@ CountingServerSocket::CountingServerSocket(const wxSockAddress& addr, wxSocketFl
 
 CountingPeerSocket* CountingServerSocket::AcceptCounting()
 {
+    mAcceptError = 0;
     if (!IsOk())
         return nullptr;
     CountingPeerSocket* peer = new CountingPeerSocket(wxSOCKET_NOWAIT);
+    errno = 0;
     if (!AcceptWith(*peer, false)) {
+        const int error = errno;
+        // Nothing waiting, or a connection that went away before it was taken, is no failure.
+        if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNABORTED && error != EPROTO)
+            mAcceptError = error;
         delete peer;  // never connected: nothing for the deferred destruction to close
         return nullptr;
     }

@@ -87,8 +87,15 @@ public:
     explicit CountingServerSocket(const wxSockAddress& addr, wxSocketFlags flags = wxSOCKET_NOWAIT);
 
     // Accepts one pending connection into a new non-blocking CountingPeerSocket without waiting; null when
-    // none is pending or the listener is not valid. The caller owns the socket (free it with Destroy()).
+    // none is pending, the accept failed or the listener is not valid. The caller owns the socket (free it
+    // with Destroy()).
     CountingPeerSocket* AcceptCounting();
+    // After a null AcceptCounting: the error of an accept that failed although a connection may be waiting
+    // (no descriptor or memory left, ...); 0 when none was waiting or it went away before it was taken.
+    int AcceptError() const { return mAcceptError; }
+
+private:
+    int mAcceptError = 0;
 };
 
 extern template class CountingTransfer<wxSocketClient>;

@@ -19,6 +19,7 @@
 
 #include <wx/log.h>
 
+#include "FuzzSupport.h"
 #include "analyzer/ActionAnalyzer.h"
 #include "core/ClientSettings.h"
 #include "core/Crc32.h"
@@ -26,13 +27,10 @@
 #include "lanhost/GameStreamFilter.h"
 #include "lanhost/LanClient.h"
 
-namespace {
+using fuzzsupport::Check;
+using fuzzsupport::DiscardLog;
 
-// Formats every line (so that the formats are exercised) and drops it.
-class DiscardLog : public wxLog {
-protected:
-    void DoLogRecord(wxLogLevel, const wxString& msg, const wxLogRecordInfo&) override { (void)msg.length(); }
-};
+namespace {
 
 struct Viewer {
     Viewer() : game(0xF022)
@@ -68,12 +66,6 @@ Viewer& TheViewer()
 {
     static Viewer* viewer = new Viewer();
     return *viewer;
-}
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
 }
 
 } // namespace

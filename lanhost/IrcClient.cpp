@@ -22,6 +22,10 @@ constexpr const char* kUserLineHost = "brawlcast";
 constexpr const char* kFallbackUserName = "bcxuser";
 // Reads per input event; the toolkit raises a new input event while data is left.
 constexpr int kMaxReadsPerEvent = 64;
+// The close reason when the server stops taking our lines.
+constexpr const char* kSendFailedReason = "connection lost (send queue full)";
+// Random nicks drawn at most per refusal until one differs from the refused nick.
+constexpr int kNickDraws = 8;
 
 std::string AsciiUpper(std::string text)
 {
@@ -142,9 +146,13 @@ void IrcClient::Close(const std::string& reason)
     mInChannel = false;
     if (!mSocket)
         return;
+    mClosing = true;
     if (mOwner && mOwner->HasGameSocket())
         Forward("Closing connection: " + reason);
-    SendLine("QUIT :" + reason);
+    // A stream already cut takes no QUIT.
+    if (!mSocket->SendFailed())
+        SendLine("QUIT :" + reason);
+    mClosing = false;
     CountingSocket* socket = mSocket;
     mSocket = nullptr;
     socket->Notify(false);
@@ -156,8 +164,13 @@ void IrcClient::Close(const std::string& reason)
 
 void IrcClient::WriteBytes(const std::string& bytes)
 {
-    if (mSocket)
-        mSocket->Send(bytes.data(), uint32_t(bytes.size()));
+    if (!mSocket || mSocket->Send(bytes.data(), uint32_t(bytes.size())) || mClosing)
+        return;
+    // The server stopped taking what we send (or the socket failed): the stream is cut from here on, so
+    // the session ends the way a lost connection does.
+    wxLogMessage(wxS("[irc] the server does not take what we send (%u bytes queued); closing the connection"),
+                 unsigned(mSocket->QueuedBytes()));
+    Close(kSendFailedReason);
 }
 
 void IrcClient::SendLine(const std::string& line)
@@ -228,9 +241,13 @@ void IrcClient::NextNick()
         mNickAttempt = 3;
         SetNick(settings.mIRCNick3);
     } else {
-        bcx::Random::Seed(bcx::ProgramClock::Now());
+        // The program's generator is seeded once; each refusal draws a nick other than the refused one.
         char nick[32];
-        std::snprintf(nick, sizeof nick, "bcxuser%i", int(bcx::Random::Next(65536)));
+        for (int draw = 0; draw < kNickDraws; ++draw) {
+            std::snprintf(nick, sizeof nick, "bcxuser%i", int(bcx::Random::Next(65536)));
+            if (mNick != nick)
+                break;
+        }
         SetNick(nick);
     }
 }

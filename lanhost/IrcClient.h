@@ -98,7 +98,9 @@ public:
 
 protected:
     // Writes bytes to the connection through the socket's queued send path; nothing without a socket.
-    // Tests capture the written bytes by overriding it.
+    // When the socket does not take them (its send queue is full or it failed) the connection is closed
+    // with a log line and the "Closing connection: " chat line, as a lost one is. Tests capture the
+    // written bytes by overriding it.
     virtual void WriteBytes(const std::string& bytes);
 
 private:
@@ -118,6 +120,7 @@ private:
     std::unique_ptr<char[]> mBuffer;         // kReceiveCapacity bytes; null after Close
     uint32_t mBufferedLength = 0;            // bytes of an unfinished line at the start of mBuffer
     bool mDiscarding = false;                // skipping the rest of an over-long line
+    bool mClosing = false;                   // Close is sending the QUIT line
     std::string mChannel;
     bool mInChannel = false;
     std::string mNick;

@@ -98,6 +98,7 @@ public:
     // --- viewer state, in the order the host, the pump and the commands use it ---
 
     std::string mPlayerName;                 // from the join request (raw bytes)
+    uint32_t mAcceptTime = 0;                // program clock stamp of the accept (the join deadline runs from it)
     warPacket mReceivePacket;                // the W3GS frame being received
     Game* mGame = nullptr;                   // the game watched; not owned
     uint32_t mPingRoundTrip = 0;             // ms, last W3GS ping answer
@@ -130,7 +131,7 @@ public:
     int32_t mEmptySteps = 0;                 // steps in a row that released nothing (-1 after a halt)
     uint32_t mKeepAliveCount = 0;            // W3GS 0x27 received
     std::unique_ptr<IrcClient> mIrcClient;   // created by the IRC commands
-    std::unique_ptr<ActionAnalyzerSet> mAnalyzers;
+    std::unique_ptr<ActionAnalyzerSet> mAnalyzers;  // empty until the client attaches to a game
     ChatSender mSenders[ChatSenderCount];
     uint32_t mSuppressedLeaves = 0;          // leave messages suppressed by the stream filter
     uint32_t mLobbyProgress = 0;             // completeness bits whose lobby messages were sent

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <wx/log.h>
 
+#include "analyzer/ActionAnalyzer.h"
 #include "core/ClientCore.h"
 #include "core/CountingSocket.h"
 #include "core/GameRecords.h"
@@ -243,6 +244,8 @@ void LanGameHost::AttachClient(std::unique_ptr<LanClient> client)
     socket->Notify(true);
     socket->SetFlags(wxSOCKET_NOWAIT);
     client->mGame = mGame;
+    // A viewer's analyzers exist only from here: a connection that never names a game costs little.
+    client->mAnalyzers->Build();
     if (mGame && !mGame->IsReadyForLan() && mGame->mSubscription == SubscriptionNone)
         SubscribeGame(mGame, true);
     LanClient* raw = client.get();

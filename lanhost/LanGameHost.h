@@ -66,8 +66,9 @@ public:
     bool OnSearchGame(std::unique_ptr<sockaddr_in> requester);
     // The create-game datagram to the LAN target.
     void BroadcastCreateGame();
-    // Takes over a joined client (ignored without socket): its socket events come here, the game is
-    // subscribed with details when needed, the client is pumped once and any input already waiting is read.
+    // Takes over a joined client (ignored without socket): its socket events come here, its action analyzers
+    // are built, the game is subscribed with details when needed, the client is pumped once and any input
+    // already waiting is read.
     void AttachClient(std::unique_ptr<LanClient> client);
 
     // The 100 ms pump: announcement, overdue search answers, every client, the re-decide notice.

@@ -10,6 +10,7 @@
 #include "core/CountingSocket.h"
 #include "core/GameRecords.h"
 #include "lanhost/LanGameHost.h"
+#include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
 
 namespace {
@@ -84,6 +85,24 @@ void LanListener::StartSearchTimer()
 void LanListener::OnLanSearchTimer(wxTimerEvent&)
 {
     PollSearches();
+    CheckUnjoined();
+}
+
+void LanListener::CheckUnjoined()
+{
+    const uint32_t now = bcx::ProgramClock::Now();
+    for (uint32_t id : mClients.Ids()) {
+        LanClient* client = mClients.Find(id);
+        if (client && now - client->mAcceptTime >= kJoinDeadlineMs) {
+            wxLogMessage(wxS("client[0x%08X] disconnected, no join request within %u ms"), id,
+                         static_cast<unsigned>(kJoinDeadlineMs));
+            mClients.Erase(id);
+        }
+    }
+    if (mAcceptPaused && static_cast<int32_t>(now - mAcceptResumeTime) >= 0) {
+        mAcceptPaused = false;
+        AcceptPending();
+    }
 }
 
 LanGameHost* LanListener::LookupHost(uint32_t gameId) const
@@ -119,11 +138,21 @@ void LanListener::PollSearches()
 
 void LanListener::OnSessionAccept(wxSocketEvent& event)
 {
-    if (event.GetSocketEvent() != wxSOCKET_CONNECTION || !mServer)
+    // While paused the connections wait in the backlog; the toolkit reports them again after the next
+    // accept attempt.
+    if (event.GetSocketEvent() != wxSOCKET_CONNECTION || !mServer || mAcceptPaused)
         return;
+    AcceptPending();
+}
+
+void LanListener::AcceptPending()
+{
     while (CountingPeerSocket* socket = mServer->AcceptCounting()) {
+        mAcceptFailureLogged = false;
+        MakeRoomForOneMore();
         auto client = std::make_unique<LanClient>();
         client->SetSocket(socket);
+        client->mAcceptTime = bcx::ProgramClock::Now();
         wxIPV4address peer;
         wxString host = wxS("?");
         int port = 0;
@@ -143,6 +172,29 @@ void LanListener::OnSessionAccept(wxSocketEvent& event)
         socket->SetFlags(wxSOCKET_NOWAIT);
         mClients.Add(std::move(client));
     }
+    if (const int error = mServer->AcceptError()) {
+        // Trying again at once would find the same connection waiting and fail the same way, for ever.
+        mAcceptPaused = true;
+        mAcceptResumeTime = bcx::ProgramClock::Now() + kAcceptPauseMs;
+        if (!mAcceptFailureLogged)
+            wxLogMessage(wxS("Failed to accept a connection on the session port (%s); accepting again every %u ms"),
+                         wxString::FromUTF8(std::strerror(error)), static_cast<unsigned>(kAcceptPauseMs));
+        mAcceptFailureLogged = true;
+    }
+}
+
+void LanListener::MakeRoomForOneMore()
+{
+    if (mClients.Size() < kMaxUnjoined) {
+        mBoundLogged = false;
+        return;
+    }
+    if (!mBoundLogged)
+        wxLogMessage(wxS("%u connections are waiting to join: dropping the oldest for each new one"),
+                     static_cast<unsigned>(mClients.Size()));
+    mBoundLogged = true;
+    while (mClients.Size() >= kMaxUnjoined)
+        mClients.Erase(mClients.Ids().front());
 }
 
 void LanListener::OnClientSocket(wxSocketEvent& event)

@@ -25,6 +25,13 @@ public:
     static constexpr int kSearchIntervalMs = 1000;
     // Consecutive port numbers tried for the session port.
     static constexpr int kPortAttempts = 20;
+    // Connections that have not named a game yet: at most this many (the oldest is dropped for a new one),
+    // each for at most kJoinDeadlineMs after its accept. Warcraft III sends its join request at once.
+    static constexpr size_t kMaxUnjoined = 32;
+    static constexpr uint32_t kJoinDeadlineMs = 5000;
+    // After an accept that failed (no descriptor left, ...) the session port takes no connection for this
+    // long instead of trying again at once.
+    static constexpr uint32_t kAcceptPauseMs = 1000;
 
     // The host of a game id; by default ClientCore's session registry.
     using HostLookup = std::function<LanGameHost*(uint32_t gameId)>;
@@ -41,7 +48,8 @@ public:
     // The bound port; 0 while none.
     uint16_t SessionPort() const { return mBoundPort; }
 
-    // Starts the periodic LAN-search timer (1000 ms), whose tick is PollSearches.
+    // Starts the periodic LAN-search timer (1000 ms). Its tick polls the searches, drops the connections
+    // past their join deadline and, after a pause, accepts again.
     void StartSearchTimer();
 
     // Reads every datagram waiting on ClientCore's datagram socket and hands each game search to the host
@@ -59,6 +67,12 @@ public:
     void SetHostLookup(HostLookup lookup) { mLookup = std::move(lookup); }
 
 private:
+    // Accepts every pending connection; pauses accepting when an accept fails.
+    void AcceptPending();
+    // Drops the oldest unjoined connection while the list is at its bound.
+    void MakeRoomForOneMore();
+    // Drops the unjoined connections past their deadline; ends an accept pause that is over.
+    void CheckUnjoined();
     // Reads the frames of one unattached client; false when the client left this listener (attached to a
     // host or deleted).
     void ReadClient(LanClient* client);
@@ -69,6 +83,10 @@ private:
     wxTimer mSearchTimer;
     LanClientList mClients;
     HostLookup mLookup;
+    bool mBoundLogged = false;         // the unjoined bound was logged (until the list is below it again)
+    bool mAcceptPaused = false;
+    uint32_t mAcceptResumeTime = 0;    // program clock stamp at which a paused session port accepts again
+    bool mAcceptFailureLogged = false; // the accept failure was logged (until an accept succeeds)
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,9 +1,11 @@
 // The IRC client's line handling, fed with server bytes directly (no socket), and its socket path against
 // a plain loopback peer.
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,12 +27,16 @@ void Feed(IrcClient& client, const std::string& bytes)
     client.HandleReceived(bytes.data(), bytes.size());
 }
 
-std::string RandomNick(uint32_t clockMs)
+// "bcxuser" and a number from 0 to 65535.
+bool IsRandomNick(const std::string& nick)
 {
-    bcx::Random::Seed(clockMs);
-    char nick[32];
-    std::snprintf(nick, sizeof nick, "bcxuser%i", int(bcx::Random::Next(65536)));
-    return nick;
+    const std::string prefix = "bcxuser";
+    if (nick.compare(0, prefix.size(), prefix) != 0 || nick.size() == prefix.size() || nick.size() > prefix.size() + 5)
+        return false;
+    for (size_t i = prefix.size(); i < nick.size(); ++i)
+        if (nick[i] < '0' || nick[i] > '9')
+            return false;
+    return std::stoi(nick.substr(prefix.size())) < 65536;
 }
 
 // A client that has registered as "me" and joined #chan.
@@ -280,28 +286,43 @@ TEST_F(IrcTest, NickRefusalsWalkThroughTheConfiguredNicksThenRandomOnes)
 
     client.written.clear();
     Feed(client, ":irc.test 431 * :No nickname given\r\n");
-    const std::string first = RandomNick(1234);
+    const std::string first = client.Nick();
+    EXPECT_TRUE(IsRandomNick(first)) << first;
     EXPECT_EQ(client.written, "NICK " + first + "\n");
-    EXPECT_EQ(client.Nick(), first);
 
-    // A NICK refused for its syntax moves on too; every further refusal gives a new random nick.
-    bcx::ProgramClock::Set(98765);
+    // A NICK refused for its syntax moves on too.
     client.written.clear();
     Feed(client, ":irc.test 461 * NICK :Syntax error\r\n");
-    const std::string second = RandomNick(98765);
-    EXPECT_EQ(client.written, "NICK " + second + "\n");
-    EXPECT_NE(first, second);
-
-    bcx::ProgramClock::Set(5);
-    client.written.clear();
-    Feed(client, ":irc.test 433 * " + second + " :Nickname already in use\r\n");
-    EXPECT_EQ(client.written, "NICK " + RandomNick(5) + "\n");
+    EXPECT_TRUE(IsRandomNick(client.Nick())) << client.Nick();
+    EXPECT_EQ(client.written, "NICK " + client.Nick() + "\n");
+    EXPECT_NE(client.Nick(), first);
 
     // 461 for another command is an ordinary line.
     client.written.clear();
     Feed(client, ":irc.test 461 * USER :Syntax error\r\n");
     EXPECT_TRUE(client.written.empty());
     EXPECT_EQ(owner.lines.back(), "461 * USER :Syntax error");
+}
+
+TEST_F(IrcTest, EveryRefusalOfARandomNickWithinOneMillisecondDrawsADifferentNick)
+{
+    RecordingOwner owner;
+    RecordingIrcClient client(&owner);
+    bcx::ProgramClock::SetManual(true);
+    bcx::ProgramClock::Set(777);
+    client.HandleConnection();
+    Feed(client, ":irc.test 433 * bcxnick1 :Nickname already in use\r\n");
+    Feed(client, ":irc.test 433 * bcxnick2 :Nickname already in use\r\n");
+
+    std::vector<std::string> nicks;
+    for (int refusal = 0; refusal < 7; ++refusal) {
+        Feed(client, ":irc.test 433 * " + client.Nick() + " :Nickname already in use\r\n");
+        nicks.push_back(client.Nick());
+    }
+    for (size_t i = 1; i < nicks.size(); ++i)
+        EXPECT_NE(nicks[i], nicks[i - 1]) << i;
+    std::sort(nicks.begin(), nicks.end());
+    EXPECT_GE(std::unique(nicks.begin(), nicks.end()) - nicks.begin(), 6);
 }
 
 TEST_F(IrcTest, EndOfMotdAndMissingMotdJoinTheAutomaticChannel)
@@ -546,4 +567,35 @@ TEST_F(IrcTest, ThePeerClosingIsReportedAndTheDestructorQuitsAnOpenConnection)
         EXPECT_NE(all.find("QUIT :BRAWLCAST! IRC session ended automatically.\n"), std::string::npos) << all;
         EXPECT_EQ(owner.lines.back(), "Closing connection: BRAWLCAST! IRC session ended automatically.");
     }
+}
+
+TEST_F(IrcTest, AServerThatStopsReadingClosesTheSessionWithALogAndAChatLine)
+{
+    bcxtest::LogCapture log;
+    bcxtest::LoopbackListener listener;
+    ASSERT_TRUE(listener.Listen());
+    RecordingOwner owner;
+    RecordingIrcClient client(&owner, true);
+    client.Connect({"127.0.0.1", listener.Port(), "#chan"});
+    auto peer = listener.Accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return client.NickAttempt() == 1; }));
+    JoinAs(client);
+    ASSERT_TRUE(client.InChannel());
+
+    // The peer never reads: the kernel buffers fill, then the send queue passes its bound.
+    const std::string text(60000, 'x');
+    for (int line = 0; line < 1000 && client.HasSocket(); ++line)
+        client.Say(text);
+    EXPECT_FALSE(client.HasSocket());
+    EXPECT_FALSE(client.InChannel());
+    EXPECT_TRUE(owner.Has("Closing connection: connection lost (send queue full)"));
+    EXPECT_EQ(log.Count("[irc] the server does not take what we send"), 1u);
+
+    // Closed like a lost connection: nothing more goes out, and a new connect is possible.
+    const size_t written = client.written.size();
+    client.Say("after the close");
+    EXPECT_EQ(client.written.size(), written);
+    client.Connect({"127.0.0.1", listener.Port(), "#chan"});
+    EXPECT_TRUE(client.HasSocket());
 }
