@@ -117,6 +117,23 @@ std::string DotsToUnderscores(std::string nick)
     return nick;
 }
 
+// Whether a GBK reading of the bytes meets a double-byte character outside the common (GB2312) rows,
+// whose lead and trail bytes both lie in 0xA1..0xFE.
+bool UsesGbkExtensionRows(const std::string& bytes)
+{
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80)
+            continue;
+        if (i + 1 >= bytes.size())
+            return true;
+        const unsigned char trail = static_cast<unsigned char>(bytes[++i]);
+        if (lead < 0xA1 || trail < 0xA1)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 SettingsEncoding DetectSettingsEncoding(const std::string& bytes)
@@ -128,8 +145,11 @@ SettingsEncoding DetectSettingsEncoding(const std::string& bytes)
     auto decodes = [&text](const wxMBConv& conv) {
         return conv.ToWChar(nullptr, 0, text.data(), text.size()) != wxCONV_FAILED;
     };
-    // A byte order mark says UTF-8 whatever the bytes would read as in GBK.
-    if (!bom && decodes(bcx::GbkConv()))
+    // A byte order mark says UTF-8 whatever the bytes would read as in GBK. Without one, UTF-8 text
+    // often reads as GBK too (any even run of Chinese characters does), but then as characters of the
+    // rarely used GBK extension rows; the text this program writes, and what people type, stays in the
+    // common rows. So text that is valid UTF-8 and reads as GBK only through the extension rows is UTF-8.
+    if (!bom && decodes(bcx::GbkConv()) && !(UsesGbkExtensionRows(text) && decodes(wxMBConvStrictUTF8())))
         return SettingsEncoding::Gbk;
     if (decodes(wxMBConvStrictUTF8()))
         return SettingsEncoding::Utf8;

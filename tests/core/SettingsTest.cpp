@@ -256,6 +256,17 @@ TEST(Settings, Utf8FileWithOrWithoutByteOrderMarkIsReadAndWrittenBackInGbk)
     std::unique_ptr<wxFileConfig> config(OpenSettingsFile());
     config->SetPath(wxS("/Misc"));
     EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8("é"));
+
+    // Without one, two Chinese characters in UTF-8 are also valid GBK (as other characters): still UTF-8.
+    WriteFile("bcxClient.ini", "[Misc]\nPassword=张三\n");
+    config.reset(OpenSettingsFile());
+    config->SetPath(wxS("/Misc"));
+    EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8("张三"));
+    // A file this program wrote in GBK stays GBK, even where its bytes happen to be valid UTF-8 too.
+    WriteFile("bcxClient.ini", "[Misc]\nPassword=" + bcx::Utf8ToGbk("通") + "\n");
+    config.reset(OpenSettingsFile());
+    config->SetPath(wxS("/Misc"));
+    EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8("通"));
 }
 
 TEST(Settings, FileThatIsNeitherGbkNorUtf8IsKeptUnderAnotherName)
