@@ -19,19 +19,10 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <wx/app.h>
 #include <wx/evtloop.h>
-#include <wx/init.h>
-#include <wx/log.h>
 #include <wx/socket.h>
-#include <wx/timer.h>
 
 #include "BenchSupport.h"
 #include "core/ClientCore.h"
@@ -52,78 +43,13 @@ struct Figures {
     double wakeupsPerSecond; // voluntary context switches per second
     double involuntaryPerSecond;
     uint32_t announcements;  // CREATEGAME datagrams that reached the LAN target
+    double load;             // the machine's load average when the measurement began
 };
-
-// Ends the loop after the measured time.
-class StopTimer : public wxTimer {
-public:
-    void Notify() override
-    {
-        if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
-            loop->ScheduleExit();
-    }
-};
-
-// A UDP socket on 127.0.0.1 that stands in for the LAN: the hosts' announcements arrive here.
-class LanTarget {
-public:
-    LanTarget()
-    {
-        mFd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (mFd < 0 || bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            return;
-        mPort = ntohs(a.sin_port);
-    }
-    ~LanTarget()
-    {
-        if (mFd >= 0)
-            close(mFd);
-    }
-    uint16_t Port() const { return mPort; }
-    // Reads what waits without blocking; counts the create-game datagrams.
-    uint32_t CountCreateGames() const
-    {
-        uint32_t n = 0;
-        unsigned char buf[2048];
-        for (int i = 0; i < 100000; ++i) {
-            const ssize_t got = recv(mFd, buf, sizeof buf, MSG_DONTWAIT);
-            if (got < 0)
-                break;
-            n += got >= 2 && buf[0] == 0xF7 && buf[1] == 0x31;
-        }
-        return n;
-    }
-
-private:
-    int mFd = -1;
-    uint16_t mPort = 0;
-};
-
-double ProcessCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-double MonotonicSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 // Runs the loop for about ms of real time.
 void RunLoopFor(wxEventLoopBase& loop, int ms)
 {
-    StopTimer stop;
-    stop.StartOnce(ms);
-    loop.Run();
+    bench::RunLoopUntil(loop, nullptr, ms);
 }
 
 Game* MakeLiveGame(uint32_t id)
@@ -143,7 +69,7 @@ Game* MakeLiveGame(uint32_t id)
 
 int Measure(int seconds, Figures& out)
 {
-    LanTarget lan;
+    bench::LanSink lan;
     if (!lan.Port())
         return 2;
     ClientCore::SetLanPortForTesting(lan.Port());
@@ -175,11 +101,12 @@ int Measure(int seconds, Figures& out)
                 lan.CountCreateGames();
                 rusage before{};
                 getrusage(RUSAGE_SELF, &before);
-                const double cpu0 = ProcessCpuSeconds();
-                const double wall0 = MonotonicSeconds();
+                out.load = bench::LoadAverage();
+                const double cpu0 = bench::ProcessCpuSeconds();
+                const double wall0 = bench::MonotonicSeconds();
                 RunLoopFor(loop, seconds * 1000);
-                const double wall = MonotonicSeconds() - wall0;
-                const double cpu = ProcessCpuSeconds() - cpu0;
+                const double wall = bench::MonotonicSeconds() - wall0;
+                const double cpu = bench::ProcessCpuSeconds() - cpu0;
                 rusage after{};
                 getrusage(RUSAGE_SELF, &after);
                 out.seconds = wall;
@@ -199,35 +126,6 @@ int Measure(int seconds, Figures& out)
     return rc;
 }
 
-// One run in a process of its own: a fresh working directory with the configuration, the toolkit, the run.
-int RunInChild(int seconds, Figures& out)
-{
-    char dirTemplate[] = "/tmp/bcx-idle-XXXXXX";
-    const char* dir = mkdtemp(dirTemplate);
-    if (!dir || chdir(dir) != 0)
-        return 2;
-    if (FILE* ini = std::fopen("bcxClient.ini", "w")) {
-        std::fputs("[Net]\nDatagramPort=0\nSessionPort=0\n", ini);
-        std::fclose(ini);
-    }
-    int rc = 2;
-    {
-        wxInitializer init;
-        if (init.IsOk()) {
-            wxSocketBase::Initialize();
-            wxLog::EnableLogging(false);
-            bcx::ProgramClock::Start();
-            rc = Measure(seconds, out);
-            wxSocketBase::Shutdown();
-        }
-    }
-    if (chdir("/") == 0) {
-        std::remove((std::string(dir) + "/bcxClient.ini").c_str());
-        rmdir(dir);
-    }
-    return rc;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -237,29 +135,36 @@ int main(int argc, char** argv)
     std::printf("idle cost: %d offered games, no viewer, %d s on real timers; median of %d runs (each a fresh "
                 "process)\n",
                 kGames, seconds, kRuns);
-    std::vector<double> cpu, wakeups, involuntary;
+    std::vector<double> cpu, wakeups, involuntary, load;
     uint32_t announcements = 0;
     for (int run = 0; run < kRuns; ++run) {
         Figures f{};
-        if (!bench::RunInFreshProcess([&](Figures& r) { return RunInChild(seconds, r); }, f)) {
+        const auto measured = [&](Figures& r) {
+            return bench::RunWithToolkit("[Net]\nDatagramPort=0\nSessionPort=0\n", [&] {
+                bcx::ProgramClock::Start();
+                return Measure(seconds, r);
+            });
+        };
+        if (!bench::RunInFreshProcess(measured, f)) {
             std::printf("run %d failed\n", run + 1);
             continue;
         }
         std::printf("  run %d: %.1f s, CPU %.3f%% of a core, %.1f wake-ups/s (%.1f involuntary switches/s), "
-                    "%u announcements\n",
+                    "%u announcements; load average %.2f\n",
                     run + 1, f.seconds, f.cpuShare * 100, f.wakeupsPerSecond, f.involuntaryPerSecond,
-                    f.announcements);
+                    f.announcements, f.load);
         cpu.push_back(f.cpuShare);
         wakeups.push_back(f.wakeupsPerSecond);
         involuntary.push_back(f.involuntaryPerSecond);
+        load.push_back(f.load);
         announcements = f.announcements;
     }
     if (cpu.empty())
         return 1;
     std::printf("median: CPU %.3f%% of a core, %.1f wake-ups per second (%.1f per game), %.1f involuntary "
-                "switches per second; last run's announcements %u\n",
+                "switches per second; last run's announcements %u; load average %.2f\n",
                 bench::Median(cpu) * 100, bench::Median(wakeups), bench::Median(wakeups) / kGames,
-                bench::Median(involuntary), announcements);
+                bench::Median(involuntary), announcements, bench::Median(load));
     std::printf("goal: CPU < 1%% of a core\n");
     return cpu.size() == static_cast<size_t>(kRuns) ? 0 : 1;
 }
