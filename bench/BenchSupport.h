@@ -1,7 +1,8 @@
 #pragma once
 // What the timed programs share: one measured run in a process of its own (so that its memory and its
 // client core are its own), the median of the runs, the client's working directory and toolkit for a
-// run, the event loop run until a condition holds, a stand-in for the LAN, and the process clocks.
+// run, the event loop run until a condition holds, a stand-in for the LAN, a game's information and the
+// process clocks.
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +26,8 @@
 #include <wx/log.h>
 #include <wx/socket.h>
 #include <wx/timer.h>
+
+#include "core/GameRecords.h"
 
 namespace bench {
 
@@ -64,6 +67,17 @@ inline double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The information of a game offered on the LAN (a 1v1 map), as the relay delivers it; the game owns it.
+inline GameInfo* NewGameInfo(const std::string& name)
+{
+    auto* info = new GameInfo(name, 0);
+    info->mProduct = 0x57335850;
+    info->mVersion = 26;
+    info->mMapPath = "Maps\\(2)EchoIsles.w3x";
+    info->mPresent = 1;
+    return info;
 }
 
 // The process's CPU time (every thread, user and system) and the monotonic clock, in seconds.

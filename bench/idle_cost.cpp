@@ -58,12 +58,7 @@ Game* MakeLiveGame(uint32_t id)
     game->mName = "Idle game " + std::to_string(id & 0xFF);
     game->mState = GameStateLive;
     game->mStartTime = 1700000000 + id;
-    auto* info = new GameInfo(game->mName, 0);
-    info->mProduct = 0x57335850;
-    info->mVersion = 26;
-    info->mMapPath = "Maps\\(2)EchoIsles.w3x";
-    info->mPresent = 1;
-    game->mInfo = info;
+    game->mInfo = bench::NewGameInfo(game->mName);
     return game;
 }
 

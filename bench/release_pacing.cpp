@@ -149,11 +149,7 @@ std::unique_ptr<Game> MakeGame(uint32_t gameMs, uint32_t& entries)
     game->mName = "Pacing benchmark";
     game->mState = GameStateFinished;
     game->mDownloadState = DownloadFinished;
-    auto* info = new GameInfo(game->mName, 0);
-    info->mProduct = 0x57335850;
-    info->mVersion = 26;
-    info->mMapPath = "Maps\\(2)EchoIsles.w3x";
-    info->mPresent = 1;
+    GameInfo* info = bench::NewGameInfo(game->mName);
     game->mInfo = info;
 
     auto* details = new GameDetails();
@@ -283,6 +279,46 @@ bool MeasureDeviations(const std::vector<std::unique_ptr<bcxtest::TestLanClient>
     return true;
 }
 
+// The product's side of a run, inside an active event loop: the client core with its LAN announcements
+// going to a stand-in, the session-port listener on loopback and the game's host, which the listener
+// finds by the game's id. Problem() is empty when all of it is up.
+class HostSide {
+public:
+    explicit HostSide(Game* game)
+    {
+        ClientCore::SetLanPortForTesting(mLan.Port());
+        if (!ClientCore::Get(false)) {
+            mProblem = "no client core";
+            return;
+        }
+        mListener = std::make_unique<LanListener>();
+        mHost = std::make_unique<LanGameHost>(game);
+        mListener->SetHostLookup([this](uint32_t id) { return id == kGameId ? mHost.get() : nullptr; });
+        wxIPV4address loopback;
+        loopback.Hostname(wxS("127.0.0.1"));
+        if (!mListener->BindSessionPort(0, &loopback))
+            mProblem = "cannot bind the session port";
+    }
+    ~HostSide()
+    {
+        mHost.reset();
+        mListener.reset();
+        ClientCore::Get(true);
+    }
+    HostSide(const HostSide&) = delete;
+    HostSide& operator=(const HostSide&) = delete;
+
+    const std::string& Problem() const { return mProblem; }
+    LanGameHost* Host() { return mHost.get(); }
+    uint16_t SessionPort() const { return mListener ? mListener->SessionPort() : 0; }
+
+private:
+    bench::LanSink mLan;
+    std::unique_ptr<LanListener> mListener;
+    std::unique_ptr<LanGameHost> mHost;
+    std::string mProblem;
+};
+
 // ---------------------------------------------------------------------------------------------------
 // Run 1: manual clock
 
@@ -344,27 +380,17 @@ bool RunManual(size_t viewerCount, ManualFigures& out, std::string& problem)
     bcx::ProgramClock::SetManual(true);
     bcx::ProgramClock::Set(100000);
     LanGameHost::EnableTimers(false);
-    bench::LanSink lan;
-    ClientCore::SetLanPortForTesting(lan.Port());
-    ClientCore* core = ClientCore::Get(false);
-    if (!core) {
-        problem = "no client core";
-        return false;
-    }
     bool ok = false;
     {
         wxEventLoop loop;
         wxEventLoopActivator activate(&loop);
-        auto listener = std::make_unique<LanListener>();
-        wxIPV4address loopback;
-        loopback.Hostname(wxS("127.0.0.1"));
-        auto host = std::make_unique<LanGameHost>(game.get());
-        listener->SetHostLookup([&](uint32_t id) { return id == kGameId ? host.get() : nullptr; });
+        HostSide side(game.get());
+        LanGameHost* host = side.Host();
         Viewers viewers;
         uint32_t firstRelease[kMaxViewers] = {};
-        if (!listener->BindSessionPort(0, &loopback)) {
-            problem = "cannot bind the session port";
-        } else if ((viewers.clients = JoinViewers(viewerCount, listener->SessionPort())).empty()) {
+        if (!side.Problem().empty()) {
+            problem = side.Problem();
+        } else if ((viewers.clients = JoinViewers(viewerCount, side.SessionPort())).empty()) {
             problem = "no socket for a viewer";
         } else if (!viewers.PumpUntil([&] { return host->Clients().Size() == viewerCount; })) {
             problem = "the viewers did not join";
@@ -412,10 +438,7 @@ bool RunManual(size_t viewerCount, ManualFigures& out, std::string& problem)
             if (!ok)
                 problem = out.deviations.problem;
         }
-        host.reset();
-        listener.reset();
     }
-    ClientCore::Get(true);
     return ok;
 }
 
@@ -521,23 +544,13 @@ bool RunRealHost(RealShared& shared, size_t count, uint32_t gameMs, LoopKind kin
                  std::string& problem)
 {
     LanGameHost::EnableTimers(true);
-    bench::LanSink lan;
-    ClientCore::SetLanPortForTesting(lan.Port());
-    ClientCore* core = ClientCore::Get(false);
-    if (!core) {
-        problem = "no client core";
-        return false;
-    }
     {
         wxEventLoop loop;
         wxEventLoopActivator activate(&loop);
-        auto listener = std::make_unique<LanListener>();
-        wxIPV4address loopback;
-        loopback.Hostname(wxS("127.0.0.1"));
-        auto host = std::make_unique<LanGameHost>(game);
-        listener->SetHostLookup([&](uint32_t id) { return id == kGameId ? host.get() : nullptr; });
-        if (!listener->BindSessionPort(0, &loopback)) {
-            problem = "cannot bind the session port";
+        HostSide side(game);
+        LanGameHost* host = side.Host();
+        if (!side.Problem().empty()) {
+            problem = side.Problem();
         } else {
             // The loop's own cost around the host's tick, before any viewer joins.
             const double baseCpu0 = bench::ProcessCpuSeconds();
@@ -545,7 +558,7 @@ bool RunRealHost(RealShared& shared, size_t count, uint32_t gameMs, LoopKind kin
             DriveLoop(loop, kind, nullptr, kBaselineMs);
             out.baselinePerStepUs = (bench::ProcessCpuSeconds() - baseCpu0) * 1e6 /
                                     ((bench::MonotonicSeconds() - baseWall0) * 1000.0 / kStepMs);
-            shared.sessionPort = listener->SessionPort();
+            shared.sessionPort = side.SessionPort();
             if (!DriveLoop(loop, kind, [&] { return NoteFirstReleaseTimes(*host, count, shared.firstRelease); },
                            30000)) {
                 problem = "the viewers did not load";
@@ -578,10 +591,7 @@ bool RunRealHost(RealShared& shared, size_t count, uint32_t gameMs, LoopKind kin
                     problem = "the viewers did not finish";
             }
         }
-        host.reset();
-        listener.reset();
     }
-    ClientCore::Get(true);
     return problem.empty();
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "lanhost/LanFixture.h"
-#include "platform/ProgramClock.h"
 
 namespace {
 
@@ -21,10 +20,8 @@ TEST(HostTimers, HostsOfferedAtDifferentMomentsShareOneTick)
 {
     bcxtest::TestLanClient wc3(0);
     bcxtest::ScopedPumpHook hook([&] { wc3.Poll(); });
-    ClientCore* core = lantest::StartCore(wc3.UdpPort());
+    ClientCore* core = lantest::StartCoreOnRealTimers(wc3.UdpPort());
     ASSERT_NE(core, nullptr);
-    bcx::ProgramClock::SetManual(false);
-    LanGameHost::EnableTimers(true);
     // Every tick announces the game, so the announcements show when each host ticks.
     core->Settings().mSessionIdleTime = 0;
 
