@@ -62,6 +62,7 @@ private:
 // Created with the first ticking host, deleted with the last one (kept, stopped, when that one ends
 // inside a tick).
 std::unique_ptr<SharedTick> gSharedTick;
+
 int DefaultStreamFilter(ActionAnalyzerSet* set, const uint8_t*& data, uint32_t& length, std::vector<std::string>& lines)
 {
     return FilterGamePacket(set, data, length, lines);
