@@ -11,12 +11,19 @@
 // The messages are built once; the game is then filtered several times over (the game clock runs on,
 // so the analyzers' repeat windows behave as in one long game). The log target formats every line and
 // drops it. Printed: messages and actions filtered, messages per second (by the wall clock and by the
-// thread's CPU time, which a busy machine disturbs less), ns per message and per action (wall clock),
-// operator new calls per message (all messages, unchanged messages without lines,
-// unchanged messages with lines, rewritten messages), the share of rewritten messages and the lines
-// produced.
+// thread's CPU time, which a busy machine disturbs less), ns per message and per action (median pass),
+// allocations per message (all messages, unchanged messages without lines, unchanged messages with
+// lines, rewritten messages), the share of rewritten messages and the lines produced.
+//
+// Actions are counted as the filter walks them: a selection followed by a subgroup (0x1A with its 0x19)
+// is two actions. Allocations are counted where memory is taken from the C allocator: this program
+// replaces malloc, calloc, realloc and the aligned forms (forwarding to the C library's own), so every
+// allocation counts, whether it comes through operator new, the toolkit's strings or the C library
+// functions that allocate through malloc; the operator new share is printed beside it. Builds with a
+// sanitizer keep the sanitizer's allocator and count operator new only.
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +39,7 @@
 #include <wx/init.h>
 #include <wx/log.h>
 
+#include "BenchSupport.h"
 #include "analyzer/ActionAnalyzer.h"
 #include "core/ClientSettings.h"
 #include "core/Crc32.h"
@@ -40,15 +48,94 @@
 #include "lanhost/LanClient.h"
 
 // ---------------------------------------------------------------------------------------------------
-// Counting operator new
+// Counting allocations
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BCX_BENCH_COUNT_MALLOC 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define BCX_BENCH_COUNT_MALLOC 0
+#endif
+#endif
+#ifndef BCX_BENCH_COUNT_MALLOC
+#define BCX_BENCH_COUNT_MALLOC 1
+#endif
 
 namespace {
 std::atomic<uint64_t> gNewCalls{0};
+std::atomic<uint64_t> gMallocCalls{0};
+
+// Allocations so far: at the C allocator where this build counts there, else at operator new.
+uint64_t Allocations()
+{
+    return BCX_BENCH_COUNT_MALLOC ? gMallocCalls.load(std::memory_order_relaxed)
+                                  : gNewCalls.load(std::memory_order_relaxed);
+}
+} // namespace
+
+#if BCX_BENCH_COUNT_MALLOC
+namespace {
+void CountMalloc()
+{
+    gMallocCalls.fetch_add(1, std::memory_order_relaxed);
+}
+} // namespace
+
+// The C library's own allocator, under the names it exports for programs that replace malloc.
+extern "C" {
+void* __libc_malloc(size_t n);
+void* __libc_calloc(size_t n, size_t size);
+void* __libc_realloc(void* p, size_t n);
+void* __libc_memalign(size_t alignment, size_t n);
+void __libc_free(void* p);
+
+void* malloc(size_t n) noexcept
+{
+    CountMalloc();
+    return __libc_malloc(n);
 }
 
-// The replacements pair malloc with free; GCC cannot see that they belong together.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* calloc(size_t n, size_t size) noexcept
+{
+    CountMalloc();
+    return __libc_calloc(n, size);
+}
+
+void* realloc(void* p, size_t n) noexcept
+{
+    CountMalloc();
+    return __libc_realloc(p, n);
+}
+
+void free(void* p) noexcept
+{
+    __libc_free(p);
+}
+
+void* memalign(size_t alignment, size_t n) noexcept
+{
+    CountMalloc();
+    return __libc_memalign(alignment, n);
+}
+
+void* aligned_alloc(size_t alignment, size_t n) noexcept
+{
+    CountMalloc();
+    return __libc_memalign(alignment, n);
+}
+
+int posix_memalign(void** out, size_t alignment, size_t n) noexcept
+{
+    if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0)
+        return EINVAL;
+    CountMalloc();
+    void* p = __libc_memalign(alignment, n);
+    if (!p)
+        return ENOMEM;
+    *out = p;
+    return 0;
+}
+}
 #endif
 
 void* operator new(size_t n)
@@ -163,8 +250,10 @@ SyntheticGame BuildGame(uint32_t messages)
                         a.U8(0x16).U8(1).U16(n);
                         for (uint32_t u = 0; u < n; ++u)
                             a.U32(0x1000 + u).U32(0x1000 + u);
-                        if (chance(50))
+                        if (chance(50)) {
                             a.U8(0x1A).U8(0x19).U32(units[pick(10)]).U32(0x1000).U32(0x1000);
+                            game.actions += 1;
+                        }
                     } else if (r < 62) {
                         a.U8(0x12).U16(0x40).U32(0xD0003).U32(~0u).U32(~0u).F32(coord()).F32(coord())
                             .U32(0x2000).U32(0x2000);
@@ -252,62 +341,74 @@ int main(int argc, char** argv)
     lines.reserve(64);
 
     uint64_t filtered = 0, rewritten = 0, quiet = 0, talking = 0, lineCount = 0;
-    uint64_t newCalls = 0, quietNewCalls = 0, talkingNewCalls = 0, rewrittenNewCalls = 0;
+    uint64_t allocs = 0, quietAllocs = 0, talkingAllocs = 0, rewrittenAllocs = 0, newCalls = 0;
     std::chrono::nanoseconds elapsed(0);
     std::chrono::nanoseconds cpu(0);
+    std::vector<double> passNs, passCpuNs;  // per message, each pass
 
     for (int pass = 0; pass < kPasses; ++pass) {
         const auto start = std::chrono::steady_clock::now();
         const auto cpuStart = ThreadCpuTime();
+        const uint64_t allocsBefore = Allocations();
         const uint64_t newBefore = gNewCalls.load(std::memory_order_relaxed);
         for (uint32_t i = 0; i < kMessages; ++i) {
             const uint8_t* stored = game.bytes.data() + game.offsets[i];
             const uint8_t* data = stored;
             uint32_t length = game.offsets[i + 1] - game.offsets[i];
             client->mGameTime += GetActionTimeIncrement(data, length);
-            const uint64_t before = gNewCalls.load(std::memory_order_relaxed);
+            const uint64_t before = Allocations();
             FilterGamePacket(client->mAnalyzers.get(), data, length, lines, settings);
-            const uint64_t calls = gNewCalls.load(std::memory_order_relaxed) - before;
+            const uint64_t calls = Allocations() - before;
             if (data != stored) {
                 delete[] data;
                 rewritten += 1;
-                rewrittenNewCalls += calls;
+                rewrittenAllocs += calls;
             } else if (lines.empty()) {
                 quiet += 1;
-                quietNewCalls += calls;
+                quietAllocs += calls;
             } else {
                 talking += 1;
-                talkingNewCalls += calls;
+                talkingAllocs += calls;
             }
             lineCount += lines.size();
             lines.clear();
         }
+        allocs += Allocations() - allocsBefore;
         newCalls += gNewCalls.load(std::memory_order_relaxed) - newBefore;
-        elapsed += std::chrono::steady_clock::now() - start;
-        cpu += ThreadCpuTime() - cpuStart;
+        const std::chrono::nanoseconds passElapsed = std::chrono::steady_clock::now() - start;
+        const std::chrono::nanoseconds passCpu = ThreadCpuTime() - cpuStart;
+        elapsed += passElapsed;
+        cpu += passCpu;
+        passNs.push_back(static_cast<double>(passElapsed.count()) / kMessages);
+        passCpuNs.push_back(static_cast<double>(passCpu.count()) / kMessages);
         filtered += kMessages;
     }
 
     const double seconds = static_cast<double>(elapsed.count()) / 1e9;
-    const double actions = static_cast<double>(game.actions) * kPasses;
+    const double actionsPerMessage = static_cast<double>(game.actions) / kMessages;
+    const auto perMessage = [&](uint64_t count, uint64_t messages) {
+        return messages ? static_cast<double>(count) / static_cast<double>(messages) : 0.0;
+    };
     std::printf("game-stream filter, synthetic 60-minute game: %u messages, %llu actions, %zu bytes; %d passes\n",
                 kMessages, static_cast<unsigned long long>(game.actions), game.bytes.size(), kPasses);
     std::printf("  messages per second        %.0f (wall clock), %.0f (thread CPU time)\n",
                 static_cast<double>(filtered) / seconds,
                 static_cast<double>(filtered) / (static_cast<double>(cpu.count()) / 1e9));
-    std::printf("  ns per message             %.1f\n", static_cast<double>(elapsed.count()) / static_cast<double>(filtered));
-    std::printf("  ns per action              %.1f\n", static_cast<double>(elapsed.count()) / actions);
-    std::printf("  allocations per message    %.3f (all messages)\n",
-                static_cast<double>(newCalls) / static_cast<double>(filtered));
+    std::printf("  ns per message             %.1f (median pass; thread CPU time %.1f)\n", bench::Median(passNs),
+                bench::Median(passCpuNs));
+    std::printf("  ns per action              %.1f (median pass; thread CPU time %.1f)\n",
+                bench::Median(passNs) / actionsPerMessage, bench::Median(passCpuNs) / actionsPerMessage);
+    std::printf("  allocations counted at     %s\n",
+                BCX_BENCH_COUNT_MALLOC ? "malloc, calloc, realloc and the aligned forms"
+                                       : "operator new only (sanitizer build)");
+    std::printf("  allocations per message    %.3f (all messages; %.3f through operator new)\n",
+                perMessage(allocs, filtered), perMessage(newCalls, filtered));
     std::printf("  allocations per message    %.3f (unchanged, no line: %llu messages)\n",
-                quiet ? static_cast<double>(quietNewCalls) / static_cast<double>(quiet) : 0.0,
-                static_cast<unsigned long long>(quiet));
+                perMessage(quietAllocs, quiet), static_cast<unsigned long long>(quiet));
     std::printf("  allocations per message    %.3f (unchanged, with lines: %llu messages)\n",
-                talking ? static_cast<double>(talkingNewCalls) / static_cast<double>(talking) : 0.0,
-                static_cast<unsigned long long>(talking));
+                perMessage(talkingAllocs, talking), static_cast<unsigned long long>(talking));
     std::printf("  allocations per message    %.3f (rewritten: %llu messages, %.2f%%)\n",
-                rewritten ? static_cast<double>(rewrittenNewCalls) / static_cast<double>(rewritten) : 0.0,
-                static_cast<unsigned long long>(rewritten),
+                perMessage(rewrittenAllocs, rewritten), static_cast<unsigned long long>(rewritten),
                 100.0 * static_cast<double>(rewritten) / static_cast<double>(filtered));
     std::printf("  chat lines produced        %llu\n", static_cast<unsigned long long>(lineCount));
 

@@ -22,6 +22,48 @@
 namespace {
 
 bool gTimersEnabled = true;
+
+// The hosts that tick share one 100 ms timer: however many games are offered, and whenever each of them
+// was offered, the process wakes up once per tick for all of them.
+class SharedTick : public wxTimer {
+public:
+    void Add(LanGameHost* host)
+    {
+        mHosts.push_back(host);
+        if (!IsRunning())
+            Start(LanGameHost::kTickMs);
+    }
+    // True when no host is left (the timer is stopped then).
+    bool Remove(LanGameHost* host)
+    {
+        mHosts.erase(std::remove(mHosts.begin(), mHosts.end(), host), mHosts.end());
+        if (!mHosts.empty())
+            return false;
+        Stop();
+        return true;
+    }
+    bool Ticking() const { return mTicking; }
+
+    void Notify() override
+    {
+        // A tick may end hosts or start new ones: every host that is still there at its turn ticks once.
+        const std::vector<LanGameHost*> hosts = mHosts;
+        mTicking = true;
+        for (LanGameHost* host : hosts)
+            if (std::find(mHosts.begin(), mHosts.end(), host) != mHosts.end())
+                host->Tick();
+        mTicking = false;
+    }
+
+private:
+    std::vector<LanGameHost*> mHosts;
+    bool mTicking = false;
+};
+
+// Created with the first ticking host, deleted with the last one (kept, stopped, when that one ends
+// inside a tick).
+std::unique_ptr<SharedTick> gSharedTick;
+
 int DefaultStreamFilter(ActionAnalyzerSet* set, const uint8_t*& data, uint32_t& length, std::vector<std::string>& lines)
 {
     return FilterGamePacket(set, data, length, lines);
@@ -132,17 +174,17 @@ LanGameHost::LanGameHost(Game* game) : mGame(game)
     info->mInfoA[5] = static_cast<uint8_t>(info->mInfoA[5] | 0x40);
     mTicking = true;
     if (gTimersEnabled) {
-        mTimer = std::make_unique<wxTimer>(this, kTimerId);
-        mTimer->Start(kTickMs);
+        if (!gSharedTick)
+            gSharedTick = std::make_unique<SharedTick>();
+        gSharedTick->Add(this);
+        mOnSharedTick = true;
     }
 }
 
 LanGameHost::~LanGameHost()
 {
-    if (mTimer) {
-        mTimer->Stop();
-        mTimer.reset();
-    }
+    if (mOnSharedTick && gSharedTick && gSharedTick->Remove(this) && !gSharedTick->Ticking())
+        gSharedTick.reset();
     warPacket packet;
     packet.WriteHeader(kDecreateGame);
     packet.WriteU32(GameIdOf(mGame));

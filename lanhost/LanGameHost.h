@@ -5,8 +5,8 @@
 // Warcraft III reports the game loaded, then the paced release of the game data).
 //
 // ClientCore's session registry owns the hosts and creates them through LanGameHost::Factory. GUI thread
-// only. Tick() is the 100 ms pump; the host's own timer only calls it, so tests drive it with the manual
-// program clock.
+// only. Tick() is the 100 ms pump; the tick that all hosts share only calls it, so tests drive it with the
+// manual program clock.
 
 #include <cstdint>
 #include <memory>
@@ -42,16 +42,17 @@ public:
     // A pending search is answered at the latest after this many ms.
     static constexpr uint32_t kSearchWaitMs = 1000;
 
-    // Announces nothing yet; with the game's GameInfo, fills its LAN fields and starts the 100 ms timer.
+    // Announces nothing yet; with the game's GameInfo, fills its LAN fields and joins the 100 ms tick that
+    // all ticking hosts share (one timer, so offered games wake the process once per tick together).
     explicit LanGameHost(Game* game);
-    // Stops the timer, announces the end of the game, deletes the clients and the pending requester.
+    // Leaves the shared tick, announces the end of the game, deletes the clients and the pending requester.
     ~LanGameHost() override;
     LanGameHost(const LanGameHost&) = delete;
     LanGameHost& operator=(const LanGameHost&) = delete;
 
     // The session factory for ClientCore.
     static LanSession* Factory(Game* game);
-    // Whether new hosts start their own timer (default on). Tests that drive Tick() switch it off.
+    // Whether new hosts join the shared tick (default on). Tests that drive Tick() switch it off.
     static void EnableTimers(bool on);
 
     // LanSession.
@@ -125,7 +126,7 @@ private:
     Game* mGame;
     bool mTicking = false;  // the game had its GameInfo at construction
     LanClientList mClients;
-    std::unique_ptr<wxTimer> mTimer;
+    bool mOnSharedTick = false;
     uint32_t mLastAnnounce = 0;
     uint32_t mSearchTime = 0;
     std::unique_ptr<sockaddr_in> mPendingRequester;

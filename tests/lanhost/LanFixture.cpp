@@ -75,6 +75,14 @@ ClientCore* StartCore(uint16_t lanPort)
     return core;
 }
 
+ClientCore* StartCoreOnRealTimers(uint16_t lanPort)
+{
+    ClientCore* core = StartCore(lanPort);
+    bcx::ProgramClock::SetManual(false);
+    LanGameHost::EnableTimers(true);
+    return core;
+}
+
 void StopCore()
 {
     ClientCore::Get(true);

@@ -36,6 +36,8 @@ void FillRelayInfoBytes(GameInfo& info, const std::string& mapPath);
 // Writes the test configuration (datagram port 0), creates the client core, switches the program clock to
 // manual mode at 100000 ms, turns the hosts' own timers off and points the LAN announcements at lanPort.
 ClientCore* StartCore(uint16_t lanPort);
+// StartCore, then the program clock running and hosts ticking on their own timer, as in the program.
+ClientCore* StartCoreOnRealTimers(uint16_t lanPort);
 // Destroys the core (and with it everything it owns).
 void StopCore();
 

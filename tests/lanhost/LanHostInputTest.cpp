@@ -227,10 +227,8 @@ TEST(HostTimers, RealTimersAnnounceAndPumpWithoutHelp)
 {
     bcxtest::TestLanClient wc3(0);
     bcxtest::ScopedPumpHook hook([&] { wc3.Poll(); });
-    ClientCore* core = lantest::StartCore(wc3.UdpPort());
+    ClientCore* core = lantest::StartCoreOnRealTimers(wc3.UdpPort());
     ASSERT_NE(core, nullptr);
-    bcx::ProgramClock::SetManual(false);
-    LanGameHost::EnableTimers(true);
     auto game = lantest::MakeFinishedGame(0x51);
     {
         LanGameHost host(game.get());
