@@ -36,6 +36,8 @@ private:
     void ShowControlWindow(HWND control) override;
     void PostSizeEvent(int w, int h) override;
     SIZE GetScreenPixelsPerInch() override;
+    COLORREF GetWindowTextColour() override;
+    COLORREF GetWindowColour() override;
     void DeliverActiveXEvent(wxEventType type, wxVariant& params, bool synchronous) override;
 
     std::unique_ptr<ActiveXControlHost> mHost;

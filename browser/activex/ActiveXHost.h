@@ -11,6 +11,7 @@
 #include <wx/variant.h>
 
 #include "browser/activex/ActiveXTypes.h"
+#include "browser/com/Interfaces.h"
 #include "browser/com/Object.h"
 
 // What the host needs from the window that shows the control.
@@ -33,11 +34,18 @@ public:
     // Pixels per logical inch of the screen, x and y.
     virtual SIZE GetScreenPixelsPerInch() = 0;
 
+    // The system's window text and window background colours (0x00BBGGRR).
+    virtual COLORREF GetWindowTextColour() = 0;
+    virtual COLORREF GetWindowColour() = 0;
+
     // Delivers a control event to the container's parent window, with the parameter list params.
     // Synchronous: the parent processes it at once and params holds what its handlers changed when this
     // returns. Otherwise it is queued and handled from the event loop.
     virtual void DeliverActiveXEvent(wxEventType type, wxVariant& params, bool synchronous) = 0;
 };
+
+class ContainerSite;
+class ActiveXEventSink;
 
 // One connected event interface: the connection point and the advise cookie.
 struct ActiveXConnection {
@@ -91,7 +99,13 @@ public:
     size_t ConnectionCount() const { return mConnections.size(); }
 
 private:
+    friend class ContainerSite;
+
     ActiveXWindowSide& mSide;
+    // The site and the event sinks made for this host: they are told when the host goes, so that a
+    // control that still holds them reaches nothing.
+    ContainerSite* mSite = nullptr;
+    std::vector<bcx::com::ComPtr<ActiveXEventSink>> mSinks;
     bcx::com::ComPtr<IDispatch> mDispatch;
     bcx::com::ComPtr<IOleClientSite> mClientSite;
     bcx::com::ComPtr<IUnknown> mControl;

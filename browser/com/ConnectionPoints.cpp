@@ -75,6 +75,8 @@ private:
     std::map<DWORD, ComPtr<IDispatch>> mSinks;
 };
 
+ConnectionPoints::ConnectionPoints() = default;
+
 ConnectionPoints::~ConnectionPoints()
 {
     DisconnectAll();

@@ -19,7 +19,7 @@ class ConnectionPoint;
 
 class ConnectionPoints {
 public:
-    ConnectionPoints() = default;
+    ConnectionPoints();
     ~ConnectionPoints();
     ConnectionPoints(const ConnectionPoints&) = delete;
     ConnectionPoints& operator=(const ConnectionPoints&) = delete;
