@@ -19,6 +19,7 @@
 #include <wx/variant.h>
 
 #include "browser/activex/ActiveXEventRegistry.h"
+#include "browser/activex/ActiveXVariants.h"
 
 class wxActiveXEvent : public wxCommandEvent {
 public:
@@ -29,20 +30,19 @@ public:
 
     // The event's parameters: a list named after the event, of values named after the parameters, in
     // declaration order.
-    wxVariant& GetParams() { return mParams; }
-    const wxVariant& GetParams() const { return mParams; }
-    void SetParams(const wxVariant& params) { mParams = params; }
+    wxVariant& GetParams() { return mParams.List(); }
+    const wxVariant& GetParams() const { return mParams.List(); }
+    void SetParams(const wxVariant& params) { mParams.List() = params; }
 
-    int ParamCount() const { return static_cast<int>(mParams.GetCount()); }
-    wxString EventName() const { return mParams.GetName(); }
+    int ParamCount() const { return static_cast<int>(mParams.List().GetCount()); }
+    wxString EventName() const { return mParams.List().GetName(); }
 
     // The first parameter of that name, letter case ignored. For a name the event lacks, a null
     // value that belongs to this lookup only: writing into it changes nothing.
-    wxVariant& operator[](const wxString& name);
+    wxVariant& operator[](const wxString& name) { return mParams[name]; }
 
 private:
-    wxVariant mParams;
-    wxVariant mMissing;
+    ActiveXEventParams mParams;
 };
 
 typedef void (wxEvtHandler::*wxActiveXEventFunction)(wxActiveXEvent&);

@@ -268,3 +268,11 @@ wxVariant* FindActiveXParam(wxVariant& params, const wxString& name)
             return &params[i];
     return nullptr;
 }
+
+wxVariant& ActiveXEventParams::operator[](const wxString& name)
+{
+    if (wxVariant* found = FindActiveXParam(mList, name))
+        return *found;
+    mMissing = wxVariant();
+    return mMissing;
+}

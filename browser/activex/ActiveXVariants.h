@@ -21,3 +21,20 @@ VARTYPE VariantTypeFromName(const wxVariant& vx);
 
 // The first element of the list params whose name equals name, letter case ignored; null when none.
 wxVariant* FindActiveXParam(wxVariant& params, const wxString& name);
+
+// The parameters of one control event: a list named after the event, of values named after the
+// parameters, in declaration order.
+class ActiveXEventParams {
+public:
+    wxVariant& List() { return mList; }
+    const wxVariant& List() const { return mList; }
+
+    // The first parameter of that name, letter case ignored. For a name the event lacks, a null value
+    // made afresh for this lookup: what a caller writes into it is gone at the next lookup and never
+    // reaches the event.
+    wxVariant& operator[](const wxString& name);
+
+private:
+    wxVariant mList;
+    wxVariant mMissing;
+};
