@@ -58,6 +58,7 @@ void wxActiveXContainer::OnPaint(wxPaintEvent&)
     if (mHost && mHost->Draw(&dc, size.x, size.y))
         return;
     // Without a view object: a red area where the control's window does not cover it.
+    dc.SetPen(*wxTRANSPARENT_PEN);
     dc.SetBrush(*wxRED_BRUSH);
     dc.DrawRectangle(0, 0, size.x, size.y);
     dc.SetBrush(wxNullBrush);

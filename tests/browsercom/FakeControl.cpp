@@ -137,6 +137,8 @@ void* FakeControl::FindInterface(REFIID iid)
         return static_cast<IOleInPlaceObject*>(this);
     if (iid == IID_IPersistStreamInit)
         return static_cast<IPersistStreamInit*>(this);
+    if (iid == IID_IViewObject && mRecord.viewObject)
+        return static_cast<IViewObject*>(this);
     return nullptr;
 }
 
@@ -247,7 +249,7 @@ HRESULT FakeControl::GetWindow(HWND* out)
     if (!out)
         return E_INVALIDARG;
     mRecord.calls.push_back("GetWindow");
-    *out = mRecord.hasWindow ? FakeWindowSide::ControlWindow() : nullptr;
+    *out = !mRecord.hasWindow ? nullptr : mRecord.window ? mRecord.window : FakeWindowSide::ControlWindow();
     return mRecord.hasWindow ? S_OK : E_FAIL;
 }
 
@@ -280,6 +282,14 @@ HRESULT FakeControl::GetClassID(CLSID* out)
 HRESULT FakeControl::InitNew()
 {
     mRecord.calls.push_back("InitNew");
+    return S_OK;
+}
+
+HRESULT FakeControl::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE*, HDC, HDC draw, const RECTL* bounds,
+                          const RECTL*, ContinueDrawing, ULONG_PTR)
+{
+    mRecord.calls.push_back("Draw " + std::to_string(aspect) + " " + std::to_string(index) + " " + Rect(bounds) +
+                            (draw ? " dc" : ""));
     return S_OK;
 }
 

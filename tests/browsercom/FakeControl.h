@@ -29,6 +29,8 @@ struct FakeControlRecord {
     DWORD miscStatus = 0;
     bool provideClassInfo = true;
     bool hasWindow = true;
+    HWND window = nullptr;              // the control's window; null: a stand-in the tests never show
+    bool viewObject = false;            // answers IViewObject (draws nothing, records the call)
     SIZEL extent{0, 0};
     std::vector<std::string> calls;
     IOleClientSite* site = nullptr;     // the site given last (not owned)
@@ -48,7 +50,7 @@ public:
 
 class FakeControl final
     : public bcx::com::ComObject<IDispatch, IProvideClassInfo, IConnectionPointContainer, IOleObject,
-                                 IOleInPlaceObject, IPersistStreamInit> {
+                                 IOleInPlaceObject, IPersistStreamInit, IViewObject> {
 public:
     explicit FakeControl(FakeControlRecord& record);
 
@@ -90,6 +92,9 @@ public:
     HRESULT Save(IStream*, BOOL) override { return E_NOTIMPL; }
     HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
     HRESULT InitNew() override;
+    // IViewObject
+    HRESULT Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE*, HDC, HDC draw, const RECTL* bounds,
+                 const RECTL*, ContinueDrawing, ULONG_PTR) override;
 
 protected:
     ~FakeControl() override;
