@@ -12,9 +12,13 @@ namespace bcx::com {
 void NoteObjectCreated();
 void NoteObjectDestroyed();
 
+// Keeps nothing: the guard of objects that must not hold one (the task allocator, which the guards hold).
+struct NoOleInitGuard {};
+
 // Base of every object of the layer. The count starts at 0; Release below 1 does nothing and returns
 // 0; the object deletes itself when Release brings the count to 0. QueryInterface answers from
 // FindInterface: a null out pointer gives E_FAIL, a miss E_NOINTERFACE with the out pointer cleared.
+// Every object holds an OleInitGuard (Guard) while it lives.
 //
 //   class Thing : public bcx::com::ComObject<IDispatch, IProvideClassInfo> {
 //       void* FindInterface(REFIID iid) override {
@@ -24,12 +28,12 @@ void NoteObjectDestroyed();
 //       }
 //       ...
 //   };
-template <class... Interfaces>
-class ComObject : public Interfaces... {
+template <class Guard, class... Interfaces>
+class CountedObject : public Interfaces... {
 public:
-    ComObject() { NoteObjectCreated(); }
-    ComObject(const ComObject&) = delete;
-    ComObject& operator=(const ComObject&) = delete;
+    CountedObject() { NoteObjectCreated(); }
+    CountedObject(const CountedObject&) = delete;
+    CountedObject& operator=(const CountedObject&) = delete;
 
     HRESULT QueryInterface(REFIID iid, void** out) override
     {
@@ -57,15 +61,18 @@ public:
     LONG RefCount() const { return mRefCount.load(); }
 
 protected:
-    virtual ~ComObject() { NoteObjectDestroyed(); }
+    virtual ~CountedObject() { NoteObjectDestroyed(); }
 
     // The interface pointer that answers iid, or null.
     virtual void* FindInterface(REFIID iid) = 0;
 
 private:
     std::atomic<LONG> mRefCount{0};
-    OleInitGuard mOleGuard;
+    Guard mOleGuard;
 };
+
+template <class... Interfaces>
+using ComObject = CountedObject<OleInitGuard, Interfaces...>;
 
 // Owns one reference to an interface: assigning releases the old pointer and adds a reference to the
 // new one; destroying releases.

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include "browser/com/Object.h"
 
@@ -29,38 +28,18 @@ std::map<CLSID, ClassFactory>& Classes()
 }
 
 // The task allocator. It holds no OleInitGuard of its own (the guards hold it).
-class TaskAllocator final : public IMalloc {
+class TaskAllocator final : public CountedObject<NoOleInitGuard, IMalloc> {
 public:
-    TaskAllocator() { NoteObjectCreated(); }
-
-    HRESULT QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_FAIL;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IMalloc)
-            return E_NOINTERFACE;
-        *out = static_cast<IMalloc*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++mRefCount); }
-    ULONG Release() override
-    {
-        if (mRefCount.load() < 1)
-            return 0;
-        const LONG left = --mRefCount;
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
     void* Alloc(size_t bytes) override { return std::malloc(bytes); }
     void* Realloc(void* block, size_t bytes) override { return std::realloc(block, bytes); }
     void Free(void* block) override { std::free(block); }
 
-private:
-    ~TaskAllocator();
-    std::atomic<LONG> mRefCount{0};
+protected:
+    ~TaskAllocator() override;
+    void* FindInterface(REFIID iid) override
+    {
+        return iid == IID_IUnknown || iid == IID_IMalloc ? static_cast<IMalloc*>(this) : nullptr;
+    }
 };
 
 // The allocator handed out by CoGetMalloc while it lives; cleared by its destructor.
@@ -70,7 +49,6 @@ TaskAllocator::~TaskAllocator()
 {
     if (gAllocator == this)
         gAllocator = nullptr;
-    NoteObjectDestroyed();
 }
 
 // The allocator reference held on behalf of all OleInitGuards.

@@ -15,14 +15,8 @@ using bcx::com::ComPtr;
 
 namespace {
 
-class ContainerFixture : public testing::Test {
+class ContainerFixture : public FakeHostTest {
 protected:
-    void Create()
-    {
-        mHost = std::make_unique<ActiveXControlHost>(mSide);
-        mHost->CreateActiveX(CLSID_FakeControl);
-    }
-
     void Order(const std::vector<std::string>& expected)
     {
         int last = -1;
@@ -41,11 +35,6 @@ protected:
         EXPECT_EQ(p.QueryFrom(mRecord.site, iid), S_OK);
         return p;
     }
-
-    FakeControlRecord mRecord;
-    ScopedFakeControlClass mClass{mRecord};
-    FakeWindowSide mSide;
-    std::unique_ptr<ActiveXControlHost> mHost;
 };
 
 } // namespace

@@ -30,12 +30,11 @@ VARIANT Value(VARTYPE vt)
     return v;
 }
 
-class EventsFixture : public testing::Test {
+class EventsFixture : public FakeHostTest {
 protected:
     void SetUp() override
     {
-        mHost = std::make_unique<ActiveXControlHost>(mSide);
-        mHost->CreateActiveX(CLSID_FakeControl);
+        Create();
         ASSERT_NE(mRecord.live, nullptr);
     }
 
@@ -55,11 +54,6 @@ protected:
         VariantClear(&address);
         return cancel;
     }
-
-    FakeControlRecord mRecord;
-    ScopedFakeControlClass mClass{mRecord};
-    FakeWindowSide mSide;
-    std::unique_ptr<ActiveXControlHost> mHost;
 };
 
 } // namespace
@@ -99,8 +93,7 @@ TEST_F(EventsFixture, AControlWithoutClassInformationHasNoTablesAndNoSink)
 {
     mHost.reset();
     mRecord.provideClassInfo = false;
-    mHost = std::make_unique<ActiveXControlHost>(mSide);
-    mHost->CreateActiveX(CLSID_FakeControl);
+    Create();
     EXPECT_TRUE(mHost->Tables().events.empty());
     EXPECT_EQ(mRecord.live->SinkCount(), 0);
     EXPECT_TRUE(mRecord.Called("DoVerb -5 0,0,200,100 site host")) << "everything else still works";

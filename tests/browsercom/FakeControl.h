@@ -4,6 +4,7 @@
 // container must not take), and fires events on request.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "browser/activex/ActiveXVariants.h"
 #include "browser/com/ConnectionPoints.h"
 #include "browser/com/Object.h"
+
+#include <gtest/gtest.h>
 
 namespace bcxtest {
 
@@ -141,6 +144,21 @@ public:
     COLORREF GetWindowTextColour() override { return 0x00112233; }
     COLORREF GetWindowColour() override { return 0x00FFEEDD; }
     void DeliverActiveXEvent(wxEventType type, wxVariant& params, bool synchronous) override;
+};
+
+// A host with the fake control and window, created by Create.
+class FakeHostTest : public testing::Test {
+protected:
+    void Create()
+    {
+        mHost = std::make_unique<ActiveXControlHost>(mSide);
+        mHost->CreateActiveX(CLSID_FakeControl);
+    }
+
+    FakeControlRecord mRecord;
+    ScopedFakeControlClass mClass{mRecord};
+    FakeWindowSide mSide;
+    std::unique_ptr<ActiveXControlHost> mHost;
 };
 
 } // namespace bcxtest
