@@ -96,10 +96,10 @@ SIZE wxActiveXContainer::GetHostClientSize()
     return SIZE{size.x, size.y};
 }
 
-void wxActiveXContainer::ActivateControlWindow(HWND control)
+void wxActiveXContainer::ActivateControlWindow(HWND)
 {
-    if (control)
-        control->SetFocus();
+    // Activation belongs to top-level windows here; a child keeps out of the keyboard focus until the
+    // user clicks into it, so that creating a page does not take the focus from the field being edited.
 }
 
 void wxActiveXContainer::ShowControlWindow(HWND control)
@@ -108,7 +108,7 @@ void wxActiveXContainer::ShowControlWindow(HWND control)
         control->Show();
 }
 
-void wxActiveXContainer::PostSizeEvent(int w, int h)
+void wxActiveXContainer::QueueSizeEvent(int w, int h)
 {
     wxSizeEvent* event = new wxSizeEvent(wxSize(w, h), GetId());
     event->SetEventObject(this);

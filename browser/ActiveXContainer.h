@@ -34,7 +34,7 @@ private:
     SIZE GetHostClientSize() override;
     void ActivateControlWindow(HWND control) override;
     void ShowControlWindow(HWND control) override;
-    void PostSizeEvent(int w, int h) override;
+    void QueueSizeEvent(int w, int h) override;
     SIZE GetScreenPixelsPerInch() override;
     COLORREF GetWindowTextColour() override;
     COLORREF GetWindowColour() override;

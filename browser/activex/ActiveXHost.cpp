@@ -137,7 +137,7 @@ void ActiveXControlHost::CreateActiveX(REFCLSID clsid)
     if (mControlWindow) {
         mSide.ActivateControlWindow(mControlWindow);
         mSide.ShowControlWindow(mControlWindow);
-        mSide.PostSizeEvent(size.cx, size.cy);
+        mSide.QueueSizeEvent(size.cx, size.cy);
     }
 }
 

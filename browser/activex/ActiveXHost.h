@@ -29,7 +29,7 @@ public:
     virtual void ShowControlWindow(HWND control) = 0;
 
     // Queue a size event of (w, h) to the container window.
-    virtual void PostSizeEvent(int w, int h) = 0;
+    virtual void QueueSizeEvent(int w, int h) = 0;
 
     // Pixels per logical inch of the screen, x and y.
     virtual SIZE GetScreenPixelsPerInch() = 0;

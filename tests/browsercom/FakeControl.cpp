@@ -305,7 +305,7 @@ HWND FakeWindowSide::HostWindow()
     return reinterpret_cast<HWND>(&gHostWindow);
 }
 
-void FakeWindowSide::PostSizeEvent(int w, int h)
+void FakeWindowSide::QueueSizeEvent(int w, int h)
 {
     calls.push_back("size " + std::to_string(w) + "x" + std::to_string(h));
 }

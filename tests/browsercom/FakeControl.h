@@ -139,7 +139,7 @@ public:
     SIZE GetHostClientSize() override { return clientSize; }
     void ActivateControlWindow(HWND) override { calls.push_back("activate"); }
     void ShowControlWindow(HWND) override { calls.push_back("show"); }
-    void PostSizeEvent(int w, int h) override;
+    void QueueSizeEvent(int w, int h) override;
     SIZE GetScreenPixelsPerInch() override;
     COLORREF GetWindowTextColour() override { return 0x00112233; }
     COLORREF GetWindowColour() override { return 0x00FFEEDD; }
