@@ -99,8 +99,6 @@ public:
     size_t ConnectionCount() const { return mConnections.size(); }
 
 private:
-    friend class ContainerSite;
-
     ActiveXWindowSide& mSide;
     // The site and the event sinks made for this host: they are told when the host goes, so that a
     // control that still holds them reaches nothing.

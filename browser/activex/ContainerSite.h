@@ -112,10 +112,6 @@ public:
     HRESULT OnFocus(BOOL) override { return S_OK; }
     HRESULT ShowPropertyFrame() override { return E_NOTIMPL; }
 
-    bool InPlaceLocked() const { return mInPlaceLocked; }
-    bool InPlaceActive() const { return mInPlaceActive; }
-    bool UIActive() const { return mUIActive; }
-
 protected:
     void* FindInterface(REFIID iid) override;
 

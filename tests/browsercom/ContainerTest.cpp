@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "browser/activex/ActiveXHost.h"
-#include "browser/activex/ContainerSite.h"
 #include "browsercom/FakeControl.h"
 
 using namespace bcxtest;
@@ -234,29 +233,4 @@ TEST_F(ContainerFixture, SizingConvertsToHimetricOnceAndSkipsAnEmptyWindowOrAnUn
     EXPECT_EQ(mRecord.calls, (std::vector<std::string>{"GetExtent", "SetObjectRects 0,0,100,50 0,0,100,50"}))
         << "the same extent is not set again";
     EXPECT_EQ(std::count(mSide.calls.begin(), mSide.calls.end(), "ppi"), 1) << "resolution read once";
-}
-
-TEST_F(ContainerFixture, SiteTracksActivationAndTheActiveObject)
-{
-    Create();
-    ComPtr<IOleInPlaceSiteEx> inPlace = Site<IOleInPlaceSiteEx>(IID_IOleInPlaceSiteEx);
-    ContainerSite* site = static_cast<ContainerSite*>(inPlace.Get());
-    inPlace->OnInPlaceActivate();
-    inPlace->OnUIActivate();
-    EXPECT_TRUE(site->InPlaceActive());
-    EXPECT_TRUE(site->UIActive());
-    inPlace->OnUIDeactivate(FALSE);
-    inPlace->OnInPlaceDeactivate();
-    EXPECT_FALSE(site->InPlaceActive());
-    EXPECT_FALSE(site->UIActive());
-    BOOL noRedraw = TRUE;
-    EXPECT_EQ(inPlace->OnInPlaceActivateEx(&noRedraw, 0), S_OK);
-    EXPECT_FALSE(noRedraw);
-    Site<IOleControlSite>(IID_IOleControlSite)->LockInPlaceActive(TRUE);
-    EXPECT_TRUE(site->InPlaceLocked());
-
-    mRecord.calls.clear();
-    RECT moved{1, 2, 3, 4};
-    inPlace->OnPosRectChange(&moved);
-    EXPECT_EQ(mRecord.calls, (std::vector<std::string>{"SetObjectRects 1,2,3,4 1,2,3,4"}));
 }
