@@ -277,7 +277,8 @@ HRESULT ToInteger(const Scalar& s, long long lo, long long hi, long long& out)
     if (!integral) {
         // Halves round to even.
         const double r = std::nearbyint(d);
-        if (!(r >= double(lo) && r <= double(hi)))
+        // hi + 1 is a power of two or small, so exact: a rounded value below it fits.
+        if (!(r >= double(lo) && r < double(hi) + 1.0))
             return DISP_E_OVERFLOW;
         i = static_cast<long long>(r);
     }

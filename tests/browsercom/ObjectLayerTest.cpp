@@ -147,6 +147,8 @@ TEST(ObjectLayer, ValuesChangeTypeWithoutTheLocaleAndFailWithoutChangingTheTarge
     EXPECT_EQ(VariantChangeType(&v, &real, 0, VT_I2), DISP_E_OVERFLOW);
     EXPECT_EQ(v.vt, VT_I2);
     EXPECT_EQ(v.iVal, 2);
+    real.dblVal = 9223372036854775808.0;
+    EXPECT_EQ(VariantChangeType(&v, &real, 0, VT_I8), DISP_E_OVERFLOW) << "2^63 does not fit";
 
     real.dblVal = 0.1;
     ASSERT_EQ(VariantChangeType(&v, &real, 0, VT_BSTR), S_OK);
