@@ -44,7 +44,7 @@ ELEMDESC Describe(VARTYPE type, bool byRef, USHORT flags, TYPEDESC* pointed)
 // One object for both shapes: a class (its implemented interfaces) or an interface (its functions).
 class TableTypeInfo final : public ComObject<ITypeInfo> {
 public:
-    explicit TableTypeInfo(const ClassSpec* cls, const InterfaceSpec* iface) : mClass(cls), mInterface(iface) {}
+    explicit TableTypeInfo(const ClassTable* cls, const InterfaceTable* iface) : mClass(cls), mInterface(iface) {}
 
     HRESULT GetTypeAttr(TYPEATTR** out) override
     {
@@ -74,11 +74,11 @@ public:
         *out = nullptr;
         if (!mInterface || index >= UINT(mInterface->funcCount))
             return TYPE_E_ELEMENTNOTFOUND;
-        const FuncSpec& f = mInterface->funcs[index];
+        const FuncRow& f = mInterface->funcs[index];
         auto block = std::make_unique<FuncBlock>();
         block->pointed.resize(size_t(f.paramCount));
         for (int i = 0; i < f.paramCount; ++i) {
-            const ParamSpec& p = f.params[i];
+            const ParamRow& p = f.params[i];
             block->params.push_back(Describe(p.type, p.byRef, p.idlFlags, &block->pointed[size_t(i)]));
         }
         FUNCDESC& d = block->desc;
@@ -103,7 +103,7 @@ public:
         if (!mInterface)
             return TYPE_E_ELEMENTNOTFOUND;
         for (int i = 0; i < mInterface->funcCount; ++i) {
-            const FuncSpec& f = mInterface->funcs[i];
+            const FuncRow& f = mInterface->funcs[i];
             if (f.id != id)
                 continue;
             if (maxNames > 0)
@@ -152,8 +152,8 @@ protected:
     }
 
 private:
-    const ClassSpec* mClass;
-    const InterfaceSpec* mInterface;
+    const ClassTable* mClass;
+    const InterfaceTable* mInterface;
     std::map<TYPEATTR*, std::unique_ptr<TYPEATTR>> mAttrs;
     std::map<FUNCDESC*, std::unique_ptr<FuncBlock>> mFuncs;
 };
@@ -167,18 +167,18 @@ HRESULT Hand(TableTypeInfo* info, ITypeInfo** out)
 
 } // namespace
 
-HRESULT CreateClassTypeInfo(const ClassSpec& spec, ITypeInfo** out)
+HRESULT CreateClassTypeInfo(const ClassTable& table, ITypeInfo** out)
 {
     if (!out)
         return E_INVALIDARG;
-    return Hand(new TableTypeInfo(&spec, nullptr), out);
+    return Hand(new TableTypeInfo(&table, nullptr), out);
 }
 
-HRESULT CreateInterfaceTypeInfo(const InterfaceSpec& spec, ITypeInfo** out)
+HRESULT CreateInterfaceTypeInfo(const InterfaceTable& table, ITypeInfo** out)
 {
     if (!out)
         return E_INVALIDARG;
-    return Hand(new TableTypeInfo(nullptr, &spec), out);
+    return Hand(new TableTypeInfo(nullptr, &table), out);
 }
 
 } // namespace bcx::com

@@ -3,19 +3,19 @@
 // a default source interface for its events) in const tables, and hands out ITypeInfo objects that read
 // them, through IProvideClassInfo::GetClassInfo.
 //
-//   static const bcx::com::ParamSpec kNavParams[] = {
+//   static const bcx::com::ParamRow kNavParams[] = {
 //       {"URL", VT_VARIANT, true, IDLFLAG_FIN},
 //       {"Cancel", VT_BOOL, true, IDLFLAG_FIN | IDLFLAG_FOUT},
 //   };
-//   static const bcx::com::FuncSpec kEvents[] = {
+//   static const bcx::com::FuncRow kEvents[] = {
 //       {"BeforeNavigate2", DISPID_BEFORENAVIGATE2, INVOKE_FUNC, VT_VOID, kNavParams, 2},
 //   };
-//   static const bcx::com::InterfaceSpec kEventIface = {DIID_DWebBrowserEvents2, TKIND_DISPATCH, kEvents, 1};
-//   static const bcx::com::ImplSpec kImpl[] = {
+//   static const bcx::com::InterfaceTable kEventIface = {DIID_DWebBrowserEvents2, TKIND_DISPATCH, kEvents, 1};
+//   static const bcx::com::ImplRow kImpl[] = {
 //       {&kMainIface, IMPLTYPEFLAG_FDEFAULT},
 //       {&kEventIface, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
 //   };
-//   static const bcx::com::ClassSpec kClass = {CLSID_WebBrowser, kImpl, 2};
+//   static const bcx::com::ClassTable kClass = {CLSID_WebBrowser, kImpl, 2};
 //
 //   HRESULT GetClassInfo(ITypeInfo** out) override { return bcx::com::CreateClassTypeInfo(kClass, out); }
 //
@@ -25,47 +25,54 @@
 
 namespace bcx::com {
 
-struct ParamSpec {
+struct ParamRow {
     const char* name;     // ASCII
     VARTYPE type;         // the type, or for a by-reference parameter the type pointed to
     bool byRef;           // declared as a pointer (VT_PTR to type)
     USHORT idlFlags;      // IDLFLAG_FIN / IDLFLAG_FOUT / IDLFLAG_FRETVAL
 };
 
-struct FuncSpec {
+struct FuncRow {
     const char* name;
     DISPID id;
     INVOKEKIND kind;
     VARTYPE returnType;   // VT_VOID for none
-    const ParamSpec* params;
+    const ParamRow* params;
     int paramCount;
 };
 
-struct InterfaceSpec {
+struct InterfaceTable {
     IID iid;
     TYPEKIND kind;        // TKIND_DISPATCH for the interfaces a container reads
-    const FuncSpec* funcs;
+    const FuncRow* funcs;
     int funcCount;
 };
 
-struct ImplSpec {
-    const InterfaceSpec* iface;
+struct ImplRow {
+    const InterfaceTable* iface;
     INT flags;            // IMPLTYPEFLAG_*
 };
 
-struct ClassSpec {
+struct ClassTable {
     CLSID clsid;
-    const ImplSpec* impls;
+    const ImplRow* impls;
     int implCount;
 };
 
 // A new ITypeInfo of kind TKIND_COCLASS for the class, with one reference, in *out. Its implemented
 // types are the class's interfaces in table order (GetRefTypeOfImplType gives the index as the
 // reference); GetRefTypeInfo gives an ITypeInfo of that interface, whose functions and names come
-// from its FuncSpecs. Null out pointer: E_INVALIDARG.
-HRESULT CreateClassTypeInfo(const ClassSpec& spec, ITypeInfo** out);
+// from its FuncRows. Null out pointer: E_INVALIDARG.
+HRESULT CreateClassTypeInfo(const ClassTable& table, ITypeInfo** out);
 
 // A new ITypeInfo for one interface, with one reference.
-HRESULT CreateInterfaceTypeInfo(const InterfaceSpec& spec, ITypeInfo** out);
+HRESULT CreateInterfaceTypeInfo(const InterfaceTable& table, ITypeInfo** out);
+
+// Earlier names of the rows and tables, kept until every control uses the ones above.
+typedef ParamRow ParamSpec;
+typedef FuncRow FuncSpec;
+typedef InterfaceTable InterfaceSpec;
+typedef ImplRow ImplSpec;
+typedef ClassTable ClassSpec;
 
 } // namespace bcx::com

@@ -11,26 +11,26 @@
 namespace bcxtest {
 namespace {
 
-using bcx::com::ClassSpec;
-using bcx::com::FuncSpec;
-using bcx::com::ImplSpec;
-using bcx::com::InterfaceSpec;
-using bcx::com::ParamSpec;
+using bcx::com::ClassTable;
+using bcx::com::FuncRow;
+using bcx::com::ImplRow;
+using bcx::com::InterfaceTable;
+using bcx::com::ParamRow;
 
-const ParamSpec kNavigateParams[] = {
+const ParamRow kNavigateParams[] = {
     {"pDisp", VT_DISPATCH, false, IDLFLAG_FIN},
     {"URL", VT_VARIANT, true, IDLFLAG_FIN},
     {"Flags", VT_VARIANT, true, IDLFLAG_FIN},
     {"Cancel", VT_BOOL, true, IDLFLAG_FIN | IDLFLAG_FOUT},
 };
-const ParamSpec kCommandParams[] = {
+const ParamRow kCommandParams[] = {
     {"Command", VT_I4, false, IDLFLAG_FIN},
     {"Enable", VT_BOOL, false, IDLFLAG_FIN},
 };
-const ParamSpec kTextParams[] = {
+const ParamRow kTextParams[] = {
     {"Text", VT_BSTR, false, IDLFLAG_FIN},
 };
-const ParamSpec kValueParams[] = {
+const ParamRow kValueParams[] = {
     {"Short", VT_I2, false, IDLFLAG_FIN},
     {"When", VT_DATE, false, IDLFLAG_FIN},
     {"Amount", VT_DECIMAL, false, IDLFLAG_FIN},
@@ -38,42 +38,42 @@ const ParamSpec kValueParams[] = {
     {"Name", VT_BSTR, true, IDLFLAG_FIN | IDLFLAG_FOUT},
     {"Count", VT_I4, true, IDLFLAG_FIN | IDLFLAG_FOUT},
 };
-const FuncSpec kEvents[] = {
+const FuncRow kEvents[] = {
     {"BeforeNavigate2", FakeDispBeforeNavigate2, INVOKE_FUNC, VT_VOID, kNavigateParams, 4},
     {"CommandStateChange", FakeDispCommandStateChange, INVOKE_FUNC, VT_VOID, kCommandParams, 2},
     {"StatusTextChange", FakeDispStatusText, INVOKE_FUNC, VT_VOID, kTextParams, 1},
     {"ValuesChange", FakeDispValues, INVOKE_FUNC, VT_VOID, kValueParams, 6},
 };
 
-const ParamSpec kVisibleParam[] = {{"Value", VT_BOOL, false, IDLFLAG_FIN}};
-const ParamSpec kParentParam[] = {{"Parent", VT_DISPATCH, false, IDLFLAG_FIN}};
-const ParamSpec kNavigateMethodParams[] = {
+const ParamRow kVisibleParam[] = {{"Value", VT_BOOL, false, IDLFLAG_FIN}};
+const ParamRow kParentParam[] = {{"Parent", VT_DISPATCH, false, IDLFLAG_FIN}};
+const ParamRow kNavigateMethodParams[] = {
     {"URL", VT_BSTR, false, IDLFLAG_FIN},
     {"Result", VT_I4, true, IDLFLAG_FOUT | IDLFLAG_FRETVAL},
 };
-const FuncSpec kMethods[] = {
+const FuncRow kMethods[] = {
     {"GoBack", 100, INVOKE_FUNC, VT_HRESULT, nullptr, 0},
     {"Navigate", 104, INVOKE_FUNC, VT_HRESULT, kNavigateMethodParams, 2},
     {"Visible", 402, INVOKE_PROPERTYGET, VT_BOOL, nullptr, 0},
     {"visible", 402, INVOKE_PROPERTYPUT, VT_VOID, kVisibleParam, 1},
     {"Parent", 200, INVOKE_PROPERTYPUTREF, VT_VOID, kParentParam, 1},
 };
-const FuncSpec kOtherMethods[] = {
+const FuncRow kOtherMethods[] = {
     {"Refresh", 500, INVOKE_FUNC, VT_VOID, nullptr, 0},
 };
 
-const InterfaceSpec kDispatchInterface = {IID_IDispatch, TKIND_DISPATCH, kMethods, 5};
-const InterfaceSpec kEventInterface = {DIID_FakeEvents, TKIND_DISPATCH, kEvents, 4};
-const InterfaceSpec kOtherInterface = {{0x0BC0FA4E, 5, 6, {0}}, TKIND_DISPATCH, kOtherMethods, 1};
-const InterfaceSpec kVtableEvents = {{0x0BC0FA4E, 7, 8, {0}}, TKIND_DISPATCH, kOtherMethods, 1};
+const InterfaceTable kDispatchInterface = {IID_IDispatch, TKIND_DISPATCH, kMethods, 5};
+const InterfaceTable kEventInterface = {DIID_FakeEvents, TKIND_DISPATCH, kEvents, 4};
+const InterfaceTable kOtherInterface = {{0x0BC0FA4E, 5, 6, {0}}, TKIND_DISPATCH, kOtherMethods, 1};
+const InterfaceTable kVtableEvents = {{0x0BC0FA4E, 7, 8, {0}}, TKIND_DISPATCH, kOtherMethods, 1};
 
-const ImplSpec kImplemented[] = {
+const ImplRow kImplemented[] = {
     {&kOtherInterface, 0},
     {&kVtableEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE | IMPLTYPEFLAG_FDEFAULTVTABLE},
     {&kDispatchInterface, IMPLTYPEFLAG_FDEFAULT},
     {&kEventInterface, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
 };
-const ClassSpec kClass = {CLSID_FakeControl, kImplemented, 4};
+const ClassTable kClass = {CLSID_FakeControl, kImplemented, 4};
 
 char gControlWindow;
 char gHostWindow;
