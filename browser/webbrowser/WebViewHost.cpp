@@ -138,7 +138,19 @@ void WebViewHost::WriteDocument(const std::string& html)
 
 void WebViewHost::FlushPendingWrite()
 {
-    if (!mHasPendingWrite || !mView)
+    // Written from the event loop, not from inside the web view's own callbacks (a navigation being
+    // decided), and synchronously: a script still running when the view goes away would report to a
+    // destroyed view.
+    if (!mHasPendingWrite || mWriteQueued)
+        return;
+    mWriteQueued = true;
+    CallAfter(&WebViewHost::RunPendingWrite);
+}
+
+void WebViewHost::RunPendingWrite()
+{
+    mWriteQueued = false;
+    if (!mHasPendingWrite || mAwaitingCommit || !mView)
         return;
     mHasPendingWrite = false;
     wxString text = wxString::FromUTF8(mPendingWrite.data(), mPendingWrite.size());
@@ -147,8 +159,9 @@ void WebViewHost::FlushPendingWrite()
     mPendingWrite.clear();
     // The window outlives document.open(), so the window.open guard goes in first: pages written into a
     // document that was never loaded (about:blank) get no user scripts.
-    const std::string script = std::string(NoWindowScript()) + "document.open();document.write(" + JsStringLiteral(text) + ");document.close();";
-    mView->RunScriptAsync(wxString::FromAscii(script.c_str()));
+    const std::string script = std::string(NoWindowScript()) + "document.open();document.write(" +
+                               JsStringLiteral(text) + ");document.close();";
+    mView->RunScript(wxString::FromAscii(script.c_str()));
 }
 
 void WebViewHost::OnNavigating(wxWebViewEvent& event)

@@ -66,6 +66,7 @@ private:
     bool AllowNavigation(const wxString& url);
     void CheckCommandState();
     void FlushPendingWrite();
+    void RunPendingWrite();
 
     wxWeakRef<wxWebView> mView;
     Listener mListener;
@@ -78,6 +79,7 @@ private:
     // A document that waits for that.
     std::string mPendingWrite;
     bool mHasPendingWrite = false;
+    bool mWriteQueued = false;
     std::deque<wxString> mApproved;
 };
 

@@ -157,7 +157,7 @@ TEST_F(BrowserPanelTest, BuiltInPagesAreWrittenIntoTheCurrentPage)
         {"bcx:aboutthis", "Brawlcast - Client"},
         // An id that does not fit in 32 bits.
         {"bcx:view/4294967296/name/1/2", "Unknown page!"},
-        {"memory:offline.html", "You are offline."},
+        {"http://not_externbcx:offline", "You are offline."},
         {"bcx:view/00000000001/name/1/2", "Unknown page!"},
     };
     for (const auto& step : steps) {
@@ -203,6 +203,7 @@ TEST_F(BrowserPanelTest, GameLinkAddsTheGameOnceAndAsksTheRelayOnce)
     ASSERT_TRUE(WaitForPageText(view, "You already have that game in your list!"));
     ASSERT_TRUE(RelayCaughtUp(0xB0B1));
     EXPECT_EQ(1u, InfoRequests(relay, 123));
+    ASSERT_TRUE(WaitForPageTitle(view, "start"));
 
     // A state outside the known ones is the broken state; a start time reads as its leading digits.
     panel->LoadUrl(server.Url("/again.html"));
