@@ -203,6 +203,9 @@ void bcxBrowser::LoadUrl(const wxString& url, const wxSize& size)
 
 bool bcxBrowser::HandleNavigate(wxString& url)
 {
+    // Only the browser control asks, so there is one.
+    if (!mBrowser)
+        return true;
     wxString rest;
     if (url.StartsWith(wxS("http://not_extern"), &rest))
         url = rest;
@@ -239,7 +242,8 @@ void bcxBrowser::LoadMemoryPage(const wxString& name)
         return;
     }
     // The stream goes to the adaptor, which deletes it; the file record goes without it.
-    mBrowser->LoadStream(file->DetachStream());
+    if (mBrowser)
+        mBrowser->LoadStream(file->DetachStream());
 }
 
 void bcxBrowser::DispatchBcxUrl(const wxString& command)
@@ -263,10 +267,12 @@ void bcxBrowser::DispatchBcxUrl(const wxString& command)
     wxString rest;
     if (command.StartsWith(wxS("ext_browser/"), &rest)) {
         OpenExternal(rest);
-        mBrowser->GoBack();
+        if (mBrowser)
+            mBrowser->GoBack();
     } else if (command.StartsWith(wxS("ext_mail/"), &rest)) {
         OpenMailTo(rest);
-        mBrowser->GoBack();
+        if (mBrowser)
+            mBrowser->GoBack();
     } else if (command.StartsWith(wxS("view/"), &rest)) {
         AddGameFromLink(rest);
     } else {

@@ -124,9 +124,15 @@ protected:
         });
     }
 
+    // Clicks the element once it is there (the title arrives before the body). The click's own result
+    // may be lost when the page it starts replaces the document.
     bool Click(const std::string& elementId)
     {
-        return EvalInPage(view, "document.getElementById('" + elementId + "').click(); 'ok'") == "ok";
+        const std::string element = "document.getElementById('" + elementId + "')";
+        if (!bcxtest::PumpUntil([&] { return EvalInPage(view, element + " ? 'there' : 'not yet'") == "there"; }))
+            return false;
+        EvalInPage(view, element + ".click(); 'clicked'");
+        return true;
     }
 
     ClientCore* core = nullptr;
@@ -265,8 +271,8 @@ TEST_F(BrowserPanelTest, PagesOpenNoWindows)
 {
     int newWindowEvents = 0;
     server.AddPage("/popup.html",
-                   Page("popup", "<script>var w = window.open('/two.html'); document.title = 'after:' + w;</script>"
-                                 "<a id='b' href='/two.html' target='_blank' style='font-size:40px'>elsewhere</a>"));
+                   Page("popup", "<a id='b' href='/two.html' target='_blank' style='font-size:40px'>elsewhere</a>"
+                                 "<script>var w = window.open('/two.html'); document.title = 'after:' + w;</script>"));
     server.AddPage("/two.html", Page("two", "two"));
     Open(wxS("bcx:about"));
     panel->Bind(wxEventTypeTag<wxActiveXEvent>(RegisterActiveXEvent(wxS("NewWindow3"))), [&](wxActiveXEvent& event) {
