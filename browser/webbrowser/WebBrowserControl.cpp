@@ -28,17 +28,17 @@ enum : DISPID {
     DispidRegisterAsDropTarget = 0x229 + 0x100,
 };
 
-const com::ParamSpec kNavigateParams[] = {
+const com::ParamRow kNavigateParams[] = {
     {"URL", VT_BSTR, false, IDLFLAG_FIN},
     {"Flags", VT_VARIANT, true, IDLFLAG_FIN},
     {"TargetFrameName", VT_VARIANT, true, IDLFLAG_FIN},
     {"PostData", VT_VARIANT, true, IDLFLAG_FIN},
     {"Headers", VT_VARIANT, true, IDLFLAG_FIN},
 };
-const com::ParamSpec kBoolValue[] = {{"Value", VT_BOOL, false, IDLFLAG_FIN}};
-const com::ParamSpec kIntValue[] = {{"Value", VT_I4, false, IDLFLAG_FIN}};
+const com::ParamRow kBoolValue[] = {{"Value", VT_BOOL, false, IDLFLAG_FIN}};
+const com::ParamRow kIntValue[] = {{"Value", VT_I4, false, IDLFLAG_FIN}};
 
-const com::FuncSpec kBrowserFuncs[] = {
+const com::FuncRow kBrowserFuncs[] = {
     {"GoBack", DispidGoBack, INVOKE_FUNC, VT_VOID, nullptr, 0},
     {"GoForward", DispidGoForward, INVOKE_FUNC, VT_VOID, nullptr, 0},
     {"Navigate", DispidNavigate, INVOKE_FUNC, VT_VOID, kNavigateParams, 5},
@@ -53,7 +53,7 @@ const com::FuncSpec kBrowserFuncs[] = {
 };
 
 // The events. Arguments are fired in this order; by-reference ones point at the control's variables.
-const com::ParamSpec kBeforeNavigateParams[] = {
+const com::ParamRow kBeforeNavigateParams[] = {
     {"pDisp", VT_DISPATCH, false, IDLFLAG_FIN},
     {"URL", VT_VARIANT, true, IDLFLAG_FIN},
     {"Flags", VT_VARIANT, true, IDLFLAG_FIN},
@@ -62,32 +62,32 @@ const com::ParamSpec kBeforeNavigateParams[] = {
     {"Headers", VT_VARIANT, true, IDLFLAG_FIN},
     {"Cancel", VT_BOOL, true, IDLFLAG_FIN | IDLFLAG_FOUT},
 };
-const com::ParamSpec kNewWindowParams[] = {
+const com::ParamRow kNewWindowParams[] = {
     {"ppDisp", VT_DISPATCH, true, IDLFLAG_FIN | IDLFLAG_FOUT},
     {"Cancel", VT_BOOL, true, IDLFLAG_FIN | IDLFLAG_FOUT},
     {"dwFlags", VT_UI4, false, IDLFLAG_FIN},
     {"bstrUrlContext", VT_BSTR, false, IDLFLAG_FIN},
     {"bstrUrl", VT_BSTR, false, IDLFLAG_FIN},
 };
-const com::ParamSpec kCommandStateParams[] = {
+const com::ParamRow kCommandStateParams[] = {
     {"Command", VT_I4, false, IDLFLAG_FIN},
     {"Enable", VT_BOOL, false, IDLFLAG_FIN},
 };
-const com::FuncSpec kEventFuncs[] = {
+const com::FuncRow kEventFuncs[] = {
     {"CommandStateChange", DISPID_COMMANDSTATECHANGE, INVOKE_FUNC, VT_VOID, kCommandStateParams, 2},
     {"BeforeNavigate2", DISPID_BEFORENAVIGATE2, INVOKE_FUNC, VT_VOID, kBeforeNavigateParams, 7},
     {"NewWindow3", DISPID_NEWWINDOW3, INVOKE_FUNC, VT_VOID, kNewWindowParams, 5},
 };
 
-const com::InterfaceSpec kBrowserInterface = {IID_IWebBrowser2, TKIND_DISPATCH, kBrowserFuncs,
+const com::InterfaceTable kBrowserInterface = {IID_IWebBrowser2, TKIND_DISPATCH, kBrowserFuncs,
                                               static_cast<int>(sizeof kBrowserFuncs / sizeof kBrowserFuncs[0])};
-const com::InterfaceSpec kEventInterface = {DIID_DWebBrowserEvents2, TKIND_DISPATCH, kEventFuncs,
+const com::InterfaceTable kEventInterface = {DIID_DWebBrowserEvents2, TKIND_DISPATCH, kEventFuncs,
                                             static_cast<int>(sizeof kEventFuncs / sizeof kEventFuncs[0])};
-const com::ImplSpec kImplemented[] = {
+const com::ImplRow kImplemented[] = {
     {&kBrowserInterface, IMPLTYPEFLAG_FDEFAULT},
     {&kEventInterface, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
 };
-const com::ClassSpec kBrowserClass = {CLSID_WebBrowser, kImplemented, 2};
+const com::ClassTable kBrowserClass = {CLSID_WebBrowser, kImplemented, 2};
 
 VARIANT Value(VARTYPE type)
 {
