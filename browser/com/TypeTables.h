@@ -68,11 +68,4 @@ HRESULT CreateClassTypeInfo(const ClassTable& table, ITypeInfo** out);
 // A new ITypeInfo for one interface, with one reference.
 HRESULT CreateInterfaceTypeInfo(const InterfaceTable& table, ITypeInfo** out);
 
-// Earlier names of the rows and tables, kept until every control uses the ones above.
-typedef ParamRow ParamSpec;
-typedef FuncRow FuncSpec;
-typedef InterfaceTable InterfaceSpec;
-typedef ImplRow ImplSpec;
-typedef ClassTable ClassSpec;
-
 } // namespace bcx::com
