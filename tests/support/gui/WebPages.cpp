@@ -39,7 +39,8 @@ std::string EvalInPage(wxWebView* view, const std::string& script)
     };
     view->Bind(wxEVT_WEBVIEW_SCRIPT_RESULT, onResult);
     view->RunScriptAsync(wxString::FromUTF8(script), token);
-    PumpUntil([&] { return done; }, 5000);
+    // A result can be lost when the page replaces its document meanwhile: give up soon, callers poll.
+    PumpUntil([&] { return done; }, 1000);
     view->Unbind(wxEVT_WEBVIEW_SCRIPT_RESULT, onResult);
     return result;
 }
