@@ -1,11 +1,5 @@
 #include "support/PageServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace bcxtest {
 namespace {
 
@@ -17,20 +11,16 @@ const int kReadTimeoutMs = 2000;
 
 PageServer::PageServer()
 {
-    mListener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (mListener < 0 || bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(mListener, 16) != 0 || getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (mListener >= 0)
-            close(mListener);
-        mListener = -1;
+    mListening = mListener.Listen(0);
+    if (!mListening)
         return;
-    }
-    mPort = ntohs(address.sin_port);
-    mThread = std::thread([this] { Serve(); });
+    mThread = std::thread([this] {
+        while (!mStop) {
+            std::unique_ptr<LoopbackConnection> connection = mListener.Accept(50);
+            if (connection)
+                Answer(*connection);
+        }
+    });
 }
 
 PageServer::~PageServer()
@@ -38,8 +28,6 @@ PageServer::~PageServer()
     mStop = true;
     if (mThread.joinable())
         mThread.join();
-    if (mListener >= 0)
-        close(mListener);
 }
 
 void PageServer::AddPage(const std::string& path, const std::string& html)
@@ -50,7 +38,8 @@ void PageServer::AddPage(const std::string& path, const std::string& html)
 
 wxString PageServer::Url(const std::string& path) const
 {
-    return wxString::Format(wxS("http://127.0.0.1:%u"), static_cast<unsigned>(mPort)) + wxString::FromUTF8(path);
+    return wxString::Format(wxS("http://127.0.0.1:%u"), static_cast<unsigned>(mListener.Port())) +
+           wxString::FromUTF8(path);
 }
 
 std::vector<std::string> PageServer::Requests() const
@@ -59,32 +48,14 @@ std::vector<std::string> PageServer::Requests() const
     return mRequests;
 }
 
-void PageServer::Serve()
-{
-    while (!mStop) {
-        pollfd p{mListener, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
-            continue;
-        const int fd = accept(mListener, nullptr, nullptr);
-        if (fd < 0)
-            continue;
-        Answer(fd);
-        close(fd);
-    }
-}
-
-void PageServer::Answer(int fd)
+void PageServer::Answer(LoopbackConnection& connection)
 {
     std::string request;
-    char buffer[2048];
     while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, kReadTimeoutMs) <= 0)
+        const std::string chunk = connection.ReadSome(4096, kReadTimeoutMs);
+        if (chunk.empty())
             return;
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            return;
-        request.append(buffer, static_cast<size_t>(n));
+        request += chunk;
     }
     // "GET /path HTTP/1.1"
     const size_t start = request.find(' ');
@@ -101,16 +72,8 @@ void PageServer::Answer(int fd)
             body = it->second;
         }
     }
-    const std::string answer = "HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                               std::to_string(body.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" +
-                               body;
-    size_t sent = 0;
-    while (sent < answer.size()) {
-        const ssize_t n = send(fd, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        sent += static_cast<size_t>(n);
-    }
+    connection.WriteAll("HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
 }
 
 } // namespace bcxtest

@@ -3,7 +3,6 @@
 // its own thread, one request per connection, and remembers the paths asked for.
 
 #include <atomic>
-#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -11,6 +10,8 @@
 #include <vector>
 
 #include <wx/string.h>
+
+#include "support/Loopback.h"
 
 namespace bcxtest {
 
@@ -21,7 +22,7 @@ public:
     PageServer(const PageServer&) = delete;
     PageServer& operator=(const PageServer&) = delete;
 
-    bool IsListening() const { return mListener >= 0; }
+    bool IsListening() const { return mListening; }
     // Serves html under path ("/a.html"); unknown paths get 404.
     void AddPage(const std::string& path, const std::string& html);
     // "http://127.0.0.1:<port>" + path.
@@ -29,11 +30,10 @@ public:
     std::vector<std::string> Requests() const;
 
 private:
-    void Serve();
-    void Answer(int fd);
+    void Answer(LoopbackConnection& connection);
 
-    int mListener = -1;
-    uint16_t mPort = 0;
+    LoopbackListener mListener;
+    bool mListening = false;
     std::atomic<bool> mStop{false};
     mutable std::mutex mMutex;
     std::map<std::string, std::string> mPages;
