@@ -23,7 +23,7 @@ const StateLook GameStateNames[GameStateCount] = {
 
 const StateLook& LookOf(uint32_t state)
 {
-    return GameStateNames[state < GameStateCount ? state : GameStateBroken];
+    return GameStateNames[ClampGameState(state)];
 }
 
 // Reads fields one after another. Once a field is missing, the packet's cursor is moved to its end, so

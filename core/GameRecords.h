@@ -65,6 +65,8 @@ struct GameStateRgb {
 wxString GameStateName(uint32_t state);
 GameStateRgb GameStateColour(uint32_t state);
 inline bool IsLiveGameState(uint32_t state) { return state < GameStateFinished; }
+// A state from outside (the relay, a page's link) as a listed state: outside 0-6 it is the broken state.
+inline uint32_t ClampGameState(uint32_t state) { return state < GameStateCount ? state : GameStateBroken; }
 
 // Magic in front of every written record: the bytes "bCx" and a NUL.
 constexpr uint32_t kRecordMagic = 0x00784362;

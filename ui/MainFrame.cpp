@@ -18,6 +18,7 @@
 #include "core/ClientCore.h"
 #include "core/Version.h"
 #include "platform/TextCodec.h"
+#include "browser/BrowserPanel.h"
 #include "platform/gui/Resources.h"
 #include "ui/BrowserDialog.h"
 #include "ui/FileLog.h"
@@ -36,10 +37,6 @@ wxString Utf8(const char* text)
 {
     return wxString::FromUTF8(text);
 }
-
-// The built-in pages behind the program's own addresses.
-const char* const kAboutUrl = "memory:about.html";
-const char* const kBrowserStartUrl = "memory:browserstart.html";
 
 void ShowMessage(const wxString& text)
 {
@@ -126,7 +123,8 @@ MainFrame::MainFrame()
     mSettings = new SettingsPage(mNotebook);
     mNotebook->AddPage(mSettings, Utf8("      设置     "), false);
     mNotebook->AddPage(mLogPanel, Utf8(" 日志"), false);
-    mAbout = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kAboutUrl), wxDefaultPosition, wxSize(200, 80));
+    mAbout = new bcxBrowser(mNotebook, wxID_ANY, wxS("bcx:about"), wxDefaultPosition, wxSize(200, 80));
+    mAbout->Create(false);
     mNotebook->AddPage(mAbout, Utf8("       关于       "), false);
 
     mReenableTimer = new wxTimer(this, MainFrameReenableTimerId);
@@ -338,8 +336,8 @@ void MainFrame::OnNews(ClientEvent&)
             return;
     }
     if ((flags & 2) && !mNews) {
-        mNews = new PageView(mNotebook, wxID_ANY, wxString::FromAscii(kBrowserStartUrl), wxDefaultPosition,
-                             wxSize(200, 80));
+        mNews = new bcxBrowser(mNotebook, wxID_ANY, wxString(), wxDefaultPosition, wxSize(200, 80));
+        mNews->Create(false);
         mNotebook->InsertPage(0, mNews, Utf8("       News       "), false);
     }
     const std::string& pageUrl = core->GetNewsUrl();

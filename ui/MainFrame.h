@@ -15,8 +15,8 @@ class ClientEvent;
 class FileLog;
 class GameListPanel;
 class LogPanel;
-class PageView;
 class SettingsPage;
+class bcxBrowser;
 class wxButton;
 class wxNotebook;
 class wxPanel;
@@ -54,8 +54,8 @@ public:
     FileLog* GetFileLog() const { return mFileLog; }
     GameListPanel* GetGameListPanel() const { return mGameList; }
     SettingsPage* GetSettingsPage() const { return mSettings; }
-    PageView* GetAboutPage() const { return mAbout; }
-    PageView* GetNewsPage() const { return mNews; }
+    bcxBrowser* GetAboutPage() const { return mAbout; }
+    bcxBrowser* GetNewsPage() const { return mNews; }
     wxTextCtrl* GetHostField() const { return mHost; }
     wxTextCtrl* GetPortField() const { return mPort; }
     wxTextCtrl* GetUserField() const { return mUser; }
@@ -81,8 +81,8 @@ private:
     wxButton* mConnect = nullptr;
     wxButton* mDisconnect = nullptr;
     wxStaticText* mStatus = nullptr;
-    PageView* mAbout = nullptr;
-    PageView* mNews = nullptr;
+    bcxBrowser* mAbout = nullptr;
+    bcxBrowser* mNews = nullptr;
     wxTimer* mReenableTimer = nullptr;
     bool mDisconnectRequested = false;
     std::deque<wxString> mServerMessages;

@@ -34,6 +34,10 @@ const char* const kStyleSheet =
     "td,th {font-family:Tahoma;font-size:10pt;text-align:left}\n"
     "blockquote {color:#C77E36;text-align:justify}\n";
 
+// The pages after a game link go back by themselves after 3 seconds. The web view follows no refresh to
+// a "javascript:" address, so a timer of the page's own does it.
+const char* const kGoBackLater = "<script type=\"text/javascript\">setTimeout(function(){history.back();},3000);</script>";
+
 std::string SiteUrl()
 {
     return std::string("http://") + kWebSite;
@@ -103,11 +107,11 @@ void RegisterMemoryPages()
          "Also verify that <a href=\"" + site + "\">" + site + "</a> is reachable.</body></html>"},
         {"unknown.html", kTitledHead, "</style></head><body>Unknown page!</body></html>"},
         {"addedgame.html", kTitledHead,
-         "</style><meta http-equiv=\"refresh\" content=\"3;URL=javascript:history.back()\"></head><body><center>"
+         std::string("</style>") + kGoBackLater + "</head><body><center>"
          "<br/>The game is now in your gamelist.<br/> Going back in 3 seconds... <br/>"
          "<a href=\"javascript:history.back()\">Bring me back now!</a></center></body></html>"},
         {"addgamefailed.html", kTitledHead,
-         "</style><meta http-equiv=\"refresh\" content=\"3;URL=javascript:history.back()\"></head><body><center>"
+         std::string("</style>") + kGoBackLater + "</head><body><center>"
          "<br/>You already have that game in your list!<br/> Going back in 3 seconds... <br/>"
          "<a href=\"javascript:history.back()\">Bring me back now!</a></center></body></html>"},
         {"defaultad.html", kBannerHead,

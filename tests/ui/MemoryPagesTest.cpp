@@ -65,7 +65,8 @@ TEST_F(MemoryPagesTest, StyleSheetIsServedAlone)
 
 TEST_F(MemoryPagesTest, FixedPagesAreHeadStyleSheetAndBody)
 {
-    const std::string back = "</style><meta http-equiv=\"refresh\" content=\"3;URL=javascript:history.back()\">"
+    const std::string back = "</style><script type=\"text/javascript\">setTimeout(function(){history.back();},3000);"
+                             "</script>"
                              "</head><body><center><br/>";
     const std::string backLink = "<br/> Going back in 3 seconds... <br/><a href=\"javascript:history.back()\">"
                                  "Bring me back now!</a></center></body></html>";

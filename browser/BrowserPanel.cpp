@@ -1,0 +1,398 @@
+#include "browser/BrowserPanel.h"
+
+#include <cstdint>
+#include <memory>
+
+#include <wx/artprov.h>
+#include <wx/bmpbuttn.h>
+#include <wx/filesys.h>
+#include <wx/log.h>
+#include <wx/sizer.h>
+#include <wx/uri.h>
+#include <wx/utils.h>
+
+#include "browser/ActiveXEvents.h"
+#include "browser/HtmlBrowserCtrl.h"
+#include "core/ClientCore.h"
+#include "core/GameRecords.h"
+#include "core/Packet.h"
+#include "platform/TextCodec.h"
+
+namespace {
+
+// A game name from a link is cut to this many bytes (GBK).
+const size_t kMaxLinkNameBytes = 255;
+// Text from a page is cut to this many characters in a log line.
+const size_t kMaxLoggedChars = 200;
+
+bcxBrowser::DesktopOpener& Opener()
+{
+    static bcxBrowser::DesktopOpener opener;
+    return opener;
+}
+
+bool OpenOnDesktop(const wxString& url)
+{
+    if (Opener())
+        return Opener()(url);
+    // GIO first, then xdg-open.
+    return wxLaunchDefaultBrowser(url);
+}
+
+// Page text for a log line: control characters escaped, long text cut.
+wxString ForLog(const wxString& text)
+{
+    wxString out;
+    size_t n = 0;
+    for (wxUniChar c : text) {
+        if (++n > kMaxLoggedChars) {
+            out += wxS("...");
+            break;
+        }
+        if (c.GetValue() < 0x20 || c.GetValue() == 0x7F)
+            out += wxString::Format(wxS("\\x%02X"), static_cast<unsigned>(c.GetValue()));
+        else
+            out += c;
+    }
+    return out;
+}
+
+// A named event parameter; a missing one (a null value) reads as empty.
+wxString ParamText(wxActiveXEvent& event, const wxString& name)
+{
+    const wxVariant& value = event[name];
+    return value.IsNull() ? wxString() : value.GetString();
+}
+
+long ParamLong(wxActiveXEvent& event, const wxString& name)
+{
+    const wxVariant& value = event[name];
+    long result = 0;
+    return !value.IsNull() && value.Convert(&result) ? result : 0;
+}
+
+void LogBrowser(const wxString& text)
+{
+    wxLogMessage(wxS("%s"), wxS("[browser] ") + text);
+}
+
+// The id segment of a game link: empty, or an optional sign and at most ten decimal digits whose value
+// fits in 32 bits. A leading "-" wraps modulo 2^32.
+bool ParseGameId(const wxString& text, uint32_t& id)
+{
+    size_t pos = 0;
+    bool negative = false;
+    if (!text.empty() && (text[0] == wxS('+') || text[0] == wxS('-'))) {
+        negative = text[0] == wxS('-');
+        pos = 1;
+    }
+    if (text.length() - pos > 10)
+        return false;
+    uint64_t value = 0;
+    for (; pos < text.length(); ++pos) {
+        const wxUniChar c = text[pos];
+        if (c < wxS('0') || c > wxS('9'))
+            return false;
+        value = value * 10 + static_cast<uint64_t>(c.GetValue() - '0');
+    }
+    if (value > UINT32_MAX)
+        return false;
+    id = negative ? static_cast<uint32_t>(0u - static_cast<uint32_t>(value)) : static_cast<uint32_t>(value);
+    return true;
+}
+
+// The leading decimal digits of text as a number (0 without any); values above 32 bits saturate.
+uint32_t LeadingNumber(const wxString& text)
+{
+    uint64_t value = 0;
+    for (wxUniChar c : text) {
+        if (c < wxS('0') || c > wxS('9'))
+            break;
+        value = value * 10 + static_cast<uint64_t>(c.GetValue() - '0');
+        if (value > UINT32_MAX)
+            return UINT32_MAX;
+    }
+    return static_cast<uint32_t>(value);
+}
+
+bool HasLineBreak(const wxString& text)
+{
+    wxString lower = text.Lower();
+    return text.find_first_of(wxS("\r\n")) != wxString::npos || lower.Contains(wxS("%0a")) ||
+           lower.Contains(wxS("%0d"));
+}
+
+bool IsWebAddress(const wxString& url)
+{
+    const wxString lower = url.Lower();
+    if (!lower.StartsWith(wxS("http://")) && !lower.StartsWith(wxS("https://")))
+        return false;
+    for (wxUniChar c : url)
+        if (c.GetValue() <= 0x20 || c.GetValue() == 0x7F)
+            return false;
+    return true;
+}
+
+} // namespace
+
+wxIMPLEMENT_DYNAMIC_CLASS(bcxBrowser, wxPanel);
+
+wxBEGIN_EVENT_TABLE(bcxBrowser, wxPanel)
+    EVT_BUTTON(BrowserPanelForwardId, bcxBrowser::OnForward)
+    EVT_BUTTON(BrowserPanelBackId, bcxBrowser::OnBack)
+    EVT_BUTTON(BrowserPanelHomeId, bcxBrowser::OnHome)
+    EVT_BUTTON(BrowserPanelRepaintId, bcxBrowser::OnRefresh)
+    EVT_ACTIVEX(BrowserPanelControlId, "BeforeNavigate2", bcxBrowser::OnBeforeNavigate2)
+    EVT_ACTIVEX(BrowserPanelControlId, "CommandStateChange", bcxBrowser::OnCommandStateChange)
+    EVT_ACTIVEX(BrowserPanelControlId, "NewWindow3", bcxBrowser::OnNewWindow3)
+wxEND_EVENT_TABLE()
+
+bcxBrowser::bcxBrowser() : mHomeUrl(wxS("bcx:browserstart")), mPosition(wxDefaultPosition), mSize(wxDefaultSize) {}
+
+bcxBrowser::bcxBrowser(wxWindow* parent, wxWindowID id, const wxString& startUrl, const wxPoint& pos,
+                       const wxSize& size, long style)
+    : wxPanel(parent, id, wxDefaultPosition, wxDefaultSize, style, wxS("panel")),
+      mHomeUrl(startUrl.empty() ? wxString(wxS("bcx:browserstart")) : startUrl),
+      mPosition(pos),
+      mSize(size),
+      mStyle(style)
+{
+}
+
+void bcxBrowser::SetDesktopOpener(DesktopOpener opener)
+{
+    Opener() = std::move(opener);
+}
+
+void bcxBrowser::Create(bool withButtons)
+{
+    if (mBrowser)
+        return;
+    mBrowser = new HtmlBrowserCtrl(this, BrowserPanelControlId, mPosition, mSize, mStyle, wxS("panel"));
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    if (withButtons) {
+        const wxSize image(24, 24);
+        const char* const art[] = {wxART_GO_BACK, wxART_GO_FORWARD, wxART_GO_HOME, wxART_REDO};
+        wxBitmapButton** buttons[] = {&mBack, &mForward, &mHome, &mRepaint};
+        wxBoxSizer* row = new wxBoxSizer(wxHORIZONTAL);
+        for (int i = 0; i < 4; ++i) {
+            const wxBitmap bitmap =
+                wxArtProvider::GetBitmap(wxASCII_STR(art[i]), wxASCII_STR(wxART_TOOLBAR), image);
+            *buttons[i] = new wxBitmapButton(this, BrowserPanelBackId + i, bitmap, wxDefaultPosition, wxDefaultSize,
+                                             wxBU_AUTODRAW, wxDefaultValidator, wxS("button"));
+            row->Add(*buttons[i], 0, wxRIGHT, 5);
+        }
+        sizer->Add(row, 0, wxEXPAND | wxBOTTOM, 3);
+    }
+    sizer->Add(mBrowser, 1, wxEXPAND | wxALL, 0);
+    SetAutoLayout(true);
+    SetSizer(sizer, true);
+    sizer->Fit(this);
+    LoadUrl(mHomeUrl);
+}
+
+void bcxBrowser::LoadUrl(const wxString& url, const wxSize& size)
+{
+    if (size != wxDefaultSize) {
+        mSize = size;
+        SetSize(wxRect(GetPosition(), size));
+    }
+    if (mBrowser)
+        mBrowser->LoadUrl(url.empty() ? mHomeUrl : url);
+}
+
+bool bcxBrowser::HandleNavigate(wxString& url)
+{
+    // Only the browser control asks, so there is one.
+    if (!mBrowser)
+        return true;
+    wxString rest;
+    if (url.StartsWith(wxS("http://not_extern"), &rest))
+        url = rest;
+    if (url.StartsWith(wxS("bcx:"), &rest)) {
+        mBrowser->Stop();
+        DispatchBcxUrl(rest);
+        return false;
+    }
+    if (url.StartsWith(wxS("memory:"), &rest)) {
+        mBrowser->Stop();
+        if (rest.EndsWith(wxS("/")))
+            rest.RemoveLast();
+        LoadMemoryPage(rest);
+        return false;
+    }
+    if (url.StartsWith(wxS("mailto:"), &rest)) {
+        mBrowser->Stop();
+        OpenMailTo(rest);
+        return false;
+    }
+    return true;
+}
+
+void bcxBrowser::LoadMemoryPage(const wxString& name)
+{
+    wxFileSystem fs;
+    std::unique_ptr<wxFSFile> file;
+    {
+        wxLogNull quiet;
+        file.reset(fs.OpenFile(wxS("memory:") + name));
+    }
+    if (!file) {
+        LogBrowser(wxS("no built-in page ") + ForLog(name));
+        return;
+    }
+    // The stream goes to the adaptor, which deletes it; the file record goes without it.
+    if (mBrowser)
+        mBrowser->LoadStream(file->DetachStream());
+}
+
+void bcxBrowser::DispatchBcxUrl(const wxString& command)
+{
+    static const struct {
+        const char* prefix;
+        const char* page;
+    } kPages[] = {
+        {"browserstart", "memory:browserstart.html"},
+        {"offline", "memory:offline.html"},
+        {"css", "memory:style.css"},
+        {"banner", "memory:defaultad.html"},
+        {"about", "memory:about.html"},
+    };
+    for (const auto& page : kPages) {
+        if (command.StartsWith(wxString::FromAscii(page.prefix))) {
+            LoadUrl(wxString::FromAscii(page.page));
+            return;
+        }
+    }
+    wxString rest;
+    if (command.StartsWith(wxS("ext_browser/"), &rest)) {
+        OpenExternal(rest);
+        if (mBrowser)
+            mBrowser->GoBack();
+    } else if (command.StartsWith(wxS("ext_mail/"), &rest)) {
+        OpenMailTo(rest);
+        if (mBrowser)
+            mBrowser->GoBack();
+    } else if (command.StartsWith(wxS("view/"), &rest)) {
+        AddGameFromLink(rest);
+    } else {
+        LoadUrl(wxS("memory:unknown.html"));
+    }
+}
+
+void bcxBrowser::OpenExternal(const wxString& url)
+{
+    // A page must not start programs or open files on the desktop: only web addresses leave.
+    if (!IsWebAddress(url)) {
+        LogBrowser(wxS("not a web address, not opened: ") + ForLog(url));
+        return;
+    }
+    OpenOnDesktop(url);
+}
+
+void bcxBrowser::OpenMailTo(const wxString& address)
+{
+    if (HasLineBreak(address)) {
+        LogBrowser(wxS("mail address with a line break, not opened: ") + ForLog(address));
+        return;
+    }
+    OpenOnDesktop(wxS("mailto:") + address);
+}
+
+void bcxBrowser::AddGameFromLink(const wxString& rest)
+{
+    wxArrayString segments = wxSplit(rest, wxS('/'), wxS('\0'));
+    segments.resize(4);
+    uint32_t id = 0;
+    if (!ParseGameId(segments[0], id)) {
+        LogBrowser(wxS("game link with a bad id: ") + ForLog(segments[0]));
+        LoadUrl(wxS("memory:unknown.html"));
+        return;
+    }
+    ClientCore* core = ClientCore::Get();
+    if (!core)
+        return;
+    if (core->GetGame(id)) {
+        LoadUrl(wxS("memory:addgamefailed.html"));
+        return;
+    }
+
+    // Links carry names percent-encoded.
+    std::string name = bcx::ToGbk(wxURI::Unescape(segments[1]));
+    if (name.size() > kMaxLinkNameBytes) {
+        ClientCore::LogGame(wxString::Format(wxS("[%08X] name from a link cut to %u bytes"), id,
+                                             static_cast<unsigned>(kMaxLinkNameBytes)));
+        name.resize(kMaxLinkNameBytes);
+    }
+    Game* game = new Game(id);
+    game->mDownloadState = DownloadListed;
+    game->mKind = 3;
+    game->mName = name;
+    if (!core->AddGame(game)) {
+        delete game;
+        LoadUrl(wxS("memory:addgamefailed.html"));
+        return;
+    }
+    game->mState = ClampGameState(LeadingNumber(segments[2]));
+    game->mStartTime = LeadingNumber(segments[3]);
+
+    bcxPacket request;
+    request.WriteHeader(0x21);
+    request.WriteU32(id);
+    request.UpdateLength();
+
+    core->RemoveGames(3);
+    core->RemoveUnusedSessions();
+    core->UpdateLanGames(false);
+
+    // Only while connected; offline the game stays listed and its information comes with the list.
+    if (!core->SendToRelay(request))
+        ClientCore::LogGame(wxString::Format(wxS("[%08X] added from a link while not connected"), id));
+    LoadUrl(wxS("memory:addedgame.html"));
+}
+
+void bcxBrowser::OnBack(wxCommandEvent&)
+{
+    if (mBrowser)
+        mBrowser->GoBack();
+}
+
+void bcxBrowser::OnForward(wxCommandEvent&)
+{
+    if (mBrowser)
+        mBrowser->GoForward();
+}
+
+void bcxBrowser::OnHome(wxCommandEvent&)
+{
+    LoadUrl(mHomeUrl);
+}
+
+void bcxBrowser::OnRefresh(wxCommandEvent&)
+{
+    Refresh(true);
+}
+
+void bcxBrowser::OnBeforeNavigate2(wxActiveXEvent& event)
+{
+    const wxString url = ParamText(event, wxS("Url"));
+    if (url == wxS("about:blank"))
+        return;
+    wxString copy = url;
+    if (!HandleNavigate(copy))
+        event[wxS("Cancel")] = true;
+}
+
+void bcxBrowser::OnCommandStateChange(wxActiveXEvent& event)
+{
+    const long command = ParamLong(event, wxS("Command"));
+    const bool enable = ParamLong(event, wxS("Enable")) != 0;
+    wxBitmapButton* button = command == 2 ? mBack : command == 1 ? mForward : nullptr;
+    if (button)
+        button->Enable(enable);
+}
+
+void bcxBrowser::OnNewWindow3(wxActiveXEvent& event)
+{
+    event[wxS("Cancel")] = true;
+}

@@ -1,0 +1,340 @@
+// The browser panel on the real web view under Xvfb: the built-in pages, the program's own links (adding
+// a game, handing web and mail addresses to the desktop), pages that try to open windows, and back and
+// forward between pages served on 127.0.0.1.
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <wx/bmpbuttn.h>
+#include <wx/frame.h>
+#include <wx/sizer.h>
+#include <wx/uiaction.h>
+#include <wx/webview.h>
+
+#include "support/PageServer.h"
+#include "browser/ActiveXEvents.h"
+#include "browser/BrowserPanel.h"
+#include "browser/HtmlBrowserCtrl.h"
+#include "core/ClientCore.h"
+#include "core/GameRecords.h"
+#include "core/Packet.h"
+#include "peers/TestRelayServer.h"
+#include "support/LogCapture.h"
+#include "support/Pump.h"
+#include "support/Text.h"
+#include "support/WxLoopback.h"
+#include "support/gui/Screenshot.h"
+#include "support/gui/WebPages.h"
+#include "ui/BrowserDialog.h"
+#include "ui/MemoryPages.h"
+
+namespace {
+
+using bcxtest::Utf8;
+
+using bcxtest::FindWebView;
+using bcxtest::EvalInPage;
+using bcxtest::PageText;
+using bcxtest::WaitForPageText;
+using bcxtest::WaitForPageTitle;
+
+std::string Page(const std::string& title, const std::string& body)
+{
+    return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>";
+}
+
+size_t InfoRequests(const bcxtest::TestRelayServer& relay, uint32_t id)
+{
+    size_t n = 0;
+    for (const auto& frame : relay.ClientLog()) {
+        const std::string body = frame.Body();
+        if (frame.kind == bcxtest::TestRelayServer::ClientFrame::Frame && frame.id == 0x21 && body.size() == 4 &&
+            static_cast<uint8_t>(body[0]) == (id & 0xFF) && static_cast<uint8_t>(body[1]) == ((id >> 8) & 0xFF) &&
+            static_cast<uint8_t>(body[2]) == ((id >> 16) & 0xFF) && static_cast<uint8_t>(body[3]) == (id >> 24))
+            ++n;
+    }
+    return n;
+}
+
+class BrowserPanelTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        static bool pagesRegistered = false;
+        if (!pagesRegistered)
+            bcx::RegisterMemoryPages();
+        pagesRegistered = true;
+        std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
+        core = ClientCore::Get();
+        ASSERT_NE(nullptr, core);
+        core->Settings().mUserName = "tester";
+        ASSERT_TRUE(server.IsListening());
+        bcxBrowser::SetDesktopOpener([this](const wxString& url) {
+            opened.push_back(Utf8(url));
+            return true;
+        });
+        frame = new wxFrame(nullptr, wxID_ANY, wxS("browser"), wxPoint(0, 0), wxSize(800, 600));
+    }
+
+    void TearDown() override
+    {
+        bcxBrowser::SetDesktopOpener(nullptr);
+        frame->Destroy();
+        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+    }
+
+    void Open(const wxString& start, bool withButtons = false)
+    {
+        panel = new bcxBrowser(frame, wxID_ANY, start);
+        wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+        sizer->Add(panel, 1, wxEXPAND);
+        frame->SetSizer(sizer);
+        panel->Create(withButtons);
+        frame->Show();
+        frame->Layout();
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->IsShownOnScreen(); }));
+        view = FindWebView(panel);
+        ASSERT_NE(nullptr, view);
+    }
+
+    bool LogOn()
+    {
+        if (!relay.Start())
+            return false;
+        hook = std::make_unique<bcxtest::ScopedPumpHook>([this] { relay.Poll(); });
+        core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
+        return bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; });
+    }
+
+    // Everything the client sent before this has reached the relay once the echo is there.
+    bool RelayCaughtUp(uint32_t marker)
+    {
+        bcxPacket echo;
+        echo.WriteHeader(0x28);
+        echo.WriteU32(marker);
+        echo.UpdateLength();
+        core->SendToRelay(echo);
+        return bcxtest::PumpUntil([&] {
+            for (const auto& e : relay.Echoes())
+                if (e.value == marker)
+                    return true;
+            return false;
+        });
+    }
+
+    // Clicks the element once it is there (the title arrives before the body). The click is not waited
+    // for: the page it starts may replace the document before the click's script reports back.
+    bool Click(const std::string& elementId)
+    {
+        const std::string element = "document.getElementById('" + elementId + "')";
+        if (!bcxtest::PumpUntil([&] { return EvalInPage(view, element + " ? 'there' : 'not yet'") == "there"; }))
+            return false;
+        view->RunScriptAsync(wxString::FromUTF8(element + ".click();"));
+        return true;
+    }
+
+    ClientCore* core = nullptr;
+    bcxtest::PageServer server;
+    bcxtest::TestRelayServer relay;
+    std::unique_ptr<bcxtest::ScopedPumpHook> hook;
+    std::vector<std::string> opened;
+    wxFrame* frame = nullptr;
+    bcxBrowser* panel = nullptr;
+    wxWebView* view = nullptr;
+};
+
+TEST_F(BrowserPanelTest, BuiltInPagesAreWrittenIntoTheCurrentPage)
+{
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    EXPECT_NE(std::string::npos, PageText(view).find("Version:\t0.95.00")) << PageText(view);
+    EXPECT_EQ("HOORAAAAAAAAAAY!", EvalInPage(view, "document.title"));
+    // The page was written, not navigated to: the address and the history are those of "about:blank".
+    EXPECT_EQ("about:blank", EvalInPage(view, "location.href"));
+    EXPECT_EQ("1", EvalInPage(view, "String(history.length)"));
+    EXPECT_FALSE(bcxtest::SaveScreenshot(frame, "browser-about-page").empty());
+
+    const std::vector<std::pair<std::string, std::string>> steps = {
+        {"bcx:no_such_command", "Unknown page!"},
+        {"memory:browserstart.html/", "Brawlcast welcome page..."},
+        {"bcx:view/12a/name/1/2", "Unknown page!"},
+        {"bcx:aboutthis", "Brawlcast - Client"},
+        // An id that does not fit in 32 bits.
+        {"bcx:view/4294967296/name/1/2", "Unknown page!"},
+        {"http://not_externbcx:offline", "You are offline."},
+        {"bcx:view/00000000001/name/1/2", "Unknown page!"},
+    };
+    for (const auto& step : steps) {
+        panel->LoadUrl(wxString::FromUTF8(step.first));
+        EXPECT_TRUE(WaitForPageText(view, step.second)) << step.first << ": " << PageText(view);
+    }
+    EXPECT_EQ(nullptr, core->GetGame(1));
+    EXPECT_EQ(nullptr, core->GetGame(0));
+    EXPECT_EQ("1", EvalInPage(view, "String(history.length)"));
+}
+
+TEST_F(BrowserPanelTest, GameLinkAddsTheGameOnceAndAsksTheRelayOnce)
+{
+    ASSERT_TRUE(LogOn());
+    server.AddPage("/start.html", Page("start", "start page"));
+    const std::string links = "<a id='v' href='bcx:view/123/Final%20Match/3/1700000000'>watch</a> "
+                              "<a id='w' href='bcx:view/124/Other/99/5x'>other</a>";
+    server.AddPage("/games.html", Page("games", links));
+    server.AddPage("/again.html", Page("again", links));
+    Open(server.Url("/start.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "start"));
+    panel->LoadUrl(server.Url("/games.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "games"));
+
+    ASSERT_TRUE(Click("v"));
+    ASSERT_TRUE(WaitForPageText(view, "The game is now in your gamelist."));
+    Game* game = core->GetGame(123);
+    ASSERT_NE(nullptr, game);
+    EXPECT_EQ("Final Match", game->mName);
+    EXPECT_EQ(3u, game->mState);
+    EXPECT_EQ(1700000000u, game->mStartTime);
+    EXPECT_EQ(3u, game->mKind);
+    EXPECT_EQ(SubscriptionNone, game->mSubscription);
+    ASSERT_TRUE(RelayCaughtUp(0xB0B0));
+    EXPECT_EQ(1u, InfoRequests(relay, 123));
+
+    // The page goes back by itself after three seconds.
+    ASSERT_TRUE(WaitForPageTitle(view, "start"));
+
+    panel->LoadUrl(server.Url("/again.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "again"));
+    ASSERT_TRUE(Click("v"));
+    ASSERT_TRUE(WaitForPageText(view, "You already have that game in your list!"));
+    ASSERT_TRUE(RelayCaughtUp(0xB0B1));
+    EXPECT_EQ(1u, InfoRequests(relay, 123));
+    ASSERT_TRUE(WaitForPageTitle(view, "start"));
+
+    // A state outside the known ones is the broken state; a start time reads as its leading digits.
+    panel->LoadUrl(server.Url("/again.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "again"));
+    ASSERT_TRUE(Click("w"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetGame(124) != nullptr; }));
+    EXPECT_EQ(static_cast<uint32_t>(GameStateBroken), core->GetGame(124)->mState);
+    EXPECT_EQ(5u, core->GetGame(124)->mStartTime);
+    ASSERT_TRUE(RelayCaughtUp(0xB0B2));
+    EXPECT_EQ(1u, InfoRequests(relay, 124));
+}
+
+TEST_F(BrowserPanelTest, GameLinkWhileOfflineAddsTheGameAndWritesNothing)
+{
+    bcxtest::LogCapture log;
+    Open(wxS("bcx:view/77/offline%20game/0/0"));
+    ASSERT_TRUE(WaitForPageText(view, "The game is now in your gamelist."));
+    ASSERT_NE(nullptr, core->GetGame(77));
+    EXPECT_EQ("offline game", core->GetGame(77)->mName);
+    EXPECT_TRUE(log.Contains("[g] [0000004D] added from a link while not connected")) << log.Lines().size();
+}
+
+TEST_F(BrowserPanelTest, DesktopGetsOnlyWebAndMailAddresses)
+{
+    bcxtest::LogCapture log;
+    server.AddPage("/one.html", Page("one", "<a id='m' href='mailto:someone@example.org'>mail</a>"));
+    server.AddPage("/two.html", Page("two", "two"));
+    Open(server.Url("/one.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "one"));
+    panel->LoadUrl(server.Url("/two.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "two"));
+
+    // An external page opens on the desktop and the panel goes back.
+    panel->LoadUrl(wxS("bcx:ext_browser/https://127.0.0.1/news?a=1"));
+    ASSERT_TRUE(WaitForPageTitle(view, "one"));
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ("https://127.0.0.1/news?a=1", opened[0]);
+
+    ASSERT_TRUE(Click("m"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() == 2; }));
+    EXPECT_EQ("mailto:someone@example.org", opened[1]);
+    EXPECT_EQ("one", EvalInPage(view, "document.title"));
+
+    // Local files, other programs' schemes and mail addresses with extra header lines stay on the page.
+    const std::vector<std::string> refused = {
+        "bcx:ext_browser/file:///etc/passwd",
+        "bcx:ext_browser/someapp://run?x=1",
+        "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
+        "mailto:a@example.org%0aCc:c@example.org",
+    };
+    for (size_t i = 0; i < refused.size(); ++i) {
+        panel->LoadUrl(wxString::FromUTF8(refused[i]));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] ") == i + 1; }, 15000)) << refused[i];
+    }
+    EXPECT_EQ(2u, opened.size());
+}
+
+TEST_F(BrowserPanelTest, PagesOpenNoWindows)
+{
+    int newWindowEvents = 0;
+    server.AddPage("/popup.html",
+                   Page("popup", "<a id='b' href='/two.html' target='_blank' style='font-size:40px'>elsewhere</a>"
+                                 "<script>var w = window.open('/two.html'); document.title = 'after:' + w;</script>"));
+    server.AddPage("/two.html", Page("two", "two"));
+    Open(wxS("bcx:about"));
+    panel->Bind(wxEventTypeTag<wxActiveXEvent>(RegisterActiveXEvent(wxS("NewWindow3"))), [&](wxActiveXEvent& event) {
+        ++newWindowEvents;
+        event.Skip();
+    });
+    panel->LoadUrl(server.Url("/popup.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "after:null"));
+
+    // A real click on a link with a target of its own.
+    const std::string rect = EvalInPage(view, "var r = document.getElementById('b').getBoundingClientRect();"
+                                        "Math.round(r.left + 10) + ',' + Math.round(r.top + r.height / 2)");
+    int x = 0, y = 0;
+    ASSERT_EQ(2, sscanf(rect.c_str(), "%d,%d", &x, &y)) << rect;
+    wxUIActionSimulator mouse;
+    mouse.MouseMove(view->ClientToScreen(wxPoint(x, y)));
+    mouse.MouseClick();
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return newWindowEvents == 1; }, 15000));
+
+    EXPECT_EQ("after:null", EvalInPage(view, "document.title"));
+    EXPECT_EQ(1u, wxTopLevelWindows.GetCount());
+    for (const std::string& path : server.Requests())
+        EXPECT_NE("/two.html", path);
+}
+
+TEST_F(BrowserPanelTest, BackAndForwardFollowNavigation)
+{
+    server.AddPage("/one.html", Page("one", "one"));
+    server.AddPage("/two.html", Page("two", "two"));
+    Open(server.Url("/one.html"), true);
+    ASSERT_TRUE(WaitForPageTitle(view, "one"));
+    ASSERT_NE(nullptr, panel->GetBackButton());
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !panel->GetBackButton()->IsEnabled(); }));
+    EXPECT_FALSE(panel->GetForwardButton()->IsEnabled());
+
+    panel->LoadUrl(server.Url("/two.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "two"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return panel->GetBackButton()->IsEnabled(); }));
+
+    wxCommandEvent back(wxEVT_BUTTON, BrowserPanelBackId);
+    panel->GetEventHandler()->ProcessEvent(back);
+    ASSERT_TRUE(WaitForPageTitle(view, "one"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return panel->GetForwardButton()->IsEnabled(); }));
+    EXPECT_FALSE(panel->GetBackButton()->IsEnabled());
+
+    EXPECT_TRUE(panel->GetBrowser()->GoForward());
+    ASSERT_TRUE(WaitForPageTitle(view, "two"));
+    EXPECT_FALSE(panel->GetBrowser()->GoForward());
+}
+
+TEST_F(BrowserPanelTest, BrowserDialogShowsItsPage)
+{
+    server.AddPage("/dialog.html", Page("dialog", "<h2>Tonight on the relay</h2>Three games are announced."));
+    BrowserDialog* dialog = new BrowserDialog(nullptr, server.Url("/dialog.html"), 420, 260);
+    dialog->Show();
+    wxWebView* dialogView = FindWebView(dialog);
+    ASSERT_NE(nullptr, dialogView);
+    ASSERT_TRUE(WaitForPageText(dialogView, "Three games are announced."));
+    EXPECT_GE(dialog->GetView()->GetSize().x, 420);
+    EXPECT_GE(dialog->GetView()->GetSize().y, 260);
+    EXPECT_FALSE(bcxtest::SaveScreenshot(dialog, "browser-dialog").empty());
+    dialog->Destroy();
+}
+
+} // namespace

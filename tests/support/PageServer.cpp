@@ -1,0 +1,79 @@
+#include "support/PageServer.h"
+
+namespace bcxtest {
+namespace {
+
+// Bounds of one exchange.
+const size_t kMaxRequestBytes = 16384;
+const int kReadTimeoutMs = 2000;
+
+} // namespace
+
+PageServer::PageServer()
+{
+    mListening = mListener.Listen(0);
+    if (!mListening)
+        return;
+    mThread = std::thread([this] {
+        while (!mStop) {
+            std::unique_ptr<LoopbackConnection> connection = mListener.Accept(50);
+            if (connection)
+                Answer(*connection);
+        }
+    });
+}
+
+PageServer::~PageServer()
+{
+    mStop = true;
+    if (mThread.joinable())
+        mThread.join();
+}
+
+void PageServer::AddPage(const std::string& path, const std::string& html)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPages[path] = html;
+}
+
+wxString PageServer::Url(const std::string& path) const
+{
+    return wxString::Format(wxS("http://127.0.0.1:%u"), static_cast<unsigned>(mListener.Port())) +
+           wxString::FromUTF8(path);
+}
+
+std::vector<std::string> PageServer::Requests() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mRequests;
+}
+
+void PageServer::Answer(LoopbackConnection& connection)
+{
+    std::string request;
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes) {
+        const std::string chunk = connection.ReadSome(4096, kReadTimeoutMs);
+        if (chunk.empty())
+            return;
+        request += chunk;
+    }
+    // "GET /path HTTP/1.1"
+    const size_t start = request.find(' ');
+    const size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
+    const std::string path = end == std::string::npos ? std::string() : request.substr(start + 1, end - start - 1);
+    std::string status = "404 Not Found";
+    std::string body = "<html><head><title>missing</title></head><body>missing</body></html>";
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mRequests.push_back(path);
+        auto it = mPages.find(path);
+        if (it != mPages.end()) {
+            status = "200 OK";
+            body = it->second;
+        }
+    }
+    connection.WriteAll("HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
+}
+
+} // namespace bcxtest

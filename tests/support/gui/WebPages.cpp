@@ -1,0 +1,63 @@
+#include "support/gui/WebPages.h"
+
+#include <wx/webview.h>
+
+#include "support/Pump.h"
+#include "support/Text.h"
+
+namespace bcxtest {
+
+wxWebView* FindWebView(wxWindow* window)
+{
+    for (wxWindow* child : window->GetChildren()) {
+        if (wxWebView* view = dynamic_cast<wxWebView*>(child))
+            return view;
+        if (wxWebView* view = FindWebView(child))
+            return view;
+    }
+    return nullptr;
+}
+
+std::string EvalInPage(wxWebView* view, const std::string& script)
+{
+    // The asynchronous runner, matched by its own token: the synchronous one can hand back the result
+    // of a script that the product ran in between.
+    if (!view)
+        return "<no result>";
+    static int counter = 0;
+    void* token = &++counter;
+    bool done = false;
+    std::string result = "<no result>";
+    auto onResult = [&](wxWebViewEvent& event) {
+        if (event.GetClientData() != token) {
+            event.Skip();
+            return;
+        }
+        done = true;
+        if (!event.IsError())
+            result = Utf8(event.GetString());
+    };
+    view->Bind(wxEVT_WEBVIEW_SCRIPT_RESULT, onResult);
+    view->RunScriptAsync(wxString::FromUTF8(script), token);
+    // A result can be lost when the page replaces its document meanwhile: give up soon, callers poll.
+    PumpUntil([&] { return done; }, 1000);
+    view->Unbind(wxEVT_WEBVIEW_SCRIPT_RESULT, onResult);
+    return result;
+}
+
+std::string PageText(wxWebView* view)
+{
+    return EvalInPage(view, "document.body ? document.body.innerText : ''");
+}
+
+bool WaitForPageText(wxWebView* view, const std::string& fragment, int timeoutMs)
+{
+    return PumpUntil([&] { return PageText(view).find(fragment) != std::string::npos; }, timeoutMs);
+}
+
+bool WaitForPageTitle(wxWebView* view, const std::string& title, int timeoutMs)
+{
+    return PumpUntil([&] { return EvalInPage(view, "document.title") == title; }, timeoutMs);
+}
+
+} // namespace bcxtest
