@@ -91,9 +91,10 @@ TEST_F(CountingSocketTest, QueueDrainsInOrderWhenPeerReads)
 }
 
 // The owners' way: flush on the toolkit's OUTPUT events.
+template <class Socket>
 class FlushOnOutput : public wxEvtHandler {
 public:
-    explicit FlushOnOutput(CountingSocket* socket) : mSocket(socket)
+    explicit FlushOnOutput(Socket* socket) : mSocket(socket)
     {
         Bind(wxEVT_SOCKET, &FlushOnOutput::OnSocket, this);
     }
@@ -107,12 +108,12 @@ private:
             mSocket->FlushQueue();
         }
     }
-    CountingSocket* mSocket;
+    Socket* mSocket;
 };
 
 TEST_F(CountingSocketTest, OutputEventsDrainTheQueue)
 {
-    FlushOnOutput handler(mSocket);
+    FlushOnOutput<CountingSocket> handler(mSocket);
     mSocket->SetEventHandler(handler, 1000);
     mSocket->SetNotify(wxSOCKET_OUTPUT_FLAG | wxSOCKET_LOST_FLAG);
     mSocket->Notify(true);
@@ -192,6 +193,53 @@ TEST(CountingServerSocketTest, AcceptCountingSendsToRawClient)
     EXPECT_EQ(got, std::string("\xF7\x2F\x04\x00", 4));
     EXPECT_EQ(peer->BytesWritten(), 4u);
     EXPECT_EQ(server->AcceptCounting(), nullptr);
+    peer->Destroy();
+    server->Destroy();
+    bcxtest::PumpOnce();
+}
+
+// A LAN peer socket hands the sends that the socket takes whole straight to the system; once bytes stay
+// queued, the OUTPUT events must still come and drain them.
+TEST(CountingServerSocketTest, PeerQueueDrainsOnOutputEventsAfterWholeSends)
+{
+    wxIPV4address addr = bcxtest::LoopbackWxAddress(0);
+    CountingServerSocket* server = new CountingServerSocket(addr);
+    ASSERT_TRUE(server->IsOk());
+    wxIPV4address local;
+    ASSERT_TRUE(server->GetLocal(local));
+    auto client = LoopbackConnection::Connect(uint16_t(local.Service()));
+    ASSERT_TRUE(client);
+    CountingPeerSocket* peer = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (peer = server->AcceptCounting()) != nullptr; }));
+    FlushOnOutput<CountingPeerSocket> handler(peer);
+    peer->SetEventHandler(handler, 1000);
+    peer->SetNotify(wxSOCKET_OUTPUT_FLAG | wxSOCKET_LOST_FLAG);
+    peer->Notify(true);
+
+    size_t total = 0;
+    for (int i = 0; i < 50; ++i) {
+        const std::string small = Pattern(40, total);
+        ASSERT_TRUE(peer->Send(small.data(), uint32_t(small.size())));
+        total += small.size();
+        bcxtest::PumpOnce();
+    }
+    EXPECT_EQ(peer->BytesWritten(), total);
+    for (int i = 0; i < 2000 && peer->QueuedBytes() == 0; ++i) {
+        const std::string chunk = Pattern(65536, total);
+        ASSERT_TRUE(peer->Send(chunk.data(), uint32_t(chunk.size())));
+        total += chunk.size();
+    }
+    ASSERT_GT(peer->QueuedBytes(), 0u);
+    std::string received;
+    for (int i = 0; i < 20000 && received.size() < total; ++i) {
+        bcxtest::PumpOnce();
+        received += client->ReadSome(1 << 20, 5);
+    }
+    ASSERT_EQ(received.size(), total);
+    EXPECT_TRUE(received == Pattern(total, 0));
+    EXPECT_EQ(peer->QueuedBytes(), 0u);
+    EXPECT_EQ(peer->BytesWritten(), total);
+    peer->Notify(false);
     peer->Destroy();
     server->Destroy();
     bcxtest::PumpOnce();

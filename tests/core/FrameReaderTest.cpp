@@ -260,6 +260,28 @@ TEST_F(LanReaderTest, SplitAndCoalescedFrames)
     EXPECT_EQ(mSocket->BytesRead(), a.size() + b.size() + b2.size());
 }
 
+// The peer socket reads in chunks: the largest frame spans many of them, the frame behind it arrives in
+// the same chunk as its end, and a frame sent after a read found the socket drained is read once asked.
+TEST_F(LanReaderTest, LargestFrameThenCoalescedAndLaterFrames)
+{
+    const std::string big = LanFrame(0x0C, Pattern(65535 - 4, 9));
+    ASSERT_EQ(big.size(), 65535u);
+    const std::string small = LanFrame(0x27, Pattern(4, 10));
+    const std::string later = LanFrame(0x27, Pattern(4, 11));
+    warPacket p;
+    ASSERT_TRUE(mClient->WriteAll(big + small));
+    ASSERT_EQ(ReadUntil(p), ReadResult::Complete);
+    EXPECT_EQ(Held(p), big);
+    p.Clear();
+    ASSERT_EQ(ReadUntil(p), ReadResult::Complete);
+    EXPECT_EQ(Held(p), small);
+    p.Clear();
+    ASSERT_TRUE(mClient->WriteAll(later));
+    ASSERT_EQ(ReadUntil(p), ReadResult::Complete);
+    EXPECT_EQ(Held(p), later);
+    EXPECT_EQ(mSocket->BytesRead(), big.size() + small.size() + later.size());
+}
+
 TEST_F(LanReaderTest, BrokenFirstByteAndShortLength)
 {
     bcxtest::LogCapture log;
