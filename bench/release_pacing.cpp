@@ -777,12 +777,11 @@ int main(int argc, char** argv)
             for (const RealFigures& f : runs)
                 d.push_back(f.deviations);
             const double cpu = MedianOf(runs, [](const RealFigures& f) { return f.cpuPerStepUs; });
-            const double base = MedianOf(runs, [](const RealFigures& f) { return f.baselinePerStepUs; });
             std::printf("%2zu viewers: %u entries each; %s; process CPU per 100 ms step %.2f us = %.2f us per "
-                        "viewer, all counted (%.2f us per step before any viewer joined: the viewers add %.2f us "
-                        "each); load average %.2f\n",
+                        "viewer, all counted (%.2f us per step before any viewer joined); load average %.2f\n",
                         viewers, runs.front().deviations.entries, DeviationText(d).c_str(), cpu,
-                        cpu / static_cast<double>(viewers), base, (cpu - base) / static_cast<double>(viewers),
+                        cpu / static_cast<double>(viewers),
+                        MedianOf(runs, [](const RealFigures& f) { return f.baselinePerStepUs; }),
                         MedianOf(runs, [](const RealFigures& f) { return f.load; }));
         }
         if (kind == LoopKind::Console)

@@ -198,40 +198,12 @@ TEST_F(RelayReaderTest, ConnectionResetIsBroken)
     EXPECT_EQ(p.Size(), 3u);
 }
 
-// A CountingPeerSocket accepted by the counting listener from a raw client.
-class LanReaderTest : public ::testing::Test {
+class LanReaderTest : public bcxtest::AcceptedPeerSocketTest {
 protected:
-    void SetUp() override
-    {
-        wxIPV4address addr = bcxtest::LoopbackWxAddress(0);
-        mServer = new CountingServerSocket(addr);
-        ASSERT_TRUE(mServer->IsOk());
-        EXPECT_EQ(mServer->AcceptCounting(), nullptr);  // nothing pending: no wait, no socket
-        wxIPV4address local;
-        ASSERT_TRUE(mServer->GetLocal(local));
-        mClient = LoopbackConnection::Connect(uint16_t(local.Service()));
-        ASSERT_TRUE(mClient);
-        ASSERT_TRUE(PumpUntil([&] { return (mSocket = mServer->AcceptCounting()) != nullptr; }));
-        EXPECT_TRUE(mSocket->IsConnected());
-    }
-
-    void TearDown() override
-    {
-        if (mSocket)
-            mSocket->Destroy();
-        if (mServer)
-            mServer->Destroy();
-        bcxtest::PumpOnce();
-    }
-
     ReadResult ReadUntil(PacketBuffer& p, uint32_t size = 0xFFFFFFFF)
     {
         return PumpRead([&] { return ReadLanPacket(p, *mSocket); }, p, size);
     }
-
-    CountingServerSocket* mServer = nullptr;
-    CountingPeerSocket* mSocket = nullptr;
-    std::unique_ptr<LoopbackConnection> mClient;
 };
 
 TEST_F(LanReaderTest, SplitAndCoalescedFrames)
