@@ -107,11 +107,10 @@ inline double LoadAverage()
     return load;
 }
 
-// Runs run() in a fresh temporary working directory that holds the client's configuration file, with
-// the toolkit started for the headless layers (sockets on, logging off). run()'s result; 2 when the
-// directory or the toolkit could not be had.
+// Runs run() in a fresh temporary working directory that holds the client's configuration file; the
+// directory goes away afterwards. run()'s result; 2 when the directory could not be had.
 template <class Run>
-int RunWithToolkit(const char* configuration, Run run)
+int RunInClientDirectory(const char* configuration, Run run)
 {
     char dirTemplate[] = "/tmp/bcx-bench-XXXXXX";
     const char* dir = mkdtemp(dirTemplate);
@@ -121,21 +120,29 @@ int RunWithToolkit(const char* configuration, Run run)
         std::fputs(configuration, ini);
         std::fclose(ini);
     }
-    int rc = 2;
-    {
-        wxInitializer init;
-        if (init.IsOk()) {
-            wxSocketBase::Initialize();
-            wxLog::EnableLogging(false);
-            rc = run();
-            wxSocketBase::Shutdown();
-        }
-    }
+    const int rc = run();
     if (chdir("/") == 0) {
         std::remove((std::string(dir) + "/bcxClient.ini").c_str());
         rmdir(dir);
     }
     return rc;
+}
+
+// Runs run() in a client directory (RunInClientDirectory) with the toolkit started for the headless
+// layers (sockets on, logging off). run()'s result; 2 when the directory or the toolkit could not be had.
+template <class Run>
+int RunWithToolkit(const char* configuration, Run run)
+{
+    return RunInClientDirectory(configuration, [&] {
+        wxInitializer init;
+        if (!init.IsOk())
+            return 2;
+        wxSocketBase::Initialize();
+        wxLog::EnableLogging(false);
+        const int rc = run();
+        wxSocketBase::Shutdown();
+        return rc;
+    });
 }
 
 // Runs the toolkit's event loop, as the program does, until done() holds or timeoutMs of real time have

@@ -11,21 +11,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/frame.h>
-#include <wx/init.h>
 #include <wx/log.h>
 
-#include "BenchSupport.h"
+#include "BenchGui.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
-#include "support/TestEnv.h"
-#include "support/gui/Xvfb.h"
 #include "ui/GameListPanel.h"
 
 namespace {
@@ -35,11 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kGames = 10000;
 constexpr uint32_t kReplaced = 4000;
 constexpr int kRounds = 5;
-
-class BenchApp : public wxApp {
-public:
-    bool OnInit() override { return true; }
-};
 
 Game* MakeGame(uint32_t id)
 {
@@ -74,22 +65,8 @@ double Seconds(Clock::duration d)
 
 int main()
 {
-    bcxtest::XvfbServer xvfb;
-    if (!xvfb.StartAndUse())
-        return 2;
-    bcxtest::EnterTempDir();
-    std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
-
-    wxApp::SetInstance(new BenchApp);
-    int argc = 1;
-    char name[] = "bench_game_list";
-    char* argv[] = {name, nullptr};
-    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit())
-        return 2;
-    wxLog::EnableLogging(false);
-
     std::vector<double> fill, replace, update;
-    {
+    const int rc = bench::RunWithGuiToolkit("[Net]\nDatagramPort=0\nSessionPort=0\n", [&] {
         wxGUIEventLoop loop;
         wxEventLoopActivator activate(&loop);
         ClientCore* core = ClientCore::Get();
@@ -128,13 +105,14 @@ int main()
         wxTheApp->ProcessPendingEvents();
         wxEventLoopBase::GetActive()->YieldFor(wxEVT_CATEGORY_ALL);
         ClientCore::Get(true);
-    }
+        return 0;
+    });
+    if (rc != 0)
+        return rc;
 
     std::printf("games list page, %u rows, median of %d rounds (s):\n", kGames, kRounds);
     std::printf("  fill %u games:                 %.3f\n", kGames, bench::Median(fill));
     std::printf("  replace %u of them in a frame: %.3f\n", kReplaced, bench::Median(replace));
     std::printf("  update all %u rows:            %.3f\n", kGames, bench::Median(update));
-    wxEntryCleanup();
-    xvfb.Stop();
     return 0;
 }

@@ -16,7 +16,7 @@
 // + 500 ms); an entry is due when its accumulated game time (the sum of the increments up to and
 // including its own) has elapsed at the replay speed: T0 + sum / 1.0. Deviation = arrival - due time.
 //
-// Two runs:
+// Four runs:
 //
 // 1. Manual clock, 60-minute game, 1, 4 and 12 viewers, in one process. The host's timer is off; each
 //    100 ms step of the clock calls its tick (LanGameHost::Tick), then the event loop dispatches the
@@ -25,19 +25,22 @@
 //    and the deviation shows the rounding to the 100 ms tick alone. CPU (this thread's CPU clock) counts
 //    the tick and the host's socket work, not the viewers' reading: both are printed per step and viewer.
 //
-// 2. Real timers, 12 viewers, a game of 30 s (the first argument changes it; 0 skips the run, and a
-//    second argument "real" skips the first run). The program clock runs, the host ticks on its own
-//    timer, and the toolkit's event loop runs as in the program, on a machine as busy as the benchmark
-//    finds it. The viewers run in a process of their own (polling every half millisecond and stamping
+// 2. Real timers, 12 viewers, a game of 30 s (the first argument changes it; 0 skips the run; a second
+//    argument runs only the real-timer runs: "real" all of them, or "gui", "console" or "sleeping" one).
+//    The program clock runs, the host ticks on its own timer, and the GUI toolkit's event loop runs as in
+//    the program: a GUI application on a private Xvfb display, whose sockets and timers are the GUI
+//    toolkit's. The viewers run in a process of their own (polling every half millisecond and stamping
 //    arrivals with the same program clock), so that the process's CPU time (every thread, user and
 //    system) is the product's alone: everything the event loop does for the host, its tick, its socket
 //    work and the loop itself, counted from the moment all viewers have loaded until the last entry is
 //    released, per 100 ms of that time and per viewer; beside it the same before any viewer joined.
 //
-// 3. As 2, with the loop's busy polling taken out: the toolkit's console loop waits for a timer in whole
-//    milliseconds, rounded down, and polls through the rest without sleeping, up to a millisecond before
-//    every tick. This run dispatches the same events but sleeps a quarter of a millisecond where that
-//    loop would poll, to show what the program itself costs on real timers.
+// 3. As 2 on the toolkit's console loop, as the headless tests and benchmarks run: it waits for a timer
+//    in whole milliseconds, rounded down, and polls through the rest without sleeping, up to a
+//    millisecond before every tick. That polling is a cost of headless runs only.
+//
+// 4. As 3, with the loop's busy polling taken out: the same events are dispatched, but the loop sleeps
+//    a quarter of a millisecond where the console loop would poll.
 //
 // Each run is a fresh process; the figures are the median of three runs, with the load average seen.
 
@@ -66,7 +69,7 @@
 #include <wx/evtloop.h>
 #include <wx/socket.h>
 
-#include "BenchSupport.h"
+#include "BenchGui.h"
 #include "core/ClientCore.h"
 #include "core/GameData.h"
 #include "core/GameRecords.h"
@@ -382,7 +385,7 @@ bool RunManual(size_t viewerCount, ManualFigures& out, std::string& problem)
     LanGameHost::EnableTimers(false);
     bool ok = false;
     {
-        wxEventLoop loop;
+        wxConsoleEventLoop loop;
         wxEventLoopActivator activate(&loop);
         HostSide side(game.get());
         LanGameHost* host = side.Host();
@@ -509,24 +512,35 @@ int RunRealViewers(RealShared& shared, size_t count, uint32_t gameMs, uint32_t e
 
 // How the host's process runs the event loop.
 enum class LoopKind {
-    // The toolkit's loop, as the program runs it. Its console form waits for a timer in whole
-    // milliseconds, rounded down, and polls without sleeping through the rest: up to a millisecond of
-    // busy polling before every timer event.
-    Toolkit,
-    // The same dispatching (sockets, timers, queued events), sleeping a quarter of a millisecond where
-    // the toolkit's loop would poll.
+    // The toolkit's console loop, as the headless tests and benchmarks run it. It waits for a timer in
+    // whole milliseconds, rounded down, and polls without sleeping through the rest: up to a millisecond
+    // of busy polling before every timer event.
+    Console,
+    // The GUI toolkit's loop, as the program runs it (a GUI application on a private display; sockets and
+    // timers are the GUI toolkit's).
+    Gui,
+    // The console loop's dispatching (sockets, timers, queued events), sleeping a quarter of a millisecond
+    // where that loop would poll.
     NoPolling,
 };
 
 const char* LoopName(LoopKind kind)
 {
-    return kind == LoopKind::Toolkit ? "the toolkit's event loop" : "the same loop, sleeping instead of polling";
+    switch (kind) {
+    case LoopKind::Console:
+        return "the toolkit's console event loop (headless runs only)";
+    case LoopKind::Gui:
+        return "the GUI event loop, as the program runs";
+    case LoopKind::NoPolling:
+        return "the console loop, sleeping instead of polling";
+    }
+    return "";
 }
 
 // Runs the loop until done() holds or timeoutMs have passed (without done(), for timeoutMs).
 bool DriveLoop(wxEventLoopBase& loop, LoopKind kind, const std::function<bool()>& done, int timeoutMs)
 {
-    if (kind == LoopKind::Toolkit)
+    if (kind != LoopKind::NoPolling)
         return bench::RunLoopUntil(loop, done, timeoutMs);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!(done && done()) && Clock::now() < deadline) {
@@ -545,7 +559,12 @@ bool RunRealHost(RealShared& shared, size_t count, uint32_t gameMs, LoopKind kin
 {
     LanGameHost::EnableTimers(true);
     {
-        wxEventLoop loop;
+        std::unique_ptr<wxEventLoopBase> loopOwner;
+        if (kind == LoopKind::Gui)
+            loopOwner = std::make_unique<wxGUIEventLoop>();
+        else
+            loopOwner = std::make_unique<wxConsoleEventLoop>();
+        wxEventLoopBase& loop = *loopOwner;
         wxEventLoopActivator activate(&loop);
         HostSide side(game);
         LanGameHost* host = side.Host();
@@ -617,9 +636,9 @@ bool RunReal(size_t count, uint32_t gameMs, LoopKind kind, RealFigures& out, std
     }
     if (viewers == 0)
         _exit(RunRealViewers(*shared, count, gameMs, entries));
-    const int rc = bench::RunWithToolkit(kConfiguration, [&] {
-        return RunRealHost(*shared, count, gameMs, kind, game.get(), out, problem) ? 0 : 1;
-    });
+    const auto host = [&] { return RunRealHost(*shared, count, gameMs, kind, game.get(), out, problem) ? 0 : 1; };
+    const int rc = kind == LoopKind::Gui ? bench::RunWithGuiToolkit(kConfiguration, host)
+                                         : bench::RunWithToolkit(kConfiguration, host);
     shared->hostGone = 1;
     waitpid(viewers, nullptr, 0);
     bool ok = rc == 0;
@@ -688,7 +707,10 @@ int main(int argc, char** argv)
 {
     constexpr int kRuns = 3;
     const int realSeconds = argc > 1 ? std::max(0, std::atoi(argv[1])) : 30;
-    const bool manual = !(argc > 2 && std::strcmp(argv[2], "real") == 0);
+    // A second argument runs the real-timer runs only: "real" all of them, "gui", "console" or "sleeping"
+    // that one.
+    const char* only = argc > 2 ? argv[2] : "";
+    const bool manual = *only == 0;
     int failures = 0;
 
     for (size_t viewers : {size_t(1), size_t(4), size_t(12)}) {
@@ -726,13 +748,16 @@ int main(int argc, char** argv)
                     "viewer, all work counted\n",
                     kStepMs);
 
-    for (LoopKind kind : {LoopKind::Toolkit, LoopKind::NoPolling}) {
-        if (realSeconds == 0)
-            break;
+    int number = 1;
+    for (LoopKind kind : {LoopKind::Gui, LoopKind::Console, LoopKind::NoPolling}) {
+        ++number;
+        const char* key = kind == LoopKind::Gui ? "gui" : kind == LoopKind::Console ? "console" : "sleeping";
+        if (realSeconds == 0 || (*only && std::strcmp(only, "real") != 0 && std::strcmp(only, key) != 0))
+            continue;
         const size_t viewers = kMaxViewers;
         std::printf("%d. real timers, %s: a %d s finished game at speed 1.0 to %zu viewers in another process; "
                     "median of %d runs (each a fresh process)\n",
-                    kind == LoopKind::Toolkit ? 2 : 3, LoopName(kind), realSeconds, viewers, kRuns);
+                    number, LoopName(kind), realSeconds, viewers, kRuns);
         const auto runs = RunSeveral<RealFigures>(
             kRuns,
             [&](RealFigures& out, std::string& problem) {
@@ -759,6 +784,9 @@ int main(int argc, char** argv)
                         MedianOf(runs, [](const RealFigures& f) { return f.baselinePerStepUs; }),
                         MedianOf(runs, [](const RealFigures& f) { return f.load; }));
         }
+        if (kind == LoopKind::Console)
+            std::printf("   the console loop's busy polling before every timer event is a cost of headless runs "
+                        "(tests, benchmarks) only: the program runs the GUI loop (run 2)\n");
         std::printf("   goals: max deviation <= 120 ms, mean <= 60 ms; <= 20 us per step and viewer, all work "
                     "counted\n");
     }

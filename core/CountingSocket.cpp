@@ -1,7 +1,10 @@
 #include "core/CountingSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include <sys/socket.h>
 
 // ---------------------------------------------------------------------------------------------------
 // Counting transfer
@@ -66,7 +69,7 @@ bool QueuedSender<Base>::Send(const void* data, uint32_t n)
     const char* bytes = static_cast<const char*>(data);
     uint32_t done = 0;
     if (QueuedBytes() == 0) {
-        const long taken = WriteNow(bytes, n);
+        const long taken = WriteFirst(bytes, n);
         if (taken < 0) {
             mSendFailed = true;
             return false;
@@ -120,6 +123,57 @@ CountingSocket::CountingSocket(wxSocketFlags flags) : QueuedSender<wxSocketClien
 
 CountingPeerSocket::CountingPeerSocket(wxSocketFlags flags) : QueuedSender<wxSocketBase>(flags, wxSOCKET_BASE)
 {
+}
+
+uint32_t CountingPeerSocket::TakeInput(uint8_t* dst, uint32_t n)
+{
+    const uint32_t taken = std::min(n, HeldInput());
+    if (taken > 0)
+        std::memcpy(dst, mInput.data() + mInputHead, taken);
+    mInputHead += taken;
+    return taken;
+}
+
+CountingPeerSocket::Input CountingPeerSocket::ReadInput()
+{
+    if (HeldInput() > 0)
+        return Input::Got;
+    if (mInputDrained) {
+        mInputDrained = false;
+        return Input::Nothing;
+    }
+    mInput.resize(kInputChunk);
+    mInputHead = mInputEnd = 0;
+    Read(mInput.data(), kInputChunk);
+    const wxUint32 got = LastCount();
+    if (got > kInputChunk)
+        return Input::Error;
+    if (got > 0) {
+        mInputEnd = got;
+        mInputDrained = got < kInputChunk;
+        return Input::Got;
+    }
+    // The peer's orderly close is not an input fault: the lost-connection event reports it.
+    if (IsClosed())
+        return Input::Nothing;
+    if (Error() && LastError() != wxSOCKET_WOULDBLOCK)
+        return Input::Error;
+    return Input::Nothing;
+}
+
+long CountingPeerSocket::WriteFirst(const void* data, uint32_t n)
+{
+    const ssize_t sent = ::send(GetSocket(), data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent == static_cast<ssize_t>(n)) {
+        CountWritten(n);
+        return long(n);
+    }
+    // A part or nothing was taken (or the send failed): the toolkit's write goes on from there, so that
+    // the error state and the next OUTPUT event are the toolkit's as after any write.
+    const uint32_t taken = sent > 0 ? uint32_t(sent) : 0;
+    CountWritten(taken);
+    const long more = WriteNow(static_cast<const char*>(data) + taken, n - taken);
+    return more < 0 ? -1 : long(taken) + more;
 }
 
 CountingServerSocket::CountingServerSocket(const wxSockAddress& addr, wxSocketFlags flags)

@@ -34,6 +34,10 @@ public:
     uint64_t BytesWritten() const { return mBytesWritten; }
     uint64_t BytesRead() const { return mBytesRead; }
 
+protected:
+    // Bytes written past the toolkit's Write.
+    void CountWritten(uint64_t n) { mBytesWritten += n; }
+
 private:
     uint64_t mBytesWritten = 0;
     uint64_t mBytesRead = 0;
@@ -60,9 +64,13 @@ public:
     size_t MaxQueuedBytes() const { return mMaxQueued; }
     void SetMaxQueuedBytes(size_t bound) { mMaxQueued = bound; }
 
-private:
-    // One non-blocking write; the bytes taken, or -1 on a socket error.
+protected:
+    // One non-blocking write through the toolkit; the bytes taken, or -1 on a socket error.
     long WriteNow(const void* data, uint32_t n);
+    // The write of a Send that finds the queue empty; WriteNow unless a socket class knows better.
+    virtual long WriteFirst(const void* data, uint32_t n) { return WriteNow(data, n); }
+
+private:
     void Compact();
 
     std::vector<char> mQueue;
@@ -76,10 +84,39 @@ public:
     explicit CountingSocket(wxSocketFlags flags = wxSOCKET_NOWAIT);
 };
 
+// A Warcraft III connection sends small frames all the time (a keep-alive per game message) and takes
+// one or a few frames per tick, so its socket keeps the system calls per frame down:
+//  - input is read in chunks: one read takes what waits (up to kInputChunk bytes) into the socket's
+//    input buffer, and the LAN frame reader (ReadLanPacket) cuts its frames from there;
+//  - a Send that the socket takes whole goes straight to the system; the toolkit's write (which also
+//    asks for the next OUTPUT event) is used only when bytes stay queued.
 class CountingPeerSocket : public QueuedSender<wxSocketBase> {
 public:
+    static constexpr uint32_t kInputChunk = 4096;
+
     // Filled by CountingServerSocket::AcceptCounting (or wxSocketServer::AcceptWith).
     explicit CountingPeerSocket(wxSocketFlags flags = wxSOCKET_NOWAIT);
+
+    enum class Input { Got, Nothing, Error };
+    // Input bytes read from the socket and not yet taken.
+    uint32_t HeldInput() const { return mInputEnd - mInputHead; }
+    // Moves up to n held bytes to dst; the number moved.
+    uint32_t TakeInput(uint8_t* dst, uint32_t n);
+    // Reads the socket once into the empty input buffer (counted in BytesRead). Nothing: the socket has
+    // no bytes now, or the peer closed (the lost-connection event reports that). A read that found fewer
+    // bytes than it had room for drained the socket: the next call then answers Nothing without reading,
+    // which ends the owner's pass over this input event (the toolkit raises the next one once more bytes
+    // arrive), and the call after it reads again.
+    Input ReadInput();
+
+protected:
+    long WriteFirst(const void* data, uint32_t n) override;
+
+private:
+    std::vector<uint8_t> mInput;
+    uint32_t mInputHead = 0;
+    uint32_t mInputEnd = 0;
+    bool mInputDrained = false;
 };
 
 class CountingServerSocket : public CountingTransfer<wxSocketServer> {

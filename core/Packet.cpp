@@ -402,6 +402,23 @@ public:
         return Fill::WouldBlock;
     }
 
+    // The LAN reader's bytes come from the peer socket's input buffer, refilled by one read when empty.
+    static Fill Append(PacketBuffer& packet, CountingPeerSocket& socket, uint32_t n)
+    {
+        if (!packet.mData || uint64_t(packet.mSize) + n > packet.mCapacity)
+            return Fill::Error;
+        switch (socket.ReadInput()) {
+        case CountingPeerSocket::Input::Error:
+            return Fill::Error;
+        case CountingPeerSocket::Input::Nothing:
+            return Fill::WouldBlock;
+        case CountingPeerSocket::Input::Got:
+            break;
+        }
+        packet.mSize += socket.TakeInput(packet.mData + packet.mSize, n);
+        return Fill::Got;
+    }
+
     static bool HeaderBroken(const PacketBuffer& packet)
     {
         return !packet.IsValid() || packet.GetLength() < packet.GetHeaderSize();

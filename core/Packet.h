@@ -164,8 +164,9 @@ public:
 // Incremental frame readers.
 //
 // Each call appends what the socket has ready (never blocking, never waiting on the socket) to the
-// buffer, header first and body after, but never reads past the end of the current frame, so a second
-// frame that arrived in the same segment stays in the socket for the next call.
+// buffer, header first and body after, but never past the end of the current frame, so a second frame
+// that arrived in the same segment stays for the next call: in the socket (relay frames), or in the
+// peer socket's input buffer (LAN frames: CountingPeerSocket reads in chunks).
 //
 //   Complete   - the buffer holds one whole frame; the cursor stands just behind the header. The owner
 //                handles the frame, calls Clear() and calls the reader again.

@@ -390,11 +390,12 @@ bool LanGameHost::HandlePacket(LanClient* client)
     if (verbose & kVerboseDump)
         LogClient(mGame, client, wxS("Recv: ") + PacketHexDump(packet, 1024));
     const uint32_t now = bcx::ProgramClock::Now();
-    const wxString name = bcx::FromGbk(client->mPlayerName);
+    // Only the log lines need the name as text: a keep-alive costs no conversion.
+    const auto name = [client] { return bcx::FromGbk(client->mPlayerName); };
 
     switch (packet.GetId()) {
     case 0x21:
-        LogClient(mGame, client, wxS("'") + name + wxS("' leaving"));
+        LogClient(mGame, client, wxS("'") + name() + wxS("' leaving"));
         RemoveClient(client);
         if (mClients.Empty() && mGame && mGame->mSubscription != SubscriptionNone &&
             mGame->mSubscription != SubscriptionFinished)
@@ -402,7 +403,7 @@ bool LanGameHost::HandlePacket(LanClient* client)
         return false;
 
     case 0x23:
-        LogClient(mGame, client, wxS("'") + name + wxS("' is ready, game starting"));
+        LogClient(mGame, client, wxS("'") + name() + wxS("' is ready, game starting"));
         if (mGame && mGame->mDetails) {
             for (uint8_t id = 1; id < GameDetails::kPlayers; ++id) {
                 if (!mGame->mDetails->mPlayers[id].mValid)

@@ -28,19 +28,22 @@ std::string Pattern(size_t n, size_t offset)
     return s;
 }
 
+// Sends 64 KiB chunks of the pattern (from offset sent on) until the socket stops taking them (something
+// is queued); the pattern's length sent then.
+template <class Socket>
+size_t FillUntilQueued(Socket* socket, size_t sent = 0)
+{
+    for (int i = 0; i < 2000 && socket->QueuedBytes() == 0; ++i) {
+        const std::string chunk = Pattern(65536, sent);
+        EXPECT_TRUE(socket->Send(chunk.data(), uint32_t(chunk.size())));
+        sent += chunk.size();
+    }
+    return sent;
+}
+
 class CountingSocketTest : public bcxtest::ConnectedCountingSocketTest {
 protected:
-    // Sends 64 KiB chunks of the pattern until the socket stops taking them (something is queued).
-    size_t FillUntilQueued()
-    {
-        size_t sent = 0;
-        for (int i = 0; i < 2000 && mSocket->QueuedBytes() == 0; ++i) {
-            const std::string chunk = Pattern(65536, sent);
-            EXPECT_TRUE(mSocket->Send(chunk.data(), uint32_t(chunk.size())));
-            sent += chunk.size();
-        }
-        return sent;
-    }
+    size_t FillUntilQueued() { return ::FillUntilQueued(mSocket); }
 };
 
 TEST_F(CountingSocketTest, TotalsCountBothDirections)
@@ -91,9 +94,10 @@ TEST_F(CountingSocketTest, QueueDrainsInOrderWhenPeerReads)
 }
 
 // The owners' way: flush on the toolkit's OUTPUT events.
+template <class Socket>
 class FlushOnOutput : public wxEvtHandler {
 public:
-    explicit FlushOnOutput(CountingSocket* socket) : mSocket(socket)
+    explicit FlushOnOutput(Socket* socket) : mSocket(socket)
     {
         Bind(wxEVT_SOCKET, &FlushOnOutput::OnSocket, this);
     }
@@ -107,28 +111,43 @@ private:
             mSocket->FlushQueue();
         }
     }
-    CountingSocket* mSocket;
+    Socket* mSocket;
 };
 
-TEST_F(CountingSocketTest, OutputEventsDrainTheQueue)
+// The socket's OUTPUT events go to the handler from here on.
+template <class Socket>
+void NotifyOutput(Socket* socket, FlushOnOutput<Socket>& handler)
 {
-    FlushOnOutput handler(mSocket);
-    mSocket->SetEventHandler(handler, 1000);
-    mSocket->SetNotify(wxSOCKET_OUTPUT_FLAG | wxSOCKET_LOST_FLAG);
-    mSocket->Notify(true);
+    socket->SetEventHandler(handler, 1000);
+    socket->SetNotify(wxSOCKET_OUTPUT_FLAG | wxSOCKET_LOST_FLAG);
+    socket->Notify(true);
+}
 
-    const size_t total = FillUntilQueued();
-    ASSERT_GT(mSocket->QueuedBytes(), 0u);
+// With something queued: the loop runs (OUTPUT events flush) while the peer reads, until the pattern's
+// first total bytes have arrived in order and nothing is queued.
+template <class Socket>
+void ExpectQueueDrainedByOutputEvents(Socket* socket, const FlushOnOutput<Socket>& handler,
+                                      LoopbackConnection& peer, size_t total)
+{
+    ASSERT_GT(socket->QueuedBytes(), 0u);
     std::string received;
     for (int i = 0; i < 20000 && received.size() < total; ++i) {
         bcxtest::PumpOnce();
-        received += mPeer->ReadSome(1 << 20, 5);
+        received += peer.ReadSome(1 << 20, 5);
     }
     ASSERT_EQ(received.size(), total);
     EXPECT_TRUE(received == Pattern(total, 0));
     EXPECT_GT(handler.outputEvents, 0);
-    EXPECT_EQ(mSocket->QueuedBytes(), 0u);
-    mSocket->Notify(false);
+    EXPECT_EQ(socket->QueuedBytes(), 0u);
+    EXPECT_EQ(socket->BytesWritten(), total);
+    socket->Notify(false);
+}
+
+TEST_F(CountingSocketTest, OutputEventsDrainTheQueue)
+{
+    FlushOnOutput<CountingSocket> handler(mSocket);
+    NotifyOutput(mSocket, handler);
+    ExpectQueueDrainedByOutputEvents(mSocket, handler, *mPeer, FillUntilQueued());
 }
 
 TEST_F(CountingSocketTest, BacklogBoundRefusesAndCutsTheStream)
@@ -173,28 +192,34 @@ TEST(CountingSocketNoConnection, SendOnUnconnectedSocketsFails)
     bcxtest::PumpOnce();
 }
 
-TEST(CountingServerSocketTest, AcceptCountingSendsToRawClient)
+using CountingPeerSocketTest = bcxtest::AcceptedPeerSocketTest;
+
+TEST_F(CountingPeerSocketTest, AcceptCountingSendsToRawClient)
 {
-    wxIPV4address addr = bcxtest::LoopbackWxAddress(0);
-    CountingServerSocket* server = new CountingServerSocket(addr);
-    ASSERT_TRUE(server->IsOk());
-    EXPECT_EQ(server->AcceptCounting(), nullptr);
-    wxIPV4address local;
-    ASSERT_TRUE(server->GetLocal(local));
-    auto client = LoopbackConnection::Connect(uint16_t(local.Service()));
-    ASSERT_TRUE(client);
-    CountingPeerSocket* peer = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (peer = server->AcceptCounting()) != nullptr; }));
-    EXPECT_EQ(peer->GetFlags(), wxSOCKET_NOWAIT);
-    EXPECT_TRUE(peer->Send("\xF7\x2F\x04\x00", 4));
+    EXPECT_EQ(mSocket->GetFlags(), wxSOCKET_NOWAIT);
+    EXPECT_TRUE(mSocket->Send("\xF7\x2F\x04\x00", 4));
     std::string got;
-    ASSERT_TRUE(client->ReadExact(got, 4));
+    ASSERT_TRUE(mClient->ReadExact(got, 4));
     EXPECT_EQ(got, std::string("\xF7\x2F\x04\x00", 4));
-    EXPECT_EQ(peer->BytesWritten(), 4u);
-    EXPECT_EQ(server->AcceptCounting(), nullptr);
-    peer->Destroy();
-    server->Destroy();
-    bcxtest::PumpOnce();
+    EXPECT_EQ(mSocket->BytesWritten(), 4u);
+    EXPECT_EQ(mServer->AcceptCounting(), nullptr);
+}
+
+// A LAN peer socket hands the sends that the socket takes whole straight to the system; once bytes stay
+// queued, the OUTPUT events must still come and drain them.
+TEST_F(CountingPeerSocketTest, QueueDrainsOnOutputEventsAfterWholeSends)
+{
+    FlushOnOutput<CountingPeerSocket> handler(mSocket);
+    NotifyOutput(mSocket, handler);
+    size_t sent = 0;
+    for (int i = 0; i < 50; ++i) {
+        const std::string small = Pattern(40, sent);
+        ASSERT_TRUE(mSocket->Send(small.data(), uint32_t(small.size())));
+        sent += small.size();
+        bcxtest::PumpOnce();
+    }
+    EXPECT_EQ(mSocket->BytesWritten(), sent);
+    ExpectQueueDrainedByOutputEvents(mSocket, handler, *mClient, FillUntilQueued(mSocket, sent));
 }
 
 TEST(CountingServerSocketTest, InvalidListenerAcceptsNothing)

@@ -198,40 +198,12 @@ TEST_F(RelayReaderTest, ConnectionResetIsBroken)
     EXPECT_EQ(p.Size(), 3u);
 }
 
-// A CountingPeerSocket accepted by the counting listener from a raw client.
-class LanReaderTest : public ::testing::Test {
+class LanReaderTest : public bcxtest::AcceptedPeerSocketTest {
 protected:
-    void SetUp() override
-    {
-        wxIPV4address addr = bcxtest::LoopbackWxAddress(0);
-        mServer = new CountingServerSocket(addr);
-        ASSERT_TRUE(mServer->IsOk());
-        EXPECT_EQ(mServer->AcceptCounting(), nullptr);  // nothing pending: no wait, no socket
-        wxIPV4address local;
-        ASSERT_TRUE(mServer->GetLocal(local));
-        mClient = LoopbackConnection::Connect(uint16_t(local.Service()));
-        ASSERT_TRUE(mClient);
-        ASSERT_TRUE(PumpUntil([&] { return (mSocket = mServer->AcceptCounting()) != nullptr; }));
-        EXPECT_TRUE(mSocket->IsConnected());
-    }
-
-    void TearDown() override
-    {
-        if (mSocket)
-            mSocket->Destroy();
-        if (mServer)
-            mServer->Destroy();
-        bcxtest::PumpOnce();
-    }
-
     ReadResult ReadUntil(PacketBuffer& p, uint32_t size = 0xFFFFFFFF)
     {
         return PumpRead([&] { return ReadLanPacket(p, *mSocket); }, p, size);
     }
-
-    CountingServerSocket* mServer = nullptr;
-    CountingPeerSocket* mSocket = nullptr;
-    std::unique_ptr<LoopbackConnection> mClient;
 };
 
 TEST_F(LanReaderTest, SplitAndCoalescedFrames)
@@ -258,6 +230,28 @@ TEST_F(LanReaderTest, SplitAndCoalescedFrames)
     p.Clear();
     EXPECT_EQ(ReadLanPacket(p, *mSocket), ReadResult::Incomplete);
     EXPECT_EQ(mSocket->BytesRead(), a.size() + b.size() + b2.size());
+}
+
+// The peer socket reads in chunks: the largest frame spans many of them, the frame behind it arrives in
+// the same chunk as its end, and a frame sent after a read found the socket drained is read once asked.
+TEST_F(LanReaderTest, LargestFrameThenCoalescedAndLaterFrames)
+{
+    const std::string big = LanFrame(0x0C, Pattern(65535 - 4, 9));
+    ASSERT_EQ(big.size(), 65535u);
+    const std::string small = LanFrame(0x27, Pattern(4, 10));
+    const std::string later = LanFrame(0x27, Pattern(4, 11));
+    warPacket p;
+    ASSERT_TRUE(mClient->WriteAll(big + small));
+    ASSERT_EQ(ReadUntil(p), ReadResult::Complete);
+    EXPECT_EQ(Held(p), big);
+    p.Clear();
+    ASSERT_EQ(ReadUntil(p), ReadResult::Complete);
+    EXPECT_EQ(Held(p), small);
+    p.Clear();
+    ASSERT_TRUE(mClient->WriteAll(later));
+    ASSERT_EQ(ReadUntil(p), ReadResult::Complete);
+    EXPECT_EQ(Held(p), later);
+    EXPECT_EQ(mSocket->BytesRead(), big.size() + small.size() + later.size());
 }
 
 TEST_F(LanReaderTest, BrokenFirstByteAndShortLength)

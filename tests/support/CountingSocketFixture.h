@@ -1,6 +1,6 @@
 #pragma once
-// A test fixture with a CountingSocket connected over loopback to a raw POSIX listener: the toolkit
-// socket under test on one side (mSocket), the raw connection the test drives on the other (mPeer).
+// Test fixtures over loopback: a CountingSocket connected to a raw POSIX listener, and a
+// CountingPeerSocket accepted from a raw client. The toolkit socket under test is mSocket.
 
 #include <memory>
 
@@ -37,6 +37,37 @@ protected:
     LoopbackListener mListener;
     std::unique_ptr<LoopbackConnection> mPeer;
     CountingSocket* mSocket = nullptr;
+};
+
+// A CountingPeerSocket (mSocket) accepted by the counting listener (mServer) from a raw client (mClient).
+class AcceptedPeerSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wxIPV4address addr = bcxtest::LoopbackWxAddress(0);
+        mServer = new CountingServerSocket(addr);
+        ASSERT_TRUE(mServer->IsOk());
+        EXPECT_EQ(mServer->AcceptCounting(), nullptr);  // nothing pending: no wait, no socket
+        wxIPV4address local;
+        ASSERT_TRUE(mServer->GetLocal(local));
+        mClient = LoopbackConnection::Connect(uint16_t(local.Service()));
+        ASSERT_TRUE(mClient);
+        ASSERT_TRUE(PumpUntil([&] { return (mSocket = mServer->AcceptCounting()) != nullptr; }));
+        EXPECT_TRUE(mSocket->IsConnected());
+    }
+
+    void TearDown() override
+    {
+        if (mSocket)
+            mSocket->Destroy();
+        if (mServer)
+            mServer->Destroy();
+        PumpOnce();
+    }
+
+    CountingServerSocket* mServer = nullptr;
+    CountingPeerSocket* mSocket = nullptr;
+    std::unique_ptr<LoopbackConnection> mClient;
 };
 
 } // namespace bcxtest
