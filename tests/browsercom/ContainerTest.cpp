@@ -122,38 +122,33 @@ TEST_F(ContainerFixture, AmbientPropertiesAnswerGetsAndIgnorePuts)
 {
     Create();
     ComPtr<IDispatch> ambient = Site<IDispatch>(IID_IDispatch);
-    auto get = [&](DISPID id, VARIANT& result) {
-        VariantInit(&result);
-        return ambient->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &result, nullptr, nullptr);
+    VARIANT r = Value(VT_EMPTY);
+    auto get = [&](DISPID id) {
+        r = Value(VT_EMPTY);
+        return ambient->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &r, nullptr, nullptr);
     };
-    VARIANT r;
-    ASSERT_EQ(get(DISPID_AMBIENT_USERMODE, r), S_OK);
-    EXPECT_EQ(r.vt, VT_BOOL);
-    EXPECT_EQ(r.boolVal, 1) << "stored as 1, not as VARIANT_TRUE";
-    ASSERT_EQ(get(DISPID_AMBIENT_MESSAGEREFLECT, r), S_OK);
-    EXPECT_EQ(r.boolVal, 0);
-    ASSERT_EQ(get(DISPID_AMBIENT_SILENT, r), S_OK);
-    EXPECT_EQ(r.boolVal, 1);
-    ASSERT_EQ(get(DISPID_AMBIENT_FORECOLOR, r), S_OK);
-    EXPECT_EQ(r.vt, VT_I4);
-    EXPECT_EQ(r.lVal, 0x00112233);
-    ASSERT_EQ(get(DISPID_AMBIENT_BACKCOLOR, r), S_OK);
-    EXPECT_EQ(r.lVal, 0x00FFEEDD);
-    ASSERT_EQ(get(DISPID_AMBIENT_LOCALEID, r), S_OK);
-    EXPECT_EQ(r.lVal, 0);
-
-    EXPECT_EQ(get(-9999, r), DISP_E_MEMBERNOTFOUND);
+    // Booleans are stored as 1, not as VARIANT_TRUE; the colours are the window's.
+    const struct {
+        DISPID id;
+        VARTYPE vt;
+        LONG value;
+    } answers[] = {{DISPID_AMBIENT_USERMODE, VT_BOOL, 1},  {DISPID_AMBIENT_MESSAGEREFLECT, VT_BOOL, 0},
+                   {DISPID_AMBIENT_SILENT, VT_BOOL, 1},    {DISPID_AMBIENT_FORECOLOR, VT_I4, 0x00112233},
+                   {DISPID_AMBIENT_BACKCOLOR, VT_I4, 0x00FFEEDD}, {DISPID_AMBIENT_LOCALEID, VT_I4, 0}};
+    for (const auto& a : answers) {
+        ASSERT_EQ(get(a.id), S_OK) << a.id;
+        EXPECT_EQ(r.vt, a.vt) << a.id;
+        EXPECT_EQ(a.vt == VT_BOOL ? LONG(r.boolVal) : r.lVal, a.value) << a.id;
+    }
+    EXPECT_EQ(get(-9999), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(r.vt, VT_BOOL);
 
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BOOL;
-    value.boolVal = 0;
+    VARIANT value = Value(VT_BOOL);
     DISPPARAMS put{&value, nullptr, 1, 0};
     EXPECT_EQ(ambient->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
                               nullptr),
               S_OK);
-    ASSERT_EQ(get(DISPID_AMBIENT_USERMODE, r), S_OK);
+    ASSERT_EQ(get(DISPID_AMBIENT_USERMODE), S_OK);
     EXPECT_EQ(r.boolVal, 1) << "a put changes nothing";
     EXPECT_EQ(ambient->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr,
                               nullptr),
