@@ -2,6 +2,7 @@
 // objects back to none afterwards, the site's interfaces, its ambient properties and guarded out
 // pointers, and keeping the control's size.
 
+#include <iterator>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -159,12 +160,35 @@ TEST_F(ContainerFixture, SiteGuardsEveryOutPointerAndKeepsTheControlPlain)
 {
     Create();
     ComPtr<IOleInPlaceSite> inPlace = Site<IOleInPlaceSite>(IID_IOleInPlaceSite);
+    ComPtr<IOleItemContainer> items = Site<IOleItemContainer>(IID_IOleItemContainer);
+    ComPtr<IOleInPlaceFrame> frameTable = Site<IOleInPlaceFrame>(IID_IOleInPlaceFrame);
+    ComPtr<IDocHostUIHandler> ui = Site<IDocHostUIHandler>(IID_IDocHostUIHandler);
     IOleInPlaceFrame* frame = reinterpret_cast<IOleInPlaceFrame*>(1);
     IOleInPlaceUIWindow* doc = reinterpret_cast<IOleInPlaceUIWindow*>(1);
+    IMoniker* moniker = reinterpret_cast<IMoniker*>(1);
+    void* object = reinterpret_cast<void*>(1);
     RECT pos, clip;
-    EXPECT_EQ(inPlace->GetWindowContext(&frame, &doc, &pos, &clip, nullptr), E_INVALIDARG);
+    char16_t name[] = u"item";
+    // No context menu, no three-dimensional border, no commands, no border space, no items.
+    const std::pair<HRESULT, HRESULT> answers[] = {
+        {inPlace->GetWindowContext(&frame, &doc, &pos, &clip, nullptr), E_INVALIDARG},
+        {Site<IOleClientSite>(IID_IOleClientSite)->GetContainer(nullptr), E_INVALIDARG},
+        {Site<IOleClientSite>(IID_IOleClientSite)->GetMoniker(0, 0, &moniker), E_FAIL},
+        {items->GetObject(name, 0, nullptr, IID_IUnknown, &object), MK_E_NOOBJECT},
+        {items->GetObject(nullptr, 0, nullptr, IID_IUnknown, &object), E_INVALIDARG},
+        {items->IsRunning(nullptr), E_INVALIDARG},
+        {frameTable->GetBorder(&pos), INPLACE_E_NOTOOLSPACE},
+        {frameTable->RequestBorderSpace(nullptr), E_INVALIDARG},
+        {ui->ShowContextMenu(0, nullptr, nullptr, nullptr), S_OK},
+        {ui->GetHostInfo(nullptr), E_INVALIDARG},
+        {Site<IOleControlSite>(IID_IOleControlSite)->TransformCoords(nullptr, nullptr, 0), E_INVALIDARG},
+    };
+    for (size_t i = 0; i < std::size(answers); ++i)
+        EXPECT_EQ(answers[i].first, answers[i].second) << i;
     EXPECT_EQ(frame, nullptr);
     EXPECT_EQ(doc, nullptr);
+    EXPECT_EQ(moniker, nullptr);
+    EXPECT_EQ(object, nullptr);
 
     OLEINPLACEFRAMEINFO info;
     ASSERT_EQ(inPlace->GetWindowContext(&frame, &doc, &pos, &clip, &info), S_OK);
@@ -174,38 +198,12 @@ TEST_F(ContainerFixture, SiteGuardsEveryOutPointerAndKeepsTheControlPlain)
     EXPECT_EQ(info.hwndFrame, FakeWindowSide::HostWindow());
     frame->Release();
     doc->Release();
-
-    ComPtr<IOleClientSite> client = Site<IOleClientSite>(IID_IOleClientSite);
-    EXPECT_EQ(client->GetContainer(nullptr), E_INVALIDARG);
-    IMoniker* moniker = reinterpret_cast<IMoniker*>(1);
-    EXPECT_EQ(client->GetMoniker(0, 0, &moniker), E_FAIL);
-    EXPECT_EQ(moniker, nullptr);
-
-    ComPtr<IOleItemContainer> items = Site<IOleItemContainer>(IID_IOleItemContainer);
-    char16_t name[] = u"item";
-    void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(items->GetObject(name, 0, nullptr, IID_IUnknown, &object), MK_E_NOOBJECT);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(items->GetObject(nullptr, 0, nullptr, IID_IUnknown, &object), E_INVALIDARG);
-    EXPECT_EQ(items->IsRunning(nullptr), E_INVALIDARG);
-
-    ComPtr<IOleInPlaceFrame> frameTable = Site<IOleInPlaceFrame>(IID_IOleInPlaceFrame);
-    EXPECT_EQ(frameTable->GetBorder(&pos), INPLACE_E_NOTOOLSPACE);
-    EXPECT_EQ(frameTable->RequestBorderSpace(nullptr), E_INVALIDARG);
-
-    // No context menu, no three-dimensional border, no commands.
-    ComPtr<IDocHostUIHandler> ui = Site<IDocHostUIHandler>(IID_IDocHostUIHandler);
-    EXPECT_EQ(ui->ShowContextMenu(0, nullptr, nullptr, nullptr), S_OK);
     DOCHOSTUIINFO hostInfo{};
     ASSERT_EQ(ui->GetHostInfo(&hostInfo), S_OK);
     EXPECT_EQ(hostInfo.dwFlags, DOCHOSTUIFLAG_NO3DBORDER);
-    EXPECT_EQ(ui->GetHostInfo(nullptr), E_INVALIDARG);
     OLECMD commands[2] = {{1, 3}, {2, 3}};
     ASSERT_EQ(Site<IOleCommandTarget>(IID_IOleCommandTarget)->QueryStatus(nullptr, 2, commands, nullptr), S_OK);
     EXPECT_EQ(commands[1].cmdf, 0u);
-
-    ComPtr<IOleControlSite> control = Site<IOleControlSite>(IID_IOleControlSite);
-    EXPECT_EQ(control->TransformCoords(nullptr, nullptr, 0), E_INVALIDARG);
 }
 
 TEST_F(ContainerFixture, SizingConvertsToHimetricOnceAndSkipsAnEmptyWindowOrAnUnchangedExtent)
