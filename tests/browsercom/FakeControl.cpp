@@ -2,8 +2,6 @@
 
 #include "browsercom/FakeControl.h"
 
-#include <algorithm>
-
 #include "browser/com/Runtime.h"
 #include "browser/com/TypeTables.h"
 #include "browser/com/WideText.h"
@@ -66,9 +64,6 @@ const bcx::com::ImplRow kImplemented[] = {
 };
 const bcx::com::ClassTable kClass = {CLSID_FakeControl, kImplemented, 4};
 
-char gControlWindow;
-char gHostWindow;
-
 std::string Rect(LPCRECT r)
 {
     return r ? std::to_string(r->left) + "," + std::to_string(r->top) + "," + std::to_string(r->right) + "," +
@@ -84,12 +79,6 @@ VARIANT Value(VARTYPE vt)
     VariantInit(&v);
     v.vt = vt;
     return v;
-}
-
-int FakeControlRecord::IndexOf(const std::string& call) const
-{
-    const auto found = std::find(calls.begin(), calls.end(), call);
-    return found == calls.end() ? -1 : int(found - calls.begin());
 }
 
 ScopedFakeControlClass::ScopedFakeControlClass(FakeControlRecord& record)
@@ -223,41 +212,31 @@ HRESULT FakeControl::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE*, HDC,
                 (draw ? " dc" : ""));
 }
 
-HWND FakeWindowSide::ControlWindow()
-{
-    return reinterpret_cast<HWND>(&gControlWindow);
-}
-
-HWND FakeWindowSide::HostWindow()
-{
-    return reinterpret_cast<HWND>(&gHostWindow);
-}
-
 void FakeWindowSide::DeliverActiveXEvent(wxEventType type, wxVariant& params, bool synchronous)
 {
     delivered.push_back(Delivered{type, params, synchronous});
-    if (!synchronous) {
+    if (!synchronous)
         queued.push_back(Delivered{type, params, false});
-        return;
-    }
-    ActiveXEventParams event;
-    event.List() = params;
-    if (handler)
-        handler(type, event);
-    params = event.List();
+    else
+        Handle(type, params);
 }
 
 int FakeWindowSide::RunQueued()
 {
     std::vector<Delivered> now;
     now.swap(queued);
-    for (Delivered& d : now) {
-        ActiveXEventParams event;
-        event.List() = d.params;
-        if (handler)
-            handler(d.type, event);
-    }
+    for (Delivered& d : now)
+        Handle(d.type, d.params);
     return int(now.size());
+}
+
+void FakeWindowSide::Handle(wxEventType type, wxVariant& params)
+{
+    ActiveXEventParams event;
+    event.List() = params;
+    if (handler)
+        handler(type, event);
+    params = event.List();
 }
 
 } // namespace bcxtest

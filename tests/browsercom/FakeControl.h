@@ -3,6 +3,7 @@
 // static type tables (a default dispatch interface, a default event interface and two that the
 // container must not take), and fires events on request.
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,7 +42,11 @@ struct FakeControlRecord {
     class FakeControl* live = nullptr;  // the control while it exists
 
     bool Called(const std::string& call) const { return IndexOf(call) >= 0; }
-    int IndexOf(const std::string& call) const;  // -1 when absent
+    int IndexOf(const std::string& call) const
+    {
+        const auto found = std::find(calls.begin(), calls.end(), call);
+        return found == calls.end() ? -1 : int(found - calls.begin());
+    }
 };
 
 // Registers the fake control's class for the lifetime of the object, recording into record.
@@ -139,8 +144,8 @@ public:
     std::vector<Delivered> queued;
     std::function<void(wxEventType, ActiveXEventParams&)> handler;
 
-    static HWND ControlWindow();
-    static HWND HostWindow();
+    static HWND ControlWindow() { return reinterpret_cast<HWND>(&sControlWindow); }
+    static HWND HostWindow() { return reinterpret_cast<HWND>(&sHostWindow); }
 
     // Handles the queued events in order; returns how many.
     int RunQueued();
@@ -159,6 +164,10 @@ public:
     COLORREF GetWindowTextColour() override { return 0x00112233; }
     COLORREF GetWindowColour() override { return 0x00FFEEDD; }
     void DeliverActiveXEvent(wxEventType type, wxVariant& params, bool synchronous) override;
+
+private:
+    void Handle(wxEventType type, wxVariant& params);
+    static inline char sControlWindow, sHostWindow;
 };
 
 // A host with the fake control and window, created by Create.
