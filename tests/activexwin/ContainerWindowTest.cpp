@@ -93,17 +93,14 @@ protected:
 
 } // namespace
 
-TEST_F(ContainerWindowTest, AControlWithoutAViewObjectShowsARedArea)
+TEST_F(ContainerWindowTest, AControlWithoutAViewObjectShowsARedAreaAndOneWithItDrawsOverIt)
 {
     mRecord.hasWindow = false;
     Create();
     EXPECT_EQ(CentreColour(), 0xFF0000ul);
     SaveScreenshot(mFrame, "activex-container-red");
-}
 
-TEST_F(ContainerWindowTest, AViewObjectDrawsOverTheWholeWindowInsteadOfTheRedArea)
-{
-    mRecord.hasWindow = false;
+    mContainer->Destroy();
     mRecord.viewObject = true;
     Create();
     EXPECT_NE(CentreColour(), 0xFF0000ul);
@@ -129,7 +126,7 @@ TEST_F(ContainerWindowTest, TheControlsWindowIsShownInPlaceAndSizedInHimetricOfT
     EXPECT_TRUE(PumpUntil([&] { return mRecord.Called("SetObjectRects 0,0,150,80 0,0,150,80"); }));
 }
 
-TEST_F(ContainerWindowTest, EventsReachTheParentsTableAtOnceWithOutValuesOrQueuedWithoutThem)
+TEST_F(ContainerWindowTest, EventsReachTheParentsTableAndDestroyingTheWindowTakesTheControlDown)
 {
     mRecord.hasWindow = false;
     Create();
@@ -146,12 +143,8 @@ TEST_F(ContainerWindowTest, EventsReachTheParentsTableAtOnceWithOutValuesOrQueue
     ASSERT_TRUE(PumpUntil([this] { return mPanel->handled.size() == 2; }));
     EXPECT_EQ(mPanel->handled[1], wxS("CommandStateChange"));
     EXPECT_EQ(mPanel->lastCommand, CSC_NAVIGATEFORWARD) << "the queued copy carries the parameters";
-}
 
-TEST_F(ContainerWindowTest, DestroyingTheWindowTakesTheControlDownWhileTheWindowStillExists)
-{
-    mRecord.hasWindow = false;
-    Create();
+    // While the window still exists.
     mRecord.calls.clear();
     mContainer->Destroy();
     EXPECT_TRUE(mRecord.Called("DoVerb -3 null site"));
