@@ -2,6 +2,8 @@
 
 #include "browsercom/FakeControl.h"
 
+#include <utility>
+
 #include "browser/com/Runtime.h"
 #include "browser/com/TypeTables.h"
 #include "browser/com/WideText.h"
@@ -107,20 +109,19 @@ FakeControl::~FakeControl()
 
 void* FakeControl::FindInterface(REFIID iid)
 {
-    if (iid == IID_IUnknown || iid == IID_IDispatch)
-        return static_cast<IDispatch*>(this);
-    if (iid == IID_IProvideClassInfo && mRecord.provideClassInfo)
-        return static_cast<IProvideClassInfo*>(this);
-    if (iid == IID_IConnectionPointContainer)
-        return static_cast<IConnectionPointContainer*>(this);
-    if (iid == IID_IOleObject)
-        return static_cast<IOleObject*>(this);
-    if (iid == IID_IOleInPlaceObject)
-        return static_cast<IOleInPlaceObject*>(this);
-    if (iid == IID_IPersistStreamInit)
-        return static_cast<IPersistStreamInit*>(this);
-    if (iid == IID_IViewObject && mRecord.viewObject)
-        return static_cast<IViewObject*>(this);
+    const std::pair<IID, void*> answers[] = {
+        {IID_IUnknown, static_cast<IDispatch*>(this)},
+        {IID_IDispatch, static_cast<IDispatch*>(this)},
+        {IID_IProvideClassInfo, mRecord.provideClassInfo ? static_cast<IProvideClassInfo*>(this) : nullptr},
+        {IID_IConnectionPointContainer, static_cast<IConnectionPointContainer*>(this)},
+        {IID_IOleObject, static_cast<IOleObject*>(this)},
+        {IID_IOleInPlaceObject, static_cast<IOleInPlaceObject*>(this)},
+        {IID_IPersistStreamInit, static_cast<IPersistStreamInit*>(this)},
+        {IID_IViewObject, mRecord.viewObject ? static_cast<IViewObject*>(this) : nullptr},
+    };
+    for (const auto& answer : answers)
+        if (answer.first == iid)
+            return answer.second;
     return nullptr;
 }
 
