@@ -19,7 +19,6 @@
 #include "browser/HtmlBrowserCtrl.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
-#include "core/Packet.h"
 #include "peers/TestRelayServer.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
@@ -96,14 +95,10 @@ protected:
         return bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; });
     }
 
-    // Everything the client sent before this has reached the relay once the echo is there.
+    // Everything the client sent before this has reached the relay once the echo of a ping is there.
     bool RelayCaughtUp(uint32_t marker)
     {
-        bcxPacket echo;
-        echo.WriteHeader(0x28);
-        echo.WriteU32(marker);
-        echo.UpdateLength();
-        core->SendToRelay(echo);
+        relay.SendPing(relay.LastConnection(), marker);
         return bcxtest::PumpUntil([&] {
             for (const auto& e : relay.Echoes())
                 if (e.value == marker)
