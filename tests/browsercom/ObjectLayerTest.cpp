@@ -11,26 +11,14 @@
 #include "browser/com/Runtime.h"
 #include "browser/com/Variant.h"
 #include "browser/com/WideText.h"
+#include "browsercom/FakeControl.h"
 
 using namespace bcx::com;
+using bcxtest::FakeControlRecord;
+using bcxtest::ScopedFakeControlClass;
+using bcxtest::CLSID_FakeControl;
 
 namespace {
-
-constexpr CLSID kCounted = {0x0BC0C0C0, 1, 1, {9, 9, 9, 9, 9, 9, 9, 9}};
-
-class Counted final : public ComObject<IDispatch> {
-public:
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
-
-protected:
-    void* FindInterface(REFIID iid) override
-    {
-        return iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-    }
-};
 
 VARIANT Of(VARTYPE vt, double number, const char16_t* text = nullptr)
 {
@@ -67,23 +55,24 @@ TEST(ObjectLayer, WideStringsKeepTheirLengthAndTextThroughTheToolkit)
 TEST(ObjectLayer, ClassRegistryCreatesAndFreesWhatItCannotHandOut)
 {
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(kCounted, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CoCreateInstance(CLSID_FakeControl, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
+              REGDB_E_CLASSNOTREG);
     EXPECT_EQ(out, nullptr);
 
-    RegisterClass(kCounted, [] { return static_cast<IUnknown*>(static_cast<IDispatch*>(new Counted)); });
+    FakeControlRecord record;
+    ScopedFakeControlClass registered(record);
     IDispatch* dispatch = nullptr;
-    ASSERT_EQ(CoCreateInstance(kCounted, nullptr, 7, IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
-    EXPECT_EQ(LiveObjectCount(), 2) << "the object and the allocator its guard holds";
+    ASSERT_EQ(CoCreateInstance(CLSID_FakeControl, nullptr, 7, IID_IDispatch, reinterpret_cast<void**>(&dispatch)),
+              S_OK);
+    EXPECT_GT(LiveObjectCount(), 1) << "the control and the allocator its guard holds";
+    EXPECT_EQ(CoCreateInstance(CLSID_FakeControl, dispatch, 7, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(dispatch->Release(), 0u);
     EXPECT_EQ(LiveObjectCount(), 0);
 
     // An interface the class lacks: the new object is freed.
-    EXPECT_EQ(CoCreateInstance(kCounted, nullptr, 7, IID_IStream, &out), E_NOINTERFACE);
+    EXPECT_EQ(CoCreateInstance(CLSID_FakeControl, nullptr, 7, IID_IStream, &out), E_NOINTERFACE);
     EXPECT_EQ(LiveObjectCount(), 0);
-    Counted outer;
-    EXPECT_EQ(CoCreateInstance(kCounted, static_cast<IDispatch*>(&outer), 7, IID_IUnknown, &out),
-              CLASS_E_NOAGGREGATION);
-    UnregisterClass(kCounted);
+    EXPECT_EQ(record.live, nullptr);
 }
 
 TEST(ObjectLayer, ValuesChangeTypeWithoutTheLocaleAndFailWithoutChangingTheTarget)
