@@ -19,7 +19,6 @@
 #include "browser/HtmlBrowserCtrl.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
-#include "core/Packet.h"
 #include "peers/TestRelayServer.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
@@ -27,18 +26,11 @@
 #include "support/WxLoopback.h"
 #include "support/gui/Screenshot.h"
 #include "support/gui/WebPages.h"
-#include "ui/BrowserDialog.h"
 #include "ui/MemoryPages.h"
 
 namespace {
 
-using bcxtest::Utf8;
-
-using bcxtest::FindWebView;
-using bcxtest::EvalInPage;
-using bcxtest::PageText;
-using bcxtest::WaitForPageText;
-using bcxtest::WaitForPageTitle;
+using namespace bcxtest;
 
 std::string Page(const std::string& title, const std::string& body)
 {
@@ -48,13 +40,8 @@ std::string Page(const std::string& title, const std::string& body)
 size_t InfoRequests(const bcxtest::TestRelayServer& relay, uint32_t id)
 {
     size_t n = 0;
-    for (const auto& frame : relay.ClientLog()) {
-        const std::string body = frame.Body();
-        if (frame.kind == bcxtest::TestRelayServer::ClientFrame::Frame && frame.id == 0x21 && body.size() == 4 &&
-            static_cast<uint8_t>(body[0]) == (id & 0xFF) && static_cast<uint8_t>(body[1]) == ((id >> 8) & 0xFF) &&
-            static_cast<uint8_t>(body[2]) == ((id >> 16) & 0xFF) && static_cast<uint8_t>(body[3]) == (id >> 24))
-            ++n;
-    }
+    for (const auto& frame : relay.ClientFrames(0x21))
+        n += frame.Body() == bcxtest::TestRelayServer::U32(id);
     return n;
 }
 
@@ -108,14 +95,10 @@ protected:
         return bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; });
     }
 
-    // Everything the client sent before this has reached the relay once the echo is there.
+    // Everything the client sent before this has reached the relay once the echo of a ping is there.
     bool RelayCaughtUp(uint32_t marker)
     {
-        bcxPacket echo;
-        echo.WriteHeader(0x28);
-        echo.WriteU32(marker);
-        echo.UpdateLength();
-        core->SendToRelay(echo);
+        relay.SendPing(relay.LastConnection(), marker);
         return bcxtest::PumpUntil([&] {
             for (const auto& e : relay.Echoes())
                 if (e.value == marker)
@@ -321,20 +304,6 @@ TEST_F(BrowserPanelTest, BackAndForwardFollowNavigation)
     EXPECT_TRUE(panel->GetBrowser()->GoForward());
     ASSERT_TRUE(WaitForPageTitle(view, "two"));
     EXPECT_FALSE(panel->GetBrowser()->GoForward());
-}
-
-TEST_F(BrowserPanelTest, BrowserDialogShowsItsPage)
-{
-    server.AddPage("/dialog.html", Page("dialog", "<h2>Tonight on the relay</h2>Three games are announced."));
-    BrowserDialog* dialog = new BrowserDialog(nullptr, server.Url("/dialog.html"), 420, 260);
-    dialog->Show();
-    wxWebView* dialogView = FindWebView(dialog);
-    ASSERT_NE(nullptr, dialogView);
-    ASSERT_TRUE(WaitForPageText(dialogView, "Three games are announced."));
-    EXPECT_GE(dialog->GetView()->GetSize().x, 420);
-    EXPECT_GE(dialog->GetView()->GetSize().y, 260);
-    EXPECT_FALSE(bcxtest::SaveScreenshot(dialog, "browser-dialog").empty());
-    dialog->Destroy();
 }
 
 } // namespace

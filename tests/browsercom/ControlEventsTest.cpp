@@ -22,37 +22,12 @@ const wxEventType& kBeforeNavigate = RegisterActiveXEvent(wxS("BeforeNavigate2")
 const wxEventType& kCommandState = RegisterActiveXEvent(wxS("CommandStateChange"));
 const wxEventType& kValues = RegisterActiveXEvent(wxS("valueschange"));
 
-VARIANT Value(VARTYPE vt)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = vt;
-    return v;
-}
-
 class EventsFixture : public FakeHostTest {
 protected:
     void SetUp() override
     {
         Create();
         ASSERT_NE(mRecord.live, nullptr);
-    }
-
-    // Fires BeforeNavigate2 for url; returns the Cancel the control sees afterwards.
-    VARIANT_BOOL Navigate(const char16_t* url)
-    {
-        VARIANT address = Value(VT_BSTR);
-        address.bstrVal = SysAllocString(url);
-        VARIANT flags = Value(VT_I4);
-        VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT args[4] = {Value(VT_DISPATCH), Value(VT_VARIANT | VT_BYREF), Value(VT_VARIANT | VT_BYREF),
-                           Value(VT_BOOL | VT_BYREF)};
-        args[1].pvarVal = &address;
-        args[2].pvarVal = &flags;
-        args[3].pboolVal = &cancel;
-        mRecord.live->Fire(FakeDispBeforeNavigate2, args, 4);
-        VariantClear(&address);
-        return cancel;
     }
 };
 
@@ -63,12 +38,10 @@ TEST_F(EventsFixture, TablesHoldTheDefaultInterfacesOnlyWithNamesParametersAndMa
     const ActiveXTypeTables& t = mHost->Tables();
     ASSERT_EQ(t.events.size(), 4u);
     const ActiveXFuncInfo& navigate = t.events[size_t(t.eventIds.at(DISPID_BEFORENAVIGATE2))];
-    EXPECT_EQ(navigate.name, wxS("BeforeNavigate2"));
     EXPECT_TRUE(navigate.hasOut);
     ASSERT_EQ(navigate.params.size(), 4u);
     EXPECT_EQ(navigate.params[1].name, wxS("URL"));
     EXPECT_TRUE(navigate.params[1].isPtr);
-    EXPECT_EQ(navigate.params[1].vt, VT_VARIANT);
     EXPECT_EQ(navigate.params[3].flags, IDLFLAG_FIN | IDLFLAG_FOUT);
     EXPECT_FALSE(t.events[size_t(t.eventIds.at(DISPID_COMMANDSTATECHANGE))].hasOut);
 
@@ -77,13 +50,11 @@ TEST_F(EventsFixture, TablesHoldTheDefaultInterfacesOnlyWithNamesParametersAndMa
     ASSERT_EQ(method.params.size(), 2u);
     EXPECT_EQ(method.params[0].name, wxS("URL")) << "the function's own name is not a parameter's";
     EXPECT_EQ(method.params[1].flags & IDLFLAG_FRETVAL, IDLFLAG_FRETVAL);
-    EXPECT_EQ(method.retType.vt, VT_HRESULT);
     EXPECT_EQ(t.methodNames.count(wxS("Refresh")), 0u);
 
     // Get and put of one property, named in different letter case, make one entry.
     ASSERT_EQ(t.props.size(), 2u);
     const ActiveXPropInfo& visible = t.props[size_t(t.propNames.at(wxS("VISIBLE")))];
-    EXPECT_EQ(visible.typeGet.vt, VT_BOOL);
     EXPECT_EQ(visible.typePut.vt, VT_BOOL);
     EXPECT_FALSE(visible.putByRef);
     EXPECT_TRUE(t.props[size_t(t.propNames.at(wxS("parent")))].putByRef);
@@ -110,17 +81,17 @@ TEST_F(EventsFixture, AHandlerThatCancelsANavigationIsHeardByTheControlBeforeThe
         if (seenUrl.StartsWith(wxS("bcx:")))
             event[wxS("cancel")] = true;
     };
-    EXPECT_NE(Navigate(u"bcx:about"), VARIANT_FALSE);
+    EXPECT_NE(mRecord.live->Navigate(u"bcx:about"), VARIANT_FALSE);
     EXPECT_EQ(seenUrl, wxS("bcx:about"));
     EXPECT_EQ(parameters, 4);
-    EXPECT_EQ(Navigate(u"http://127.0.0.1/"), VARIANT_FALSE);
+    EXPECT_EQ(mRecord.live->Navigate(u"http://127.0.0.1/"), VARIANT_FALSE);
     ASSERT_EQ(mSide.delivered.size(), 2u);
     EXPECT_TRUE(mSide.delivered[0].synchronous);
     EXPECT_EQ(mSide.delivered[0].params.GetName(), wxS("BeforeNavigate2"));
     EXPECT_EQ(mSide.delivered[0].params[3].GetName(), wxS("Cancel")) << "declaration order";
 }
 
-TEST_F(EventsFixture, EventsWithoutOutParametersAreQueuedAndHandledAfterTheControlsCallReturned)
+TEST_F(EventsFixture, EventsWithoutOutParametersAreQueuedWithNoMoreArgumentsThanDeclared)
 {
     long command = 0;
     bool enable = false;
@@ -129,30 +100,26 @@ TEST_F(EventsFixture, EventsWithoutOutParametersAreQueuedAndHandledAfterTheContr
         command = event[wxS("Command")].GetLong();
         enable = event[wxS("Enable")].GetBool();
     };
-    VARIANT args[2] = {Value(VT_I4), Value(VT_BOOL)};
+    VARIANT args[3] = {Value(VT_I4), Value(VT_BOOL), Value(VT_I4)};
     args[0].lVal = CSC_NAVIGATEBACK;
     args[1].boolVal = VARIANT_TRUE;
-    mRecord.live->Fire(FakeDispCommandStateChange, args, 2);
+    mRecord.live->Fire(DISPID_COMMANDSTATECHANGE, args, 2);
     EXPECT_EQ(command, 0) << "not handled inside the control's call";
     EXPECT_EQ(mSide.RunQueued(), 1);
     EXPECT_EQ(command, CSC_NAVIGATEBACK);
     EXPECT_TRUE(enable);
-}
 
-TEST_F(EventsFixture, ArgumentsAreCountedUpToTheDeclaredOnesAndNamedFromTheFirst)
-{
-    VARIANT one = Value(VT_I4);
-    one.lVal = 1;
-    mRecord.live->Fire(FakeDispCommandStateChange, &one, 1);
+    mRecord.live->Fire(DISPID_COMMANDSTATECHANGE, args, 3);
+    ASSERT_EQ(mSide.queued.size(), 1u);
+    EXPECT_EQ(mSide.queued[0].params.GetCount(), 2u) << "no more than declared";
+    mSide.queued.clear();
+
+    // Fewer than declared: named from the first.
+    mRecord.live->Fire(DISPID_COMMANDSTATECHANGE, args, 1);
     ASSERT_EQ(mSide.queued.size(), 1u);
     ASSERT_EQ(mSide.queued[0].params.GetCount(), 1u);
     EXPECT_EQ(mSide.queued[0].params[0].GetName(), wxS("Command"));
-    EXPECT_EQ(mSide.queued[0].params[0].GetLong(), 1);
-
-    VARIANT three[3] = {Value(VT_I4), Value(VT_BOOL), Value(VT_I4)};
-    mRecord.live->Fire(FakeDispCommandStateChange, three, 3);
-    ASSERT_EQ(mSide.queued.size(), 2u);
-    EXPECT_EQ(mSide.queued[1].params.GetCount(), 2u) << "no more than declared";
+    EXPECT_EQ(mSide.queued[0].params[0].GetLong(), CSC_NAVIGATEBACK);
 }
 
 TEST_F(EventsFixture, UnregisteredOrUnknownEventsAreAcknowledgedAndDropped)
@@ -251,11 +218,6 @@ TEST(ActiveXVariants, ConversionsTowardTheControlKeepItsTypesAndRefuseWhatTheyCa
     EXPECT_EQ(target.GetType(), wxS("void*"));
     EXPECT_FALSE(MSWVariantToVariant(Value(VT_EMPTY), target));
     EXPECT_TRUE(target.IsNull());
-
-    EXPECT_EQ(VariantTypeFromName(wxVariant(1L)), VT_I4);
-    EXPECT_EQ(VariantTypeFromName(wxVariant(wxDateTime::Now())), VT_DATE);
-    EXPECT_EQ(VariantTypeFromName(wxVariant(static_cast<void*>(nullptr))), VT_BYREF | VT_VOID);
-    EXPECT_EQ(VariantTypeFromName(wxVariant()), VT_NULL);
 }
 
 TEST(ActiveXVariants, AParameterLookedUpUnderAMissingNameCannotBeWrittenIntoAnyEvent)

@@ -2,7 +2,7 @@
 
 #include "browsercom/FakeControl.h"
 
-#include <algorithm>
+#include <utility>
 
 #include "browser/com/Runtime.h"
 #include "browser/com/TypeTables.h"
@@ -11,9 +11,7 @@
 namespace bcxtest {
 namespace {
 
-using bcx::com::ClassTable;
 using bcx::com::FuncRow;
-using bcx::com::ImplRow;
 using bcx::com::InterfaceTable;
 using bcx::com::ParamRow;
 
@@ -23,13 +21,8 @@ const ParamRow kNavigateParams[] = {
     {"Flags", VT_VARIANT, true, IDLFLAG_FIN},
     {"Cancel", VT_BOOL, true, IDLFLAG_FIN | IDLFLAG_FOUT},
 };
-const ParamRow kCommandParams[] = {
-    {"Command", VT_I4, false, IDLFLAG_FIN},
-    {"Enable", VT_BOOL, false, IDLFLAG_FIN},
-};
-const ParamRow kTextParams[] = {
-    {"Text", VT_BSTR, false, IDLFLAG_FIN},
-};
+const ParamRow kCommandParams[] = {{"Command", VT_I4, false, IDLFLAG_FIN}, {"Enable", VT_BOOL, false, IDLFLAG_FIN}};
+const ParamRow kTextParams[] = {{"Text", VT_BSTR, false, IDLFLAG_FIN}};
 const ParamRow kValueParams[] = {
     {"Short", VT_I2, false, IDLFLAG_FIN},
     {"When", VT_DATE, false, IDLFLAG_FIN},
@@ -39,8 +32,8 @@ const ParamRow kValueParams[] = {
     {"Count", VT_I4, true, IDLFLAG_FIN | IDLFLAG_FOUT},
 };
 const FuncRow kEvents[] = {
-    {"BeforeNavigate2", FakeDispBeforeNavigate2, INVOKE_FUNC, VT_VOID, kNavigateParams, 4},
-    {"CommandStateChange", FakeDispCommandStateChange, INVOKE_FUNC, VT_VOID, kCommandParams, 2},
+    {"BeforeNavigate2", DISPID_BEFORENAVIGATE2, INVOKE_FUNC, VT_VOID, kNavigateParams, 4},
+    {"CommandStateChange", DISPID_COMMANDSTATECHANGE, INVOKE_FUNC, VT_VOID, kCommandParams, 2},
     {"StatusTextChange", FakeDispStatusText, INVOKE_FUNC, VT_VOID, kTextParams, 1},
     {"ValuesChange", FakeDispValues, INVOKE_FUNC, VT_VOID, kValueParams, 6},
 };
@@ -58,25 +51,20 @@ const FuncRow kMethods[] = {
     {"visible", 402, INVOKE_PROPERTYPUT, VT_VOID, kVisibleParam, 1},
     {"Parent", 200, INVOKE_PROPERTYPUTREF, VT_VOID, kParentParam, 1},
 };
-const FuncRow kOtherMethods[] = {
-    {"Refresh", 500, INVOKE_FUNC, VT_VOID, nullptr, 0},
-};
+const FuncRow kOtherMethods[] = {{"Refresh", 500, INVOKE_FUNC, VT_VOID, nullptr, 0}};
 
 const InterfaceTable kDispatchInterface = {IID_IDispatch, TKIND_DISPATCH, kMethods, 5};
 const InterfaceTable kEventInterface = {DIID_FakeEvents, TKIND_DISPATCH, kEvents, 4};
 const InterfaceTable kOtherInterface = {{0x0BC0FA4E, 5, 6, {0}}, TKIND_DISPATCH, kOtherMethods, 1};
 const InterfaceTable kVtableEvents = {{0x0BC0FA4E, 7, 8, {0}}, TKIND_DISPATCH, kOtherMethods, 1};
 
-const ImplRow kImplemented[] = {
+const bcx::com::ImplRow kImplemented[] = {
     {&kOtherInterface, 0},
     {&kVtableEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE | IMPLTYPEFLAG_FDEFAULTVTABLE},
     {&kDispatchInterface, IMPLTYPEFLAG_FDEFAULT},
     {&kEventInterface, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
 };
-const ClassTable kClass = {CLSID_FakeControl, kImplemented, 4};
-
-char gControlWindow;
-char gHostWindow;
+const bcx::com::ClassTable kClass = {CLSID_FakeControl, kImplemented, 4};
 
 std::string Rect(LPCRECT r)
 {
@@ -87,22 +75,18 @@ std::string Rect(LPCRECT r)
 
 } // namespace
 
-bool FakeControlRecord::Called(const std::string& call) const
+VARIANT Value(VARTYPE vt)
 {
-    return IndexOf(call) >= 0;
-}
-
-int FakeControlRecord::IndexOf(const std::string& call) const
-{
-    const auto found = std::find(calls.begin(), calls.end(), call);
-    return found == calls.end() ? -1 : int(found - calls.begin());
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    return v;
 }
 
 ScopedFakeControlClass::ScopedFakeControlClass(FakeControlRecord& record)
 {
-    bcx::com::RegisterClass(CLSID_FakeControl, [&record]() -> IUnknown* {
-        return static_cast<IDispatch*>(new FakeControl(record));
-    });
+    bcx::com::RegisterClass(CLSID_FakeControl,
+                            [&record]() -> IUnknown* { return static_cast<IDispatch*>(new FakeControl(record)); });
 }
 
 ScopedFakeControlClass::~ScopedFakeControlClass()
@@ -114,37 +98,47 @@ FakeControl::FakeControl(FakeControlRecord& record) : mRecord(record)
 {
     mPoints.AddInterface(DIID_FakeEvents);
     mRecord.live = this;
-    mRecord.calls.push_back("created");
+    Note("created");
 }
 
 FakeControl::~FakeControl()
 {
-    mRecord.calls.push_back("destroyed");
+    Note("destroyed");
     mRecord.live = nullptr;
 }
 
 void* FakeControl::FindInterface(REFIID iid)
 {
-    if (iid == IID_IUnknown || iid == IID_IDispatch)
-        return static_cast<IDispatch*>(this);
-    if (iid == IID_IProvideClassInfo && mRecord.provideClassInfo)
-        return static_cast<IProvideClassInfo*>(this);
-    if (iid == IID_IConnectionPointContainer)
-        return static_cast<IConnectionPointContainer*>(this);
-    if (iid == IID_IOleObject)
-        return static_cast<IOleObject*>(this);
-    if (iid == IID_IOleInPlaceObject)
-        return static_cast<IOleInPlaceObject*>(this);
-    if (iid == IID_IPersistStreamInit)
-        return static_cast<IPersistStreamInit*>(this);
-    if (iid == IID_IViewObject && mRecord.viewObject)
-        return static_cast<IViewObject*>(this);
+    const std::pair<IID, void*> answers[] = {
+        {IID_IUnknown, static_cast<IDispatch*>(this)},
+        {IID_IDispatch, static_cast<IDispatch*>(this)},
+        {IID_IProvideClassInfo, mRecord.provideClassInfo ? static_cast<IProvideClassInfo*>(this) : nullptr},
+        {IID_IConnectionPointContainer, static_cast<IConnectionPointContainer*>(this)},
+        {IID_IOleObject, static_cast<IOleObject*>(this)},
+        {IID_IOleInPlaceObject, static_cast<IOleInPlaceObject*>(this)},
+        {IID_IPersistStreamInit, static_cast<IPersistStreamInit*>(this)},
+        {IID_IViewObject, mRecord.viewObject ? static_cast<IViewObject*>(this) : nullptr},
+    };
+    for (const auto& answer : answers)
+        if (answer.first == iid)
+            return answer.second;
     return nullptr;
 }
 
-int FakeControl::Fire(DISPID id, VARIANT* args, UINT count)
+VARIANT_BOOL FakeControl::Navigate(const char16_t* url)
 {
-    return mPoints.Fire(DIID_FakeEvents, id, args, count);
+    VARIANT address = Value(VT_BSTR);
+    address.bstrVal = SysAllocString(url);
+    VARIANT flags = Value(VT_I4);
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT args[4] = {Value(VT_DISPATCH), Value(VT_VARIANT | VT_BYREF), Value(VT_VARIANT | VT_BYREF),
+                       Value(VT_BOOL | VT_BYREF)};
+    args[1].pvarVal = &address;
+    args[2].pvarVal = &flags;
+    args[3].pboolVal = &cancel;
+    Fire(DISPID_BEFORENAVIGATE2, args, 4);
+    VariantClear(&address);
+    return cancel;
 }
 
 HRESULT FakeControl::GetClassInfo(ITypeInfo** out)
@@ -154,193 +148,96 @@ HRESULT FakeControl::GetClassInfo(ITypeInfo** out)
 
 HRESULT FakeControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out)
 {
-    mRecord.calls.push_back("FindConnectionPoint");
+    Note("FindConnectionPoint");
     return mPoints.FindConnectionPoint(iid, out);
 }
 
 HRESULT FakeControl::SetClientSite(IOleClientSite* site)
 {
-    mRecord.calls.push_back(site ? "SetClientSite" : "SetClientSite null");
     mSite = site;
     mRecord.site = site;
-    return S_OK;
-}
-
-HRESULT FakeControl::GetClientSite(IOleClientSite** out)
-{
-    if (!out)
-        return E_INVALIDARG;
-    *out = mSite.Get();
-    if (*out)
-        (*out)->AddRef();
-    return S_OK;
+    return Note(site ? "SetClientSite" : "SetClientSite null");
 }
 
 HRESULT FakeControl::SetHostNames(LPCOLESTR app, LPCOLESTR object)
 {
-    mRecord.calls.push_back("SetHostNames " + std::string(bcx::com::FromWide(app).utf8_str()) +
-                            (object ? " object" : ""));
-    return S_OK;
+    return Note("SetHostNames " + std::string(bcx::com::FromWide(app).utf8_str()) + (object ? " object" : ""));
 }
 
 HRESULT FakeControl::Close(DWORD option)
 {
-    mRecord.calls.push_back("Close " + std::to_string(option));
     mPoints.DisconnectAll();
     mAdviseSink.Reset();
-    return S_OK;
+    return Note("Close " + std::to_string(option));
 }
 
 HRESULT FakeControl::DoVerb(LONG verb, MSG*, IOleClientSite* site, LONG, HWND parent, LPCRECT rect)
 {
-    mRecord.calls.push_back("DoVerb " + std::to_string(verb) + " " + Rect(rect) +
-                            (site == mSite.Get() && site ? " site" : "") +
-                            (parent == FakeWindowSide::HostWindow() ? " host" : ""));
-    return S_OK;
+    return Note("DoVerb " + std::to_string(verb) + " " + Rect(rect) + (site == mSite.Get() && site ? " site" : "") +
+                (parent == FakeWindowSide::HostWindow() ? " host" : ""));
 }
 
 HRESULT FakeControl::SetExtent(DWORD aspect, SIZEL* size)
 {
     if (!size)
         return E_INVALIDARG;
-    mRecord.calls.push_back("SetExtent " + std::to_string(aspect) + " " + std::to_string(size->cx) + "x" +
-                            std::to_string(size->cy));
     mRecord.extent = *size;
-    return S_OK;
-}
-
-HRESULT FakeControl::GetExtent(DWORD, SIZEL* size)
-{
-    if (!size)
-        return E_INVALIDARG;
-    mRecord.calls.push_back("GetExtent");
-    *size = mRecord.extent;
-    return S_OK;
+    return Note("SetExtent " + std::to_string(aspect) + " " + std::to_string(size->cx) + "x" +
+                std::to_string(size->cy));
 }
 
 HRESULT FakeControl::Advise(IAdviseSink* sink, DWORD* cookie)
 {
-    if (!cookie)
-        return E_INVALIDARG;
-    mRecord.calls.push_back("Advise");
     mAdviseSink = sink;
-    *cookie = 77;
-    return S_OK;
-}
-
-HRESULT FakeControl::Unadvise(DWORD cookie)
-{
-    mRecord.calls.push_back("Unadvise " + std::to_string(cookie));
-    mAdviseSink.Reset();
-    return S_OK;
-}
-
-HRESULT FakeControl::GetMiscStatus(DWORD, DWORD* status)
-{
-    if (!status)
-        return E_INVALIDARG;
-    mRecord.calls.push_back("GetMiscStatus");
-    *status = mRecord.miscStatus;
-    return S_OK;
+    return Note("Advise", cookie, DWORD(77));
 }
 
 HRESULT FakeControl::GetWindow(HWND* out)
 {
     if (!out)
         return E_INVALIDARG;
-    mRecord.calls.push_back("GetWindow");
+    Note("GetWindow");
     *out = !mRecord.hasWindow ? nullptr : mRecord.window ? mRecord.window : FakeWindowSide::ControlWindow();
     return mRecord.hasWindow ? S_OK : E_FAIL;
 }
 
-HRESULT FakeControl::InPlaceDeactivate()
-{
-    mRecord.calls.push_back("InPlaceDeactivate");
-    return S_OK;
-}
-
-HRESULT FakeControl::UIDeactivate()
-{
-    mRecord.calls.push_back("UIDeactivate");
-    return S_OK;
-}
-
 HRESULT FakeControl::SetObjectRects(LPCRECT pos, LPCRECT clip)
 {
-    mRecord.calls.push_back("SetObjectRects " + Rect(pos) + " " + Rect(clip));
-    return S_OK;
-}
-
-HRESULT FakeControl::GetClassID(CLSID* out)
-{
-    if (!out)
-        return E_INVALIDARG;
-    *out = CLSID_FakeControl;
-    return S_OK;
-}
-
-HRESULT FakeControl::InitNew()
-{
-    mRecord.calls.push_back("InitNew");
-    return S_OK;
+    return Note("SetObjectRects " + Rect(pos) + " " + Rect(clip));
 }
 
 HRESULT FakeControl::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE*, HDC, HDC draw, const RECTL* bounds,
                           const RECTL*, ContinueDrawing, ULONG_PTR)
 {
-    mRecord.calls.push_back("Draw " + std::to_string(aspect) + " " + std::to_string(index) + " " + Rect(bounds) +
-                            (draw ? " dc" : ""));
-    return S_OK;
-}
-
-// ---------------------------------------------------------------------------------------------------
-
-HWND FakeWindowSide::ControlWindow()
-{
-    return reinterpret_cast<HWND>(&gControlWindow);
-}
-
-HWND FakeWindowSide::HostWindow()
-{
-    return reinterpret_cast<HWND>(&gHostWindow);
-}
-
-void FakeWindowSide::QueueSizeEvent(int w, int h)
-{
-    calls.push_back("size " + std::to_string(w) + "x" + std::to_string(h));
-}
-
-SIZE FakeWindowSide::GetScreenPixelsPerInch()
-{
-    calls.push_back("ppi");
-    return pixelsPerInch;
+    return Note("Draw " + std::to_string(aspect) + " " + std::to_string(index) + " " + Rect(bounds) +
+                (draw ? " dc" : ""));
 }
 
 void FakeWindowSide::DeliverActiveXEvent(wxEventType type, wxVariant& params, bool synchronous)
 {
     delivered.push_back(Delivered{type, params, synchronous});
-    if (!synchronous) {
+    if (!synchronous)
         queued.push_back(Delivered{type, params, false});
-        return;
-    }
-    ActiveXEventParams event;
-    event.List() = params;
-    if (handler)
-        handler(type, event);
-    params = event.List();
+    else
+        Handle(type, params);
 }
 
 int FakeWindowSide::RunQueued()
 {
     std::vector<Delivered> now;
     now.swap(queued);
-    for (Delivered& d : now) {
-        ActiveXEventParams event;
-        event.List() = d.params;
-        if (handler)
-            handler(d.type, event);
-    }
+    for (Delivered& d : now)
+        Handle(d.type, d.params);
     return int(now.size());
+}
+
+void FakeWindowSide::Handle(wxEventType type, wxVariant& params)
+{
+    ActiveXEventParams event;
+    event.List() = params;
+    if (handler)
+        handler(type, event);
+    params = event.List();
 }
 
 } // namespace bcxtest

@@ -251,22 +251,20 @@ TEST(Settings, Utf8FileWithOrWithoutByteOrderMarkIsReadAndWrittenBackInGbk)
     EXPECT_EQ(ini["/Misc"][kUserNameKey][0], bcx::Utf8ToGbk("用户名张三"));
     EXPECT_EQ(ini["/Misc"]["Password"][0], bcx::Utf8ToGbk("秘密"));
 
-    // With a byte order mark, even bytes that would also read as GBK are UTF-8.
-    WriteFile("bcxClient.ini", "\xEF\xBB\xBF[Misc]\nPassword=é\n");
-    std::unique_ptr<wxFileConfig> config(OpenSettingsFile());
-    config->SetPath(wxS("/Misc"));
-    EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8("é"));
-
-    // Without one, two Chinese characters in UTF-8 are also valid GBK (as other characters): still UTF-8.
-    WriteFile("bcxClient.ini", "[Misc]\nPassword=张三\n");
-    config.reset(OpenSettingsFile());
-    config->SetPath(wxS("/Misc"));
-    EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8("张三"));
-    // A file this program wrote in GBK stays GBK, even where its bytes happen to be valid UTF-8 too.
-    WriteFile("bcxClient.ini", "[Misc]\nPassword=" + bcx::Utf8ToGbk("通") + "\n");
-    config.reset(OpenSettingsFile());
-    config->SetPath(wxS("/Misc"));
-    EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8("通"));
+    // With a byte order mark, even bytes that would also read as GBK are UTF-8; without one, two Chinese
+    // characters in UTF-8 (also valid GBK, as other characters) are still UTF-8; a file this program wrote
+    // in GBK stays GBK, even where its bytes happen to be valid UTF-8 too.
+    const std::pair<std::string, const char*> files[] = {
+        {"\xEF\xBB\xBF[Misc]\nPassword=é\n", "é"},
+        {"[Misc]\nPassword=张三\n", "张三"},
+        {"[Misc]\nPassword=" + bcx::Utf8ToGbk("通") + "\n", "通"},
+    };
+    for (const auto& f : files) {
+        WriteFile("bcxClient.ini", f.first);
+        std::unique_ptr<wxFileConfig> config(OpenSettingsFile());
+        config->SetPath(wxS("/Misc"));
+        EXPECT_EQ(config->Read(wxS("Password"), wxString()), wxString::FromUTF8(f.second)) << f.second;
+    }
 }
 
 TEST(Settings, FileThatIsNeitherGbkNorUtf8IsKeptUnderAnotherName)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,7 @@ void Feed(IrcClient& client, const std::string& bytes)
 // "bcxuser" and a number from 0 to 65535.
 bool IsRandomNick(const std::string& nick)
 {
-    const std::string prefix = "bcxuser";
-    if (nick.compare(0, prefix.size(), prefix) != 0 || nick.size() == prefix.size() || nick.size() > prefix.size() + 5)
-        return false;
-    for (size_t i = prefix.size(); i < nick.size(); ++i)
-        if (nick[i] < '0' || nick[i] > '9')
-            return false;
-    return std::stoi(nick.substr(prefix.size())) < 65536;
+    return std::regex_match(nick, std::regex("bcxuser[0-9]{1,5}")) && std::stoi(nick.substr(7)) < 65536;
 }
 
 // A client that has registered as "me" and joined #chan.

@@ -1,13 +1,6 @@
 #include "support/PageServer.h"
 
 namespace bcxtest {
-namespace {
-
-// Bounds of one exchange.
-const size_t kMaxRequestBytes = 16384;
-const int kReadTimeoutMs = 2000;
-
-} // namespace
 
 PageServer::PageServer()
 {
@@ -51,8 +44,8 @@ std::vector<std::string> PageServer::Requests() const
 void PageServer::Answer(LoopbackConnection& connection)
 {
     std::string request;
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes) {
-        const std::string chunk = connection.ReadSome(4096, kReadTimeoutMs);
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
+        const std::string chunk = connection.ReadSome(4096, 2000);
         if (chunk.empty())
             return;
         request += chunk;

@@ -19,8 +19,6 @@ class PageServer {
 public:
     PageServer();
     ~PageServer();
-    PageServer(const PageServer&) = delete;
-    PageServer& operator=(const PageServer&) = delete;
 
     bool IsListening() const { return mListening; }
     // Serves html under path ("/a.html"); unknown paths get 404.

@@ -3,6 +3,7 @@
 // the values written on connection, disconnecting and reconnecting from the bar, the re-enable delays,
 // the validation messages, a refused connection, and the relay's messages shown in a box.
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -13,8 +14,6 @@
 #include <wx/button.h>
 #include <wx/config.h>
 #include <wx/listbox.h>
-#include <wx/modalhook.h>
-#include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/socket.h>
 #include <wx/stattext.h>
@@ -382,28 +381,23 @@ TEST_F(ConnectBarTest, RelayMessagesAreShownInABoxAfterTheSocketHandler)
 
 // Keeps every box open, the way a user who has not answered it yet does: while the outermost box is open
 // its modal loop runs until the test's condition holds. Records how deeply boxes were nested.
-class OpenBoxes : public wxModalDialogHook {
+class OpenBoxes : public bcxtest::DialogCapture {
 public:
-    explicit OpenBoxes(std::function<bool()> answerWhen) : mAnswerWhen(std::move(answerWhen)) { Register(); }
-    ~OpenBoxes() override { Unregister(); }
+    explicit OpenBoxes(std::function<bool()> answerWhen) : mAnswerWhen(std::move(answerWhen)) {}
 
-    std::vector<std::string> shown;
     int deepest = 0;
     bool answered = false;
 
 protected:
     int Enter(wxDialog* dialog) override
     {
-        wxMessageDialogBase* box = dynamic_cast<wxMessageDialogBase*>(dialog);
-        shown.push_back(box ? Utf8(box->GetMessage()) : std::string());
-        if (++mDepth > deepest)
-            deepest = mDepth;
+        const int result = DialogCapture::Enter(dialog);  // answered here: the toolkit shows nothing
+        deepest = std::max(deepest, ++mDepth);
         if (mDepth == 1)
             answered = bcxtest::PumpUntil(mAnswerWhen, 10000);
         --mDepth;
-        return wxID_OK;  // answered here: the toolkit shows nothing and calls no Exit
+        return result;
     }
-    void Exit(wxDialog*) override {}
 
 private:
     std::function<bool()> mAnswerWhen;
@@ -434,11 +428,12 @@ TEST_F(ConnectBarTest, AFloodOfRelayTextsOpensOneBoxAtATimeAndTheConnectionIsSer
     EXPECT_EQ(77u, relay.Echoes()[0].value);
     // The waiting texts follow one by one; a text sent afterwards comes last.
     relay.SendText(relay.LastConnection(), "bye");
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !boxes.shown.empty() && boxes.shown.back() == "bye"; }));
+    const auto& shown = boxes.Dialogs();
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !shown.empty() && shown.back().message == "bye"; }));
     EXPECT_EQ(1, boxes.deepest);
-    EXPECT_GE(boxes.shown.size(), 3u);
-    EXPECT_LE(boxes.shown.size(), 2 + MainFrame::kServerMessageQueueBound);
-    EXPECT_EQ("hello", boxes.shown[1]);
+    EXPECT_GE(shown.size(), 3u);
+    EXPECT_LE(shown.size(), 2 + MainFrame::kServerMessageQueueBound);
+    EXPECT_EQ("hello", shown[1].message);
     EXPECT_EQ(RelayLoggedOn, core->GetRelayState());
 }
 

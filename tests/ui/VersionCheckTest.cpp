@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -17,6 +16,7 @@
 #include <wx/msgdlg.h>
 
 #include "platform/TextCodec.h"
+#include "support/Loopback.h"
 #include "support/Pump.h"
 #include "support/Text.h"
 #include "support/gui/DialogCapture.h"
@@ -98,60 +98,6 @@ private:
 
 const std::string kMarker = bcx::Utf8ToGbk("===信息===\n");
 
-// Takes one connection on 127.0.0.1 (a free port), reads the request and never answers; notes when the
-// client gives up and closes.
-class StalledHttpServer {
-public:
-    StalledHttpServer()
-    {
-        mListener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(mListener, 1);
-        socklen_t length = sizeof address;
-        getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length);
-        mPort = ntohs(address.sin_port);
-        mThread = std::thread([this] {
-            int client = accept(mListener, nullptr, nullptr);
-            if (client < 0)
-                return;
-            timeval timeout{60, 0};
-            setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-            char buffer[2048];
-            ssize_t n;
-            while ((n = recv(client, buffer, sizeof buffer, 0)) > 0)
-                mRequestSeen = true;
-            mClosedByClient = n == 0;
-            close(client);
-        });
-    }
-    ~StalledHttpServer()
-    {
-        shutdown(mListener, SHUT_RDWR);
-        if (mThread.joinable())
-            mThread.join();
-        close(mListener);
-    }
-    wxString HostAndPort() const { return wxString::Format(wxS("127.0.0.1:%d"), mPort); }
-    bool RequestSeen() const { return mRequestSeen; }
-    // Waits until the client's side is closed; true when it was.
-    bool WaitForClose()
-    {
-        if (mThread.joinable())
-            mThread.join();
-        return mClosedByClient;
-    }
-
-private:
-    int mListener = -1;
-    int mPort = 0;
-    std::atomic<bool> mRequestSeen{false};
-    std::atomic<bool> mClosedByClient{false};
-    std::thread mThread;
-};
-
 TEST(VersionCheckTest, ThreadAsksTheServerAndShowsTheTextBehindTheMarker)
 {
     OneShotHttpServer server("latest=0.96.00\n" + kMarker + bcx::Utf8ToGbk("新版本 0.96.00 已发布!"));
@@ -225,19 +171,25 @@ TEST(VersionCheckTest, AnswerIsReadOnlyUpToTheBound)
 
 TEST(VersionCheckTest, ExitDuringAStalledCheckEndsTheWorkerAtOnce)
 {
-    StalledHttpServer server;
-    VersionCheckThread::SetVersionHostForTesting(server.HostAndPort());
+    // A server that reads the request and never answers.
+    bcxtest::LoopbackListener listener;
+    ASSERT_TRUE(listener.Listen());
+    VersionCheckThread::SetVersionHostForTesting(wxString::Format(wxS("127.0.0.1:%u"), unsigned(listener.Port())));
     bcxtest::DialogCapture dialogs;
+    std::unique_ptr<bcxtest::LoopbackConnection> peer;
     std::chrono::steady_clock::time_point stopping;
     {
         VersionCheck check(wxTheApp, wxS("Client"), wxS("0.95.00"));
         ASSERT_TRUE(check.Started());
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return server.RequestSeen(); }, 10000));
+        peer = listener.Accept(10000);
+        ASSERT_TRUE(peer);
+        ASSERT_FALSE(peer->ReadSome(2048, 10000).empty());
         stopping = std::chrono::steady_clock::now();
         // The owner goes, as at the program's exit.
     }
     // The worker is over: its connection was closed at once, and no box comes.
-    EXPECT_TRUE(server.WaitForClose());
+    std::string rest;
+    EXPECT_TRUE(peer->ReadUntilClosed(rest, 3000));
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(3));
     bcxtest::PumpFor(100);
     EXPECT_TRUE(dialogs.Dialogs().empty());
