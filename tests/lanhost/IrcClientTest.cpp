@@ -524,10 +524,8 @@ TEST_F(IrcTest, ThePeerClosingIsReportedAndTheDestructorQuitsAnOpenConnection)
     RecordingOwner owner;
     {
         RecordingIrcClient client(&owner, true);
-        client.Connect({"127.0.0.1", listener.Port(), "#chan"});
-        auto peer = listener.Accept();
+        auto peer = ConnectAndRegister(client, listener);
         ASSERT_TRUE(peer);
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return client.NickAttempt() == 1; }));
         // The peer reads what it was sent (so that its close is orderly), says a last line and closes.
         std::string got;
         while (got.find(")\n") == std::string::npos) {
@@ -552,10 +550,8 @@ TEST_F(IrcTest, ThePeerClosingIsReportedAndTheDestructorQuitsAnOpenConnection)
     }
     {
         auto client = std::make_unique<RecordingIrcClient>(&owner, true);
-        client->Connect({"127.0.0.1", listener.Port(), "#chan"});
-        auto peer = listener.Accept();
+        auto peer = ConnectAndRegister(*client, listener);
         ASSERT_TRUE(peer);
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return client->NickAttempt() == 1; }));
         client.reset();
         std::string all;
         EXPECT_TRUE(peer->ReadUntilClosed(all, 2000));
@@ -571,10 +567,8 @@ TEST_F(IrcTest, AServerThatStopsReadingClosesTheSessionWithALogAndAChatLine)
     ASSERT_TRUE(listener.Listen());
     RecordingOwner owner;
     RecordingIrcClient client(&owner, true);
-    client.Connect({"127.0.0.1", listener.Port(), "#chan"});
-    auto peer = listener.Accept();
+    auto peer = ConnectAndRegister(client, listener);
     ASSERT_TRUE(peer);
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return client.NickAttempt() == 1; }));
     JoinAs(client);
     ASSERT_TRUE(client.InChannel());
 

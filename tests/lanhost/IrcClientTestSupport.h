@@ -12,6 +12,8 @@
 #include "lanhost/IrcClient.h"
 #include "platform/ProgramClock.h"
 #include "platform/Registry.h"
+#include "support/Loopback.h"
+#include "support/Pump.h"
 
 namespace irctest {
 
@@ -111,6 +113,18 @@ protected:
     }
 
     ClientSettings& Settings() { return ClientCore::Get()->Settings(); }
+
+    // Connects the client to the listener and returns the accepted far end once the client has sent its
+    // first nick; null when that did not happen in time.
+    static std::unique_ptr<bcxtest::LoopbackConnection> ConnectAndRegister(RecordingIrcClient& client,
+                                                                          bcxtest::LoopbackListener& listener)
+    {
+        client.Connect({"127.0.0.1", listener.Port(), "#chan"});
+        auto peer = listener.Accept();
+        if (!peer || !bcxtest::PumpUntil([&] { return client.NickAttempt() == 1; }))
+            return nullptr;
+        return peer;
+    }
 };
 
 } // namespace irctest
