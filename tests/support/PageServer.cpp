@@ -23,22 +23,32 @@ PageServer::~PageServer()
         mThread.join();
 }
 
-void PageServer::AddPage(const std::string& path, const std::string& html)
+void PageServer::AddPage(const std::string& path, const std::string& body, const std::string& contentType)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    mPages[path] = html;
+    mPages[path] = Page{body, contentType};
+}
+
+wxString PageServer::HostAndPort() const
+{
+    return wxString::Format(wxS("127.0.0.1:%u"), static_cast<unsigned>(mListener.Port()));
 }
 
 wxString PageServer::Url(const std::string& path) const
 {
-    return wxString::Format(wxS("http://127.0.0.1:%u"), static_cast<unsigned>(mListener.Port())) +
-           wxString::FromUTF8(path);
+    return wxS("http://") + HostAndPort() + wxString::FromUTF8(path);
 }
 
 std::vector<std::string> PageServer::Requests() const
 {
     std::lock_guard<std::mutex> lock(mMutex);
     return mRequests;
+}
+
+std::vector<std::string> PageServer::RequestHeads() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mRequestHeads;
 }
 
 void PageServer::Answer(LoopbackConnection& connection)
@@ -55,17 +65,19 @@ void PageServer::Answer(LoopbackConnection& connection)
     const size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
     const std::string path = end == std::string::npos ? std::string() : request.substr(start + 1, end - start - 1);
     std::string status = "404 Not Found";
-    std::string body = "<html><head><title>missing</title></head><body>missing</body></html>";
+    Page page{"<html><head><title>missing</title></head><body>missing</body></html>", "text/html; charset=utf-8"};
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mRequests.push_back(path);
+        mRequestHeads.push_back(request);
         auto it = mPages.find(path);
         if (it != mPages.end()) {
             status = "200 OK";
-            body = it->second;
+            page = it->second;
         }
     }
-    connection.WriteAll("HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+    const std::string& body = page.body;
+    connection.WriteAll("HTTP/1.1 " + status + "\r\nContent-Type: " + page.contentType + "\r\nContent-Length: " +
                         std::to_string(body.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
 }
 

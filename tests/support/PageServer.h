@@ -1,6 +1,6 @@
 #pragma once
-// A small HTTP server on 127.0.0.1 (a free port) for the browser tests: serves fixed pages by path from
-// its own thread, one request per connection, and remembers the paths asked for.
+// A small HTTP server on 127.0.0.1 (a free port) for the tests: serves fixed pages by path (query
+// included) from its own thread, one request per connection, and remembers the requests it was sent.
 
 #include <atomic>
 #include <map>
@@ -21,11 +21,16 @@ public:
     ~PageServer();
 
     bool IsListening() const { return mListening; }
-    // Serves html under path ("/a.html"); unknown paths get 404.
-    void AddPage(const std::string& path, const std::string& html);
+    // Serves body under path ("/a.html"), replacing what was there; unknown paths get 404.
+    void AddPage(const std::string& path, const std::string& body,
+                 const std::string& contentType = "text/html; charset=utf-8");
+    // "127.0.0.1:<port>".
+    wxString HostAndPort() const;
     // "http://127.0.0.1:<port>" + path.
     wxString Url(const std::string& path) const;
+    // The paths asked for, and the request heads as received; a request is entered before it is answered.
     std::vector<std::string> Requests() const;
+    std::vector<std::string> RequestHeads() const;
 
 private:
     void Answer(LoopbackConnection& connection);
@@ -34,8 +39,13 @@ private:
     bool mListening = false;
     std::atomic<bool> mStop{false};
     mutable std::mutex mMutex;
-    std::map<std::string, std::string> mPages;
+    struct Page {
+        std::string body;
+        std::string contentType;
+    };
+    std::map<std::string, Page> mPages;
     std::vector<std::string> mRequests;
+    std::vector<std::string> mRequestHeads;
     std::thread mThread;
 };
 
