@@ -63,7 +63,9 @@ enum class RelayMsg : uint8_t {
 };
 
 // What a relay message handler found. The one caller decides: Malformed is logged and the frame dropped
-// (the handler changed nothing), Close drops the connection.
+// (the handler changed nothing), Close drops the connection. Malformed means the frame's own fields run
+// past its end; content the handler can read and refuses (a data block whose entries are not whole, data
+// past its bound) is the handler's to log and act on, and the frame counts as handled (Ok).
 enum class RelayStatus { Ok, Malformed, Close };
 
 // Deletes the object and sets the pointer to null.
@@ -250,7 +252,8 @@ public:
 
     // Asks the relay for the game list (0x20).
     void RequestGameList();
-    // Subscribes a game's details and data (0x22); a broken download without data starts afresh.
+    // Subscribes a game's details and data (0x22); a broken download without data starts afresh. A game
+    // whose data reached its bound (GameData::IsFull) is not subscribed again.
     void SubscribeGame(Game* game, bool wantDetails);
     void UnsubscribeGame(Game* game);
     // Shows the relay's error and text messages (0xF2, 0xF3) to the user, after the socket handler has

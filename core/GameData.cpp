@@ -62,8 +62,10 @@ uint32_t GameData::Append(uint32_t time, uint32_t length, const uint8_t* bytes)
     if (mFinished)
         return 3;
     const uint32_t need = length + kEntryHeader;  // cannot wrap: length <= 65516
-    if (need > kMaxTotal - mTotal)
+    if (mFull || need > kMaxTotal - mTotal) {
+        mFull = true;
         return 4;
+    }
     if (mFree < need)
         NewBlock();
     if (mCount == 0)

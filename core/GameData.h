@@ -43,7 +43,8 @@ public:
     GameData& operator=(const GameData&) = delete;
 
     // Appends one entry. 0 stored; 1 when length exceeds kMaxPayload (or bytes is null with a length);
-    // 3 after Finish; 4 when the entry would take Total() past kMaxTotal. A refused entry leaves the data
+    // 3 after Finish; 4 when the entry would take Total() past kMaxTotal, and for every entry after that
+    // (the data is full: a later, smaller entry would leave a hole). A refused entry leaves the data
     // unchanged.
     uint32_t Append(uint32_t time, uint32_t length, const uint8_t* bytes);
 
@@ -90,6 +91,8 @@ public:
     uint32_t LastTime() const { return mLastTime; }  // relative time of the newest entry
     uint32_t BaseTime() const { return mBaseTime; }  // absolute time of the first entry
     bool IsFinished() const { return mFinished != 0; }
+    // True once an entry was refused for kMaxTotal.
+    bool IsFull() const { return mFull; }
     size_t BlockCount() const { return mBlocks.size(); }
 
 private:
@@ -100,6 +103,7 @@ private:
     uint32_t mTotal = 0;
     uint32_t mLastTime = 0;
     uint32_t mFinished = 0;
+    bool mFull = false;
     std::vector<std::unique_ptr<uint8_t[]>> mBlocks;
     std::vector<uint32_t> mFillSizes;  // entry bytes per block; 0 for the newest block until it is full
     uint32_t mFree = 0;                // bytes still free in the newest block

@@ -79,7 +79,9 @@ void ClientCore::RequestGameList()
 
 void ClientCore::SubscribeGame(Game* game, bool wantDetails)
 {
-    if (!game)
+    // Data that reached its bound is not asked for again: the relay would send it all again, and it would
+    // break again at the same place.
+    if (!game || (game->mData && game->mData->IsFull()))
         return;
     // A download that broke before its data began has nothing to resume from: start it afresh.
     if (wantDetails && game->mDownloadState == DownloadBroken && !game->mData) {
@@ -349,10 +351,12 @@ RelayStatus ClientCore::HandleGameInfo(PacketBuffer& packet)
     game->mInfoTime = bcx::WallClock::Now();
     game->mSubscribeTime = game->mInfoTime;
 
-    if (game->mInfo && game->mDownloadState == DownloadBroken) {
-        // A broken download resumes when the game is the same and a Warcraft III client watches it.
+    // A broken download resumes when the game is the same and a Warcraft III client watches it; one that
+    // broke at the data's bound stays broken.
+    const bool full = game->mData && game->mData->IsFull();
+    if (game->mInfo && game->mDownloadState == DownloadBroken && !full) {
         if (!SameGameInfo(received, *game->mInfo)) {
-            LogGame(wxString::Format(wxS("[%08X] got different gameinfo for broken game"), gameId));
+            LogServer(wxString::Format(wxS("[%08X] got different gameinfo for broken game"), gameId));
         } else if (IsWatched(gameId)) {
             DeleteAndNull(game->mResumeCursor);
             if (game->mData) {
@@ -362,7 +366,7 @@ RelayStatus ClientCore::HandleGameInfo(PacketBuffer& packet)
             }
             // Without data the download starts afresh (SubscribeGame resets it).
             SubscribeGame(game, true);
-            LogGame(wxString::Format(wxS("[%08X] Resubscribing broken game"), gameId));
+            LogServer(wxString::Format(wxS("[%08X] Resubscribing broken game"), gameId));
         }
     } else if (!game->mInfo) {
         game->mInfo = new GameInfo(received);
@@ -511,13 +515,13 @@ RelayStatus ClientCore::HandleGameDataBlock(PacketBuffer& packet)
     if (mDiscardingData.count(gameId))
         return RelayStatus::Ok;
 
-    RelayStatus status = RelayStatus::Ok;
+    // A run of entries that is not whole is the game's fault, not the frame's: it is handled here (the
+    // download stops; nothing of the block is stored; the block is still acknowledged with what the game
+    // holds) and the frame counts as handled.
     if (!GameData::IsWholeRun(packet, byteCount)) {
-        // Nothing of the block is stored; the block is still acknowledged with what the game holds.
         LogServer(wxString::Format(wxS("[%08X] Malformed data block %u"), gameId, sequence));
         mDiscardingData.insert(gameId);
         UnsubscribeGame(game);
-        status = RelayStatus::Malformed;
     } else {
         const uint32_t stored = game->mData->ReadBlocks(packet, byteCount, game->mResumeCursor);
         if (game->mDownloadState == DownloadBroken && !game->mResumeCursor)
@@ -540,7 +544,7 @@ RelayStatus ClientCore::HandleGameDataBlock(PacketBuffer& packet)
     SendToRelay(ack);
 
     PostEvent(mGameListTarget, ClientEventDownload, static_cast<int32_t>(gameId), wxString());
-    return status;
+    return RelayStatus::Ok;
 }
 
 RelayStatus ClientCore::HandleGameFinished(PacketBuffer& packet)

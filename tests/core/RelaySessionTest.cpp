@@ -607,14 +607,15 @@ TEST_F(RelaySessionTest, GameListAsksInfoForNewAndBrokenGamesInOneRun)
     EXPECT_EQ(core->GetGame(0x31)->mPlayers, "Alder vs Birch  Obs: Caster");
     EXPECT_EQ(core->GetGame(0x31)->mInfo->mMapPath, "Maps\\FrozenThrone\\(2)EchoIsles.w3x");
 
-    // 0x32 breaks; 0x33 is new; 0x31 is unchanged.
+    // 0x32 breaks (and its relay now names another map); 0x33 is new; 0x31 is unchanged.
     core->GetGame(0x32)->mDownloadState = DownloadBroken;
+    relay.FindGame(0x32)->info.mapPath = "Maps\\other.w3x";
     relay.AddGame(R::MakeFinished1v1(0x33, 2, "third"));
     const size_t before = relay.ClientLog().size();
     core->RequestGameList();
     ASSERT_NE(WaitGameInfo(0x33), nullptr);
     ASSERT_TRUE(PumpUntil([&] { return relay.ClientFrames(0x21).size() == 4; }));
-    bcxtest::PumpFor(20);
+    ASSERT_TRUE(PumpUntil([&] { return log.Contains("[svr] [00000032] got different gameinfo for broken game"); }));
     std::vector<uint32_t> asked;
     std::vector<size_t> positions;
     for (size_t i = before; i < relay.ClientLog().size(); ++i) {
@@ -906,6 +907,8 @@ TEST_F(RelaySessionTest, MalformedDataBlocksUnsubscribeButKeepWhatCameBefore)
         EXPECT_TRUE(acked);
         EXPECT_TRUE(log.Contains(Fmt("[svr] [%08X] Unsubscribing game...", id)));
     }
+    // The frames were whole: the faults are the games', not malformed frames.
+    EXPECT_FALSE(log.Contains("[svr] Malformed packet 0x26"));
     EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
 }
 
@@ -965,7 +968,7 @@ TEST_F(RelaySessionTest, WatchedDownloadResumesAfterTheRelayClosedMidFrame)
     // Reconnect, log on, the list asks the broken game's info, the resume subscribes again.
     ASSERT_TRUE(PumpUntil([&] { return relay.LoggedOn(2); }));
     ASSERT_TRUE(PumpUntil([&] { return relay.Subscriptions().size() == 2; }));
-    EXPECT_TRUE(log.Contains("[g] [00002001] Resubscribing broken game"));
+    EXPECT_TRUE(log.Contains("[svr] [00002001] Resubscribing broken game"));
     EXPECT_EQ(relay.Subscriptions()[1].conn, 2u);
     EXPECT_TRUE(relay.Subscriptions()[1].details);
     ASSERT_TRUE(PumpUntil([&] { return game->mDownloadState == DownloadReceiving && game->mData->Count() == 40; }));
@@ -1005,7 +1008,7 @@ TEST_F(RelaySessionTest, WatchedGameThatBrokeBeforeItsDataBeganStartsAfresh)
 
     FireReconnectTimer();
     ASSERT_TRUE(PumpUntil([&] { return relay.Subscriptions().size() == 2; }));
-    EXPECT_TRUE(log.Contains("[g] [00002101] Resubscribing broken game"));
+    EXPECT_TRUE(log.Contains("[svr] [00002101] Resubscribing broken game"));
     ASSERT_TRUE(WaitDownload(0x2101, DownloadFinished));
     // The watcher's lobby keeps its details record.
     EXPECT_EQ(game->mDetails, details);
@@ -1112,16 +1115,18 @@ TEST_F(RelaySessionTest, FramesCutShortChangeNothingAndAreLogged)
     EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
 }
 
-TEST_F(RelaySessionTest, GameDataPastItsBoundBreaksTheDownloadWithoutWrapping)
+TEST_F(RelaySessionTest, GameDataPastItsBoundBreaksTheDownloadForGood)
 {
     // 1200 entries of 61000 bytes: 73 MB, past the 64 MiB a game may hold.
     RelayGame big = R::MakeLive1v1(0x1501, 0);
     for (uint32_t i = 0; i < 1200; ++i)
         big.entries.push_back({i * 100, std::string(61000, static_cast<char>('a' + i % 26))});
     relay.AddGame(big);
+    watched.insert(0x1501);
     ASSERT_TRUE(LogOn());
     Game* game = WaitGameInfo(0x1501);
     ASSERT_NE(game, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return core->IsWatched(0x1501); }));
     core->SubscribeGame(game, true);
     ASSERT_TRUE(PumpUntil([&] { return !relay.ClientFrames(0x23).empty(); }, 20000));
     EXPECT_EQ(relay.ClientFrames(0x23).back().Body(), R::U32(0x1501));
@@ -1132,6 +1137,15 @@ TEST_F(RelaySessionTest, GameDataPastItsBoundBreaksTheDownloadWithoutWrapping)
     EXPECT_GT(game->mData->Total(), GameData::kMaxTotal - 61008);
     ASSERT_TRUE(PumpUntil([&] { return !relay.Acks().empty() && relay.Acks().back().bytesHeld == game->mData->Total(); }));
     EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
+
+    // Neither the answer to the next list's information request nor a new viewer starts it again.
+    core->RequestGameList();
+    ASSERT_TRUE(PumpUntil([&] { return relay.ClientFrames(0x21).size() == 2; }, 20000));
+    core->SubscribeGame(game, true);
+    relay.SendPing(1, 77);
+    ASSERT_TRUE(PumpUntil([&] { return !relay.Echoes().empty(); }, 20000));
+    EXPECT_EQ(relay.Subscriptions().size(), 1u);
+    EXPECT_EQ(log.Count("Game data passed"), 1u);
 }
 
 TEST_F(RelaySessionTest, AStalledHandshakeIsDroppedAfterThirtySecondsAndRetried)
