@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 // ---------------------------------------------------------------------------------------------------
 // Counting transfer
@@ -176,6 +178,28 @@ long CountingPeerSocket::WriteFirst(const void* data, uint32_t n)
     return more < 0 ? -1 : long(taken) + more;
 }
 
+namespace {
+
+// Why an accept on the listener failed, found out again without taking a connection: the toolkit's accept
+// makes further system calls (its event registration) before it reports, so the errno it leaves need not
+// be the accept's. 0 when no connection is waiting (none came, or it went away before it was taken).
+// Otherwise a socket of our own is asked for: it needs what the accept needed for the connection (a
+// descriptor, a file, socket memory) and fails the same way, with its error read at once. When it can be
+// had, the connection came after the failed accept, and the listener's next event takes it.
+int RefusedAcceptError(int listener)
+{
+    pollfd waiting{listener, POLLIN, 0};
+    if (::poll(&waiting, 1, 0) != 1 || (waiting.revents & POLLIN) == 0)
+        return 0;
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return errno;
+    ::close(probe);
+    return 0;
+}
+
+} // namespace
+
 CountingServerSocket::CountingServerSocket(const wxSockAddress& addr, wxSocketFlags flags)
     : CountingTransfer<wxSocketServer>(addr, flags)
 {
@@ -187,13 +211,9 @@ CountingPeerSocket* CountingServerSocket::AcceptCounting()
     if (!IsOk())
         return nullptr;
     CountingPeerSocket* peer = new CountingPeerSocket(wxSOCKET_NOWAIT);
-    errno = 0;
     if (!AcceptWith(*peer, false)) {
-        const int error = errno;
-        // Nothing waiting, or a connection that went away before it was taken, is no failure.
-        if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNABORTED && error != EPROTO)
-            mAcceptError = error;
         delete peer;  // never connected: nothing for the deferred destruction to close
+        mAcceptError = RefusedAcceptError(GetSocket());
         return nullptr;
     }
     peer->SetFlags(wxSOCKET_NOWAIT);

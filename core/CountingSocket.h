@@ -127,8 +127,9 @@ public:
     // none is pending, the accept failed or the listener is not valid. The caller owns the socket (free it
     // with Destroy()).
     CountingPeerSocket* AcceptCounting();
-    // After a null AcceptCounting: the error of an accept that failed although a connection may be waiting
-    // (no descriptor or memory left, ...); 0 when none was waiting or it went away before it was taken.
+    // After a null AcceptCounting: why the accept failed although a connection is waiting (no descriptor,
+    // file or socket memory left: EMFILE, ENFILE, ENOBUFS, ...); the connection then stays waiting. 0 when
+    // none was waiting or it went away before it was taken.
     int AcceptError() const { return mAcceptError; }
 
 private:
