@@ -25,6 +25,7 @@
 #include "ui/GameListPanel.h"
 #include "ui/LogPanel.h"
 #include "ui/SettingsPage.h"
+#include "ui/StartupLog.h"
 
 namespace {
 
@@ -113,8 +114,13 @@ MainFrame::MainFrame()
     panelSizer->SetSizeHints(this);
 
     mLogPanel = new LogPanel(mNotebook);
-    mFileLog = new FileLog(mLogPanel->GetListBox(), wxLog::GetActiveTarget());
+    // What start-up logged before this log existed was held for it and comes first.
+    wxLog* previous = wxLog::GetActiveTarget();
+    StartupLog* startup = dynamic_cast<StartupLog*>(previous);
+    mFileLog = new FileLog(mLogPanel->GetListBox(), startup ? startup->GetPrevious() : previous);
     wxLog::SetActiveTarget(mFileLog);
+    if (startup)
+        startup->Replay(*mFileLog);
 
     WriteBanner();
 
