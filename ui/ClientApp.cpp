@@ -18,6 +18,7 @@
 #include "platform/gui/Resources.h"
 #include "ui/MainFrame.h"
 #include "ui/MemoryPages.h"
+#include "ui/StartupLog.h"
 #include "ui/VersionCheck.h"
 
 namespace {
@@ -35,6 +36,10 @@ ClientApp::~ClientApp() = default;
 
 bool ClientApp::OnInit()
 {
+    // Until the main window's log exists, what is logged is held for it: no box stops start-up.
+    mStartupLog = std::make_unique<StartupLog>(wxLog::GetActiveTarget());
+    wxLog::SetActiveTarget(mStartupLog.get());
+
     wxInitAllImageHandlers();
     bcx::ProgramClock::Start();
     SetAppName(wxS("Brawlcast"));
@@ -78,7 +83,11 @@ bool ClientApp::OnInit()
 
     bcx::RegisterMemoryPages();
 
+    // The frame's log takes over the held lines.
     MainFrame* frame = new MainFrame();
+    if (wxLog::GetActiveTarget() == mStartupLog.get())
+        wxLog::SetActiveTarget(mStartupLog->GetPrevious());
+    mStartupLog.reset();
 
     if (!noSplash)
         wxSleep(2);

@@ -5,6 +5,7 @@
 
 #include <wx/app.h>
 
+class StartupLog;
 class VersionCheck;
 class wxTopLevelWindow;
 
@@ -21,5 +22,6 @@ public:
     ~ClientApp() override;
 
 private:
+    std::unique_ptr<StartupLog> mStartupLog;
     std::unique_ptr<VersionCheck> mVersionCheck;
 };

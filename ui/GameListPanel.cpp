@@ -716,6 +716,8 @@ void GameListPanel::OnItemSelected(wxListEvent& event)
     if (game->mOffer == LanNotOffered || game->mOffer == LanWithdrawnByUser) {
         game->mOffer = LanOfferedByUser;
     } else if (LanSession* session = core->GetSession(id); session && session->HasClient()) {
+        // Only a host with a Warcraft III client attached keeps its offer; a game without a host (its
+        // information has not come yet) has nobody watching and is withdrawn.
         wxMessageBox(wxS("Cannot deactivate this game, someone is still watching."), wxS("Message"),
                      wxOK | wxCENTRE);
         // The box ran a nested event loop: the game may be gone.

@@ -25,6 +25,7 @@
 #include "ui/GameListPanel.h"
 #include "ui/LogPanel.h"
 #include "ui/SettingsPage.h"
+#include "ui/StartupLog.h"
 
 namespace {
 
@@ -113,8 +114,13 @@ MainFrame::MainFrame()
     panelSizer->SetSizeHints(this);
 
     mLogPanel = new LogPanel(mNotebook);
-    mFileLog = new FileLog(mLogPanel->GetListBox(), wxLog::GetActiveTarget());
+    // What start-up logged before this log existed was held for it and comes first.
+    wxLog* previous = wxLog::GetActiveTarget();
+    StartupLog* startup = dynamic_cast<StartupLog*>(previous);
+    mFileLog = new FileLog(mLogPanel->GetListBox(), startup ? startup->GetPrevious() : previous);
     wxLog::SetActiveTarget(mFileLog);
+    if (startup)
+        startup->Replay(*mFileLog);
 
     WriteBanner();
 
@@ -166,40 +172,69 @@ MainFrame::~MainFrame()
 
 void MainFrame::QueueServerMessage(const wxString& text)
 {
-    if (mServerMessages.size() >= kServerMessageQueueBound) {
+    if (mWaitingTexts >= kServerMessageQueueBound) {
         if (!mServerMessagesDropping)
             ClientCore::LogServer(wxString::Format(wxS("%u server messages wait to be shown; further ones are dropped"),
-                                                   static_cast<unsigned>(mServerMessages.size())));
+                                                   static_cast<unsigned>(mWaitingTexts)));
         mServerMessagesDropping = true;
         return;
     }
-    mServerMessages.push_back(text);
-    if (!mServerMessageOpen && !mServerMessageQueued) {
-        mServerMessageQueued = true;
-        CallAfter(&MainFrame::ShowNextServerMessage);
-    }
+    mWaitingModals.push_back({false, text, 0, 0});
+    ++mWaitingTexts;
+    ScheduleNextModal();
 }
 
-void MainFrame::ShowNextServerMessage()
+void MainFrame::QueueNewsDialog(const wxString& url, int width, int height)
 {
-    mServerMessageQueued = false;
-    if (mServerMessageOpen || mServerMessages.empty())
-        return;
-    const wxString text = mServerMessages.front();
-    mServerMessages.pop_front();
-    mServerMessageOpen = true;
-    // The box runs a modal loop in which the relay connection is served and the frame may go away.
-    wxWeakRef<MainFrame> self(this);
-    ShowMessage(text);
-    if (!self)
-        return;
-    mServerMessageOpen = false;
-    if (mServerMessages.empty()) {
-        mServerMessagesDropping = false;
+    for (WaitingModal& waiting : mWaitingModals) {
+        if (!waiting.news)
+            continue;
+        if (!mNewsReplacing)
+            ClientCore::LogServer(wxS("A news dialog waits to be shown; later news records replace it"));
+        mNewsReplacing = true;
+        waiting = {true, url, width, height};
         return;
     }
-    mServerMessageQueued = true;
-    CallAfter(&MainFrame::ShowNextServerMessage);
+    mWaitingModals.push_back({true, url, width, height});
+    ScheduleNextModal();
+}
+
+void MainFrame::ScheduleNextModal()
+{
+    if (mModalOpen || mModalQueued || mWaitingModals.empty())
+        return;
+    mModalQueued = true;
+    CallAfter(&MainFrame::ShowNextModal);
+}
+
+void MainFrame::ShowNextModal()
+{
+    mModalQueued = false;
+    if (mModalOpen || mWaitingModals.empty())
+        return;
+    const WaitingModal next = mWaitingModals.front();
+    mWaitingModals.pop_front();
+    if (next.news) {
+        mNewsReplacing = false;
+    } else if (--mWaitingTexts == 0) {
+        mServerMessagesDropping = false;
+    }
+    mModalOpen = true;
+    // The modal loop serves the relay connection, and the frame may go away in it (the dialog with it).
+    wxWeakRef<MainFrame> self(this);
+    if (next.news) {
+        wxWeakRef<BrowserDialog> dialog(new BrowserDialog(this, next.text, next.width, next.height));
+        dialog->Centre(wxBOTH);
+        dialog->ShowModal();
+        if (dialog)
+            dialog->Destroy();
+    } else {
+        ShowMessage(next.text);
+    }
+    if (!self)
+        return;
+    mModalOpen = false;
+    ScheduleNextModal();
 }
 
 void MainFrame::WriteBanner()
@@ -325,16 +360,8 @@ void MainFrame::OnNews(ClientEvent&)
     if (!core)
         return;
     const uint8_t flags = core->GetNewsFlags();
-    if (flags & 1) {
-        BrowserDialog dialog(this, bcx::FromGbk(core->GetNewsDialogUrl()), core->GetNewsWidth(),
-                             core->GetNewsHeight());
-        dialog.Centre(wxBOTH);
-        dialog.ShowModal();
-        // The dialog ran a nested event loop.
-        core = ClientCore::Get();
-        if (!core)
-            return;
-    }
+    if (flags & 1)
+        QueueNewsDialog(bcx::FromGbk(core->GetNewsDialogUrl()), core->GetNewsWidth(), core->GetNewsHeight());
     if ((flags & 2) && !mNews) {
         mNews = new bcxBrowser(mNotebook, wxID_ANY, wxString(), wxDefaultPosition, wxSize(200, 80));
         mNews->Create(false);

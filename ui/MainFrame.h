@@ -35,7 +35,7 @@ enum MainFrameId : int {
 
 class MainFrame : public wxFrame {
 public:
-    // The relay's texts that may wait while a message box is open; further ones are dropped.
+    // The relay's texts that may wait while a box or the news dialog is open; further ones are dropped.
     static constexpr size_t kServerMessageQueueBound = 16;
 
     MainFrame();
@@ -68,10 +68,13 @@ private:
     void WriteBanner();
     void SetFieldsEnabled(bool enable);
     void SetStatus(const wxString& text);
-    // The relay's texts are shown one box at a time, never nested: a text that arrives while a box is
-    // open waits in the queue, and the next box opens from the event loop once the open one is closed.
+    // The relay's texts and its news dialog are shown one modal window at a time, never nested: what
+    // arrives while one is open waits in the queue, and the next one opens from the event loop once the
+    // open one is closed. At most one news dialog waits; a later news record replaces it.
     void QueueServerMessage(const wxString& text);
-    void ShowNextServerMessage();
+    void QueueNewsDialog(const wxString& url, int width, int height);
+    void ScheduleNextModal();
+    void ShowNextModal();
 
     FileLog* mFileLog = nullptr;
     wxNotebook* mNotebook = nullptr;
@@ -85,10 +88,19 @@ private:
     bcxBrowser* mNews = nullptr;
     wxTimer* mReenableTimer = nullptr;
     bool mDisconnectRequested = false;
-    std::deque<wxString> mServerMessages;
-    bool mServerMessageOpen = false;       // a box is open (its modal loop runs)
-    bool mServerMessageQueued = false;     // the next box is queued on the event loop
+    // A modal window waiting to be shown: a relay text in a message box, or the news dialog.
+    struct WaitingModal {
+        bool news = false;
+        wxString text;  // the box's text, or the dialog's address
+        int width = 0;
+        int height = 0;
+    };
+    std::deque<WaitingModal> mWaitingModals;
+    size_t mWaitingTexts = 0;
+    bool mModalOpen = false;               // a box or the news dialog is open (its modal loop runs)
+    bool mModalQueued = false;             // the next one is queued on the event loop
     bool mServerMessagesDropping = false;  // the bound was hit; logged once until the queue drains
+    bool mNewsReplacing = false;           // a waiting news dialog was replaced; logged once until shown
 
     wxPanel* mPanel = nullptr;
     LogPanel* mLogPanel = nullptr;

@@ -1,7 +1,8 @@
 // The connect bar of the main frame against the test relay server on loopback: typing the server and
 // the user name, connecting, the status texts and button states of every connection state in order,
 // the values written on connection, disconnecting and reconnecting from the bar, the re-enable delays,
-// the validation messages, a refused connection, and the relay's messages shown in a box.
+// the validation messages, a refused connection, and the relay's messages and news dialogs shown one at a
+// time.
 
 #include <algorithm>
 #include <fstream>
@@ -27,8 +28,11 @@
 #include "support/Text.h"
 #include "support/WxLoopback.h"
 #include "support/gui/DialogCapture.h"
+#include "browser/BrowserPanel.h"
+#include "ui/BrowserDialog.h"
 #include "ui/LogPanel.h"
 #include "ui/MainFrame.h"
+#include "ui/MemoryPages.h"
 
 namespace {
 
@@ -387,12 +391,20 @@ public:
 
     int deepest = 0;
     bool answered = false;
+    std::vector<int> newsWidths;     // of each news dialog, in order
+    std::function<void()> whenOpen;  // run once, when the first box has opened
 
 protected:
     int Enter(wxDialog* dialog) override
     {
         const int result = DialogCapture::Enter(dialog);  // answered here: the toolkit shows nothing
+        if (auto* news = dynamic_cast<BrowserDialog*>(dialog))
+            newsWidths.push_back(news->GetView()->GetMinSize().x);
         deepest = std::max(deepest, ++mDepth);
+        if (mDepth == 1 && whenOpen) {
+            whenOpen();
+            whenOpen = nullptr;
+        }
         if (mDepth == 1)
             answered = bcxtest::PumpUntil(mAnswerWhen, 10000);
         --mDepth;
@@ -404,8 +416,9 @@ private:
     int mDepth = 0;
 };
 
-TEST_F(ConnectBarTest, AFloodOfRelayTextsOpensOneBoxAtATimeAndTheConnectionIsServed)
+TEST_F(ConnectBarTest, AFloodOfRelayTextsAndNewsOpensOneModalAtATimeAndTheConnectionIsServed)
 {
+    bcx::RegisterMemoryPages();
     Open();
     core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
     ASSERT_TRUE(WaitState(RelayLoggedOn));
@@ -418,24 +431,38 @@ TEST_F(ConnectBarTest, AFloodOfRelayTextsOpensOneBoxAtATimeAndTheConnectionIsSer
         return false;
     };
     const std::string dropped = "[svr] 16 server messages wait to be shown; further ones are dropped";
-    OpenBoxes boxes([&] { return !relay.Echoes().empty() && logged(dropped); });
+    const std::string replaced = "[svr] A news dialog waits to be shown; later news records replace it";
+    OpenBoxes boxes([&] { return !relay.Echoes().empty() && logged(dropped) && logged(replaced); });
     for (int i = 0; i < 3000; ++i)
         relay.SendText(relay.LastConnection(), "hello");
-    relay.SendPing(relay.LastConnection(), 77);
+    // While the first box is open: 200 logon answers in one write, each with a news record that asks for
+    // the dialog (widths 301-500), then a ping.
+    boxes.whenOpen = [&] {
+        using R = TestRelayServer;
+        std::string answers;
+        for (uint16_t width = 301; width <= 500; ++width)
+            answers += R::MakeFrame(0x01, R::U8(1) + R::Str("Relay") + R::U32(0x01000500) + std::string(3, '\0') +
+                                              R::U16(6667) + std::string(2, '\0') + R::U32(1) +
+                                              std::string(2, '\0') + R::U8(1) + R::U16(width) + R::U16(200) +
+                                              R::Str("memory:browserstart.html"));
+        relay.SendRaw(relay.LastConnection(), answers);
+        relay.SendPing(relay.LastConnection(), 77);
+    };
 
-    // The first box stays open until the relay's later ping was answered and the bound was logged.
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return boxes.answered; }, 15000));
+    // The first box stays open until the relay's later ping was answered and both bounds were logged.
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return boxes.answered; }, 20000));
     EXPECT_EQ(77u, relay.Echoes()[0].value);
-    // The waiting texts follow one by one; a text sent afterwards comes last.
+    // The waiting texts and the one news dialog (of the last record) follow one by one; a text sent
+    // afterwards comes last.
     relay.SendText(relay.LastConnection(), "bye");
     const auto& shown = boxes.Dialogs();
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return !shown.empty() && shown.back().message == "bye"; }));
     EXPECT_EQ(1, boxes.deepest);
-    EXPECT_GE(shown.size(), 3u);
-    EXPECT_LE(shown.size(), 2 + MainFrame::kServerMessageQueueBound);
+    EXPECT_EQ(std::vector<int>{500}, boxes.newsWidths);
+    EXPECT_GE(shown.size(), 4u);
+    EXPECT_LE(shown.size(), 3 + MainFrame::kServerMessageQueueBound);
     EXPECT_EQ("hello", shown[1].message);
     EXPECT_EQ(RelayLoggedOn, core->GetRelayState());
 }
 
 } // namespace
-

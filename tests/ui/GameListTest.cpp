@@ -505,6 +505,22 @@ TEST_F(GameListTest, SelectingARowTogglesTheOfferAndPlayAllOffersEveryGame)
     EXPECT_EQ(offered, list->GetItemBackgroundColour(list->FindGame(0x3001)));
     config->SetPath(wxS("/Misc"));
     EXPECT_EQ(0, config->ReadLong(wxString::FromUTF8("播放所有游戏"), 1));
+
+    // An offered game whose information never came has no host, so nobody can be watching it: it is
+    // withdrawn without a box.
+    auto noInfo = TestRelayServer::MakeFinished1v1(0x3003, 5, "No info");
+    noInfo.startTime = kNow - 9000;
+    noInfo.hasInfo = false;
+    relay.AddGame(noInfo);
+    core->RequestGameList();
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return list->FindGame(0x3003) >= 0; }));
+    ClickRow(0x3003);
+    ASSERT_EQ(LanOfferedByUser, core->GetGame(0x3003)->mOffer);
+    ASSERT_EQ(nullptr, core->GetSession(0x3003));
+    bcxtest::DialogCapture boxes;
+    ClickRow(0x3003);
+    EXPECT_TRUE(boxes.Dialogs().empty());
+    EXPECT_EQ(LanWithdrawnByUser, core->GetGame(0x3003)->mOffer);
 }
 
 TEST_F(GameListTest, AGameWithIdZeroIsARealRowAndThePlaceholderComesBack)
