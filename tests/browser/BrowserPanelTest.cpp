@@ -2,10 +2,12 @@
 // a game, handing web and mail addresses to the desktop), pages that try to open windows, and back and
 // forward between pages served on 127.0.0.1.
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <wx/bmpbuttn.h>
 #include <wx/frame.h>
@@ -20,12 +22,14 @@
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "peers/TestRelayServer.h"
+#include "platform/TextCodec.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
 #include "support/Text.h"
 #include "support/WxLoopback.h"
 #include "support/gui/Screenshot.h"
 #include "support/gui/WebPages.h"
+#include "ui/BrowserDialog.h"
 #include "ui/MemoryPages.h"
 
 namespace {
@@ -118,6 +122,20 @@ protected:
         return true;
     }
 
+    // A real mouse click on the element, as the user makes it.
+    bool MouseClick(const std::string& elementId)
+    {
+        const std::string where = "var e = document.getElementById('" + elementId + "'); if (e) { var r = "
+                                  "e.getBoundingClientRect(); Math.round(r.left + 5) + ',' + Math.round(r.top + "
+                                  "r.height / 2); } else { 'not yet'; }";
+        int x = 0, y = 0;
+        if (!bcxtest::PumpUntil([&] { return sscanf(EvalInPage(view, where).c_str(), "%d,%d", &x, &y) == 2; }))
+            return false;
+        wxUIActionSimulator mouse;
+        mouse.MouseMove(view->ClientToScreen(wxPoint(x, y)));
+        return mouse.MouseClick();
+    }
+
     ClientCore* core = nullptr;
     bcxtest::PageServer server;
     bcxtest::TestRelayServer relay;
@@ -208,46 +226,144 @@ TEST_F(BrowserPanelTest, GameLinkAddsTheGameOnceAndAsksTheRelayOnce)
 TEST_F(BrowserPanelTest, GameLinkWhileOfflineAddsTheGameAndWritesNothing)
 {
     bcxtest::LogCapture log;
-    Open(wxS("bcx:view/77/offline%20game/0/0"));
+    // 12 + 200 * 2 bytes in GBK: cut to whole characters, 254 bytes.
+    std::string name;
+    for (int i = 0; i < 200; ++i)
+        name += "%E4%B8%AD";
+    Open(wxString::FromUTF8("bcx:view/77/offline%20game" + name + "/0/0"));
     ASSERT_TRUE(WaitForPageText(view, "The game is now in your gamelist."));
     ASSERT_NE(nullptr, core->GetGame(77));
-    EXPECT_EQ("offline game", core->GetGame(77)->mName);
+    std::string expected = "offline game";
+    for (int i = 0; i < 121; ++i)
+        expected += bcx::Utf8ToGbk("中");
+    EXPECT_EQ(expected, core->GetGame(77)->mName);
     EXPECT_TRUE(log.Contains("[g] [0000004D] added from a link while not connected")) << log.Lines().size();
 }
 
-TEST_F(BrowserPanelTest, DesktopGetsOnlyWebAndMailAddresses)
+TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
 {
     bcxtest::LogCapture log;
-    server.AddPage("/one.html", Page("one", "<a id='m' href='mailto:someone@example.org'>mail</a>"));
-    server.AddPage("/two.html", Page("two", "two"));
-    Open(server.Url("/one.html"));
-    ASSERT_TRUE(WaitForPageTitle(view, "one"));
-    panel->LoadUrl(server.Url("/two.html"));
-    ASSERT_TRUE(WaitForPageTitle(view, "two"));
-
-    // An external page opens on the desktop and the panel goes back.
-    panel->LoadUrl(wxS("bcx:ext_browser/https://127.0.0.1/news?a=1"));
-    ASSERT_TRUE(WaitForPageTitle(view, "one"));
-    ASSERT_EQ(1u, opened.size());
-    EXPECT_EQ("https://127.0.0.1/news?a=1", opened[0]);
-
-    ASSERT_TRUE(Click("m"));
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() == 2; }));
-    EXPECT_EQ("mailto:someone@example.org", opened[1]);
-    EXPECT_EQ("one", EvalInPage(view, "document.title"));
-
-    // Local files, other programs' schemes and mail addresses with extra header lines stay on the page.
-    const std::vector<std::string> refused = {
+    const std::vector<std::string> links = {
+        "bcx:ext_browser/https://127.0.0.1/news?a=1",
+        "mailto:someone@example.org?subject=Hi&bcc=b@example.org&attach=/etc/passwd&Body=Text",
+        "bcx:ext_mail/a@example.org?attach=/etc/passwd",
+        // Local files, other programs' schemes and mail addresses with extra header lines stay on the page.
         "bcx:ext_browser/file:///etc/passwd",
         "bcx:ext_browser/someapp://run?x=1",
         "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
         "mailto:a@example.org%0aCc:c@example.org",
     };
-    for (size_t i = 0; i < refused.size(); ++i) {
-        panel->LoadUrl(wxString::FromUTF8(refused[i]));
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] ") == i + 1; }, 15000)) << refused[i];
+    std::string body;
+    for (size_t i = 0; i < links.size(); ++i)
+        body += "<a id='l" + std::to_string(i) + "' href='" + links[i] + "' style='display:block'>link</a>";
+    server.AddPage("/one.html", Page("one", "one"));
+    server.AddPage("/links.html", Page("links", body));
+    Open(server.Url("/one.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "one"));
+
+    // The external page opens on the desktop and the panel goes back; mail keeps address, subject, body.
+    const std::vector<std::string> expected = {"https://127.0.0.1/news?a=1",
+                                               "mailto:someone@example.org?subject=Hi&Body=Text",
+                                               "mailto:a@example.org"};
+    for (size_t i = 0; i < links.size(); ++i) {
+        panel->LoadUrl(server.Url("/links.html"));
+        ASSERT_TRUE(WaitForPageTitle(view, "links"));
+        ASSERT_TRUE(MouseClick("l" + std::to_string(i)));
+        if (i < expected.size())
+            ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() == i + 1; }, 15000)) << links[i];
+        else
+            ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] ") == i; }, 15000)) << links[i];
+        if (i == 0)
+            ASSERT_TRUE(WaitForPageTitle(view, "one"));
     }
-    EXPECT_EQ(2u, opened.size());
+    EXPECT_EQ(expected, opened);
+    EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: bcc=b@example.org&attach=/etc/passwd"));
+    EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: attach=/etc/passwd"));
+}
+
+TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
+{
+    bcxtest::LogCapture log;
+    server.AddPage("/busy.html",
+                   Page("busy", "<a id='c' href='bcx:ext_browser/http://127.0.0.1/clicked' style='font-size:40px'>go</a>"
+                                "<script>var to = ['bcx:ext_browser/http://127.0.0.1/script', "
+                                "'bcx:ext_mail/a@example.org', 'mailto:b@example.org'], n = 0;"
+                                "var t = setInterval(function() { location = to[n % 3];"
+                                "  if (++n == 30) { clearInterval(t); document.title = 'done'; } }, 10);</script>"));
+    Open(server.Url("/busy.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "done"));
+    ASSERT_TRUE(MouseClick("c"));
+    // The click's navigation is decided after every one the script started.
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !opened.empty(); }, 15000));
+    EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/clicked"}, opened);
+    EXPECT_TRUE(log.Contains("[browser] not opened without a click: bcx:ext_browser/http://127.0.0.1/script"));
+    EXPECT_TRUE(log.Contains("[browser] not opened without a click: mailto:b@example.org"));
+}
+
+TEST_F(BrowserPanelTest, PageGetsNoLocalFileAndIsGoneUnderABuiltInPage)
+{
+    bcxtest::LogCapture log;
+    const std::string secret = std::filesystem::current_path().string() + "/secret.txt";
+    std::ofstream(secret) << "TOP SECRET 4711";
+    server.AddPage("/reader.html", Page("reader", "<script>var oldPage = 'alive';</script>reader"));
+    Open(server.Url("/reader.html"));
+    const std::vector<std::string> targets = {"memory:about.html#file:" + secret, "memory:x#file:" + secret,
+                                              "memory:about.html#file://" + secret, "memory:../about.html"};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        ASSERT_TRUE(WaitForPageTitle(view, "reader"));
+        view->RunScriptAsync(wxString::FromUTF8("location = '" + targets[i] + "';"));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] {
+            return log.Count("[browser] no built-in page ") == i + 1 || PageText(view).find("TOP") != std::string::npos;
+        })) << targets[i];
+        EXPECT_EQ("reader", PageText(view)) << targets[i];
+    }
+
+    // A built-in page shown in place of a page leaves nothing of that page's scripts behind.
+    view->RunScriptAsync(wxS("location = 'bcx:view/99999999999/x/3/0';"));
+    ASSERT_TRUE(WaitForPageText(view, "Unknown page!"));
+    EXPECT_EQ("undefined", EvalInPage(view, "typeof oldPage"));
+}
+
+TEST_F(BrowserPanelTest, NavigationsOfTheProgramAreDecidedOnce)
+{
+    size_t decided = 0;
+    server.AddPage("/", Page("root", "root"));
+    server.AddPage("/%C3%BC.html", Page("umlaut", "umlaut"));
+    server.AddPage("/two.html", Page("two", "two"));
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    panel->Bind(wxEventTypeTag<wxActiveXEvent>(RegisterActiveXEvent(wxS("BeforeNavigate2"))), [&](wxActiveXEvent& event) {
+        ++decided;
+        event.Skip();
+    });
+    // The web view reports these as "http://127.0.0.1:<port>/" and ".../%C3%BC.html".
+    const std::vector<std::pair<wxString, std::string>> steps = {
+        {server.Url(""), "root"}, {server.Url("/ü.html"), "umlaut"}, {server.Url("/two.html"), "two"}};
+    for (const auto& step : steps) {
+        panel->LoadUrl(step.first);
+        ASSERT_TRUE(WaitForPageTitle(view, step.second));
+    }
+    EXPECT_EQ(steps.size(), decided);
+}
+
+TEST_F(BrowserPanelTest, DialogClosesWhileABuiltInPageLoadsAndNothingRunsInsideTheLoad)
+{
+    server.AddPage("/one.html", Page("one", "one"));
+    BrowserDialog* dialog = new BrowserDialog(frame, server.Url("/one.html"), 400, 300);
+    dialog->Show();
+    ASSERT_TRUE(WaitForPageTitle(FindWebView(dialog), "one"));
+    // Queued around the page the panel is about to show: the close runs after it, on the same loop level.
+    int before = -1, atClose = -1;
+    frame->CallAfter([&] { before = g_main_depth(); });
+    dialog->GetView()->LoadUrl(wxS("bcx:about"));
+    dialog->CallAfter([&, dialog] {
+        atClose = g_main_depth();
+        dialog->Destroy();
+    });
+    ASSERT_TRUE(bcxtest::PumpUntil([] { return wxTopLevelWindows.GetCount() == 1; }));
+    EXPECT_EQ(before, atClose);
+    Open(wxS("bcx:about"));
+    EXPECT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
 }
 
 TEST_F(BrowserPanelTest, PagesOpenNoWindows)
@@ -266,13 +382,7 @@ TEST_F(BrowserPanelTest, PagesOpenNoWindows)
     ASSERT_TRUE(WaitForPageTitle(view, "after:null"));
 
     // A real click on a link with a target of its own.
-    const std::string rect = EvalInPage(view, "var r = document.getElementById('b').getBoundingClientRect();"
-                                        "Math.round(r.left + 10) + ',' + Math.round(r.top + r.height / 2)");
-    int x = 0, y = 0;
-    ASSERT_EQ(2, sscanf(rect.c_str(), "%d,%d", &x, &y)) << rect;
-    wxUIActionSimulator mouse;
-    mouse.MouseMove(view->ClientToScreen(wxPoint(x, y)));
-    mouse.MouseClick();
+    ASSERT_TRUE(MouseClick("b"));
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return newWindowEvents == 1; }, 15000));
 
     EXPECT_EQ("after:null", EvalInPage(view, "document.title"));
