@@ -447,7 +447,8 @@ void bcxBrowser::OnBeforeNavigate2(wxActiveXEvent& event)
     const wxString url = ParamText(event, wxS("Url"));
     if (url == wxS("about:blank"))
         return;
-    // Navigations the program starts while this one is decided are not the user's.
+    // For this decision only: the navigations the program starts while deciding it come here with
+    // their own flags.
     const bool outer = mUserStarted;
     mUserStarted = (ParamLong(event, wxS("Flags")) & navUserGesture) != 0;
     wxString copy = url;

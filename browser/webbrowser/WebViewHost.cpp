@@ -1,6 +1,7 @@
 #include "browser/webbrowser/WebViewHost.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include <webkit2/webkit2.h>
 #include <wx/log.h>
@@ -20,7 +21,8 @@ enum : intptr_t { GestureUnknown = 0, GestureNo = 1, GestureYes = 2 };
 // event; this hook runs first in that emission and notes on the view whether a user gesture started it.
 gboolean NoteNavigationAction(GSignalInvocationHint*, guint count, const GValue* values, gpointer)
 {
-    if (count < 3 || !G_VALUE_HOLDS_OBJECT(&values[0]) || !G_VALUE_HOLDS_OBJECT(&values[1]))
+    if (count < 3 || !G_VALUE_HOLDS_OBJECT(&values[0]) || !G_VALUE_HOLDS_OBJECT(&values[1]) ||
+        !G_VALUE_HOLDS_ENUM(&values[2]))
         return TRUE;
     GObject* view = G_OBJECT(g_value_get_object(&values[0]));
     GObject* decision = G_OBJECT(g_value_get_object(&values[1]));
@@ -63,33 +65,6 @@ const char* WebViewHost::NoWindowScript()
     return "(function(){var h=function(){return null;};"
            "try{Object.defineProperty(window,'open',{value:h,writable:false,configurable:false});}"
            "catch(e){window.open=h;}})();";
-}
-
-std::string WebViewHost::JsStringLiteral(const wxString& text)
-{
-    static const char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    auto escape = [&out](unsigned unit) {
-        out += "\\u";
-        out += kHex[(unit >> 12) & 0xF];
-        out += kHex[(unit >> 8) & 0xF];
-        out += kHex[(unit >> 4) & 0xF];
-        out += kHex[unit & 0xF];
-    };
-    for (wxUniChar c : text) {
-        const unsigned code = c.GetValue();
-        if (code >= 0x20 && code < 0x7F && code != '"' && code != '\\' && code != '<' && code != '>') {
-            out += static_cast<char>(code);
-        } else if (code >= 0x10000) {
-            // Outside the basic plane: a surrogate pair.
-            escape(0xD800 + ((code - 0x10000) >> 10));
-            escape(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            escape(code);
-        }
-    }
-    out += '"';
-    return out;
 }
 
 WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::move(listener))
@@ -194,7 +169,7 @@ void WebViewHost::WriteDocument(const std::string& html)
     mPendingWrite = html;
     mHasPendingWrite = true;
     // Loaded from the event loop, not from inside the web view's own callbacks (a navigation being
-    // decided), and without waiting for the view: nothing runs while the page loads.
+    // decided). The load goes on by itself: nothing waits for it.
     if (mView && !mWriteQueued) {
         mWriteQueued = true;
         CallAfter(&WebViewHost::RunPendingWrite);
@@ -220,9 +195,10 @@ bool WebViewHost::TakeUserGesture()
 {
     if (!mView)
         return false;
-    GObject* native = G_OBJECT(mView->GetNativeBackend());
-    if (!native)
+    void* backend = mView->GetNativeBackend();
+    if (!WEBKIT_IS_WEB_VIEW(backend))
         return false;
+    GObject* native = G_OBJECT(backend);
     const intptr_t note = reinterpret_cast<intptr_t>(g_object_get_data(native, kGestureKey));
     g_object_set_data(native, kGestureKey, reinterpret_cast<gpointer>(GestureUnknown));
     return note == GestureYes;

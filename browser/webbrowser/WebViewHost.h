@@ -59,8 +59,6 @@ public:
 
     // The script that every page runs before its own: window.open opens nothing and returns null.
     static const char* NoWindowScript();
-    // text as a JavaScript string literal (quoted; every character outside printable ASCII escaped).
-    static std::string JsStringLiteral(const wxString& text);
 
 private:
     void OnNavigating(wxWebViewEvent& event);

@@ -1,6 +1,7 @@
 // The browser panel on the real web view under Xvfb: the built-in pages, the program's own links (adding
-// a game, handing web and mail addresses to the desktop), pages that try to open windows, and back and
-// forward between pages served on 127.0.0.1.
+// a game, handing web and mail addresses to the desktop on a click), pages that try to open windows,
+// read local files or drive the desktop by script, and back and forward between pages served on
+// 127.0.0.1.
 
 #include <filesystem>
 #include <fstream>
@@ -146,13 +147,13 @@ protected:
     wxWebView* view = nullptr;
 };
 
-TEST_F(BrowserPanelTest, BuiltInPagesAreWrittenIntoTheCurrentPage)
+TEST_F(BrowserPanelTest, BuiltInPagesTakeThePlaceOfTheCurrentPage)
 {
     Open(wxS("bcx:about"));
     ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
     EXPECT_NE(std::string::npos, PageText(view).find("Version:\t0.95.00")) << PageText(view);
     EXPECT_EQ("HOORAAAAAAAAAAY!", EvalInPage(view, "document.title"));
-    // The page was written, not navigated to: the address and the history are those of "about:blank".
+    // Shown under the blank page's address, with no history entry of its own.
     EXPECT_EQ("about:blank", EvalInPage(view, "location.href"));
     EXPECT_EQ("1", EvalInPage(view, "String(history.length)"));
     EXPECT_FALSE(bcxtest::SaveScreenshot(frame, "browser-about-page").empty());
@@ -257,7 +258,8 @@ TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
     for (size_t i = 0; i < links.size(); ++i)
         body += "<a id='l" + std::to_string(i) + "' href='" + links[i] + "' style='display:block'>link</a>";
     server.AddPage("/one.html", Page("one", "one"));
-    server.AddPage("/links.html", Page("links", body));
+    for (size_t i = 0; i < links.size(); ++i)
+        server.AddPage("/links" + std::to_string(i) + ".html", Page("links" + std::to_string(i), body));
     Open(server.Url("/one.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "one"));
 
@@ -266,15 +268,15 @@ TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
                                                "mailto:someone@example.org?subject=Hi&Body=Text",
                                                "mailto:a@example.org"};
     for (size_t i = 0; i < links.size(); ++i) {
-        panel->LoadUrl(server.Url("/links.html"));
-        ASSERT_TRUE(WaitForPageTitle(view, "links"));
+        panel->LoadUrl(server.Url("/links" + std::to_string(i) + ".html"));
+        ASSERT_TRUE(WaitForPageTitle(view, "links" + std::to_string(i)));
         ASSERT_TRUE(MouseClick("l" + std::to_string(i)));
-        if (i < expected.size())
-            ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() == i + 1; }, 15000)) << links[i];
-        else
-            ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] ") == i; }, 15000)) << links[i];
-        if (i == 0)
+        const bool opens = i < expected.size();
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return opens ? opened.size() == i + 1 : log.Count("[browser] ") == i; },
+                                       15000)) << links[i];
+        if (i == 0) {
             ASSERT_TRUE(WaitForPageTitle(view, "one"));
+        }
     }
     EXPECT_EQ(expected, opened);
     EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: bcc=b@example.org&attach=/etc/passwd"));
@@ -349,19 +351,29 @@ TEST_F(BrowserPanelTest, NavigationsOfTheProgramAreDecidedOnce)
 TEST_F(BrowserPanelTest, DialogClosesWhileABuiltInPageLoadsAndNothingRunsInsideTheLoad)
 {
     server.AddPage("/one.html", Page("one", "one"));
-    BrowserDialog* dialog = new BrowserDialog(frame, server.Url("/one.html"), 400, 300);
-    dialog->Show();
-    ASSERT_TRUE(WaitForPageTitle(FindWebView(dialog), "one"));
-    // Queued around the page the panel is about to show: the close runs after it, on the same loop level.
-    int before = -1, atClose = -1;
-    frame->CallAfter([&] { before = g_main_depth(); });
-    dialog->GetView()->LoadUrl(wxS("bcx:about"));
-    dialog->CallAfter([&, dialog] {
-        atClose = g_main_depth();
-        dialog->Destroy();
+    struct Closing {
+        BrowserDialog* dialog;
+        bool shown = false;        // the panel has handed the page to the view
+        bool closedEarly = false;  // the close ran before that
+    } closing{new BrowserDialog(frame, server.Url("/one.html"), 400, 300)};
+    closing.dialog->Show();
+    ASSERT_TRUE(WaitForPageTitle(FindWebView(closing.dialog), "one"));
+
+    // Queued right before and right after the panel's own step that shows the page: a source that is
+    // ready at once closes the dialog on the loop's next turn.
+    frame->CallAfter([&closing] {
+        g_idle_add_full(G_PRIORITY_HIGH, [](gpointer data) -> gboolean {
+            Closing* c = static_cast<Closing*>(data);
+            c->closedEarly = !c->shown;
+            c->dialog->Destroy();
+            return G_SOURCE_REMOVE;
+        }, &closing, nullptr);
     });
+    closing.dialog->GetView()->LoadUrl(wxS("bcx:about"));
+    wxEvtHandler after;
+    after.CallAfter([&closing] { closing.shown = true; });
     ASSERT_TRUE(bcxtest::PumpUntil([] { return wxTopLevelWindows.GetCount() == 1; }));
-    EXPECT_EQ(before, atClose);
+    EXPECT_FALSE(closing.closedEarly);
     Open(wxS("bcx:about"));
     EXPECT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
 }
