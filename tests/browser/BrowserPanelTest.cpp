@@ -124,17 +124,14 @@ protected:
     }
 
     // A real mouse click on the element, as the user makes it.
-    bool MouseClick(const std::string& elementId)
+    bool MouseClick(const std::string& id)
     {
-        const std::string where = "var e = document.getElementById('" + elementId + "'); if (e) { var r = "
-                                  "e.getBoundingClientRect(); Math.round(r.left + 5) + ',' + Math.round(r.top + "
-                                  "r.height / 2); } else { 'not yet'; }";
+        const std::string where = "var r = document.getElementById('" + id + "').getBoundingClientRect();"
+                                  "Math.round(r.left + 5) + ',' + Math.round(r.top + r.height / 2)";
         int x = 0, y = 0;
-        if (!bcxtest::PumpUntil([&] { return sscanf(EvalInPage(view, where).c_str(), "%d,%d", &x, &y) == 2; }))
-            return false;
         wxUIActionSimulator mouse;
-        mouse.MouseMove(view->ClientToScreen(wxPoint(x, y)));
-        return mouse.MouseClick();
+        return bcxtest::PumpUntil([&] { return sscanf(EvalInPage(view, where).c_str(), "%d,%d", &x, &y) == 2; }) &&
+               mouse.MouseMove(view->ClientToScreen(wxPoint(x, y))) && mouse.MouseClick();
     }
 
     ClientCore* core = nullptr;
@@ -228,98 +225,79 @@ TEST_F(BrowserPanelTest, GameLinkWhileOfflineAddsTheGameAndWritesNothing)
 {
     bcxtest::LogCapture log;
     // 12 + 200 * 2 bytes in GBK: cut to whole characters, 254 bytes.
-    std::string name;
+    std::string name = "offline%20game";
     for (int i = 0; i < 200; ++i)
         name += "%E4%B8%AD";
-    Open(wxString::FromUTF8("bcx:view/77/offline%20game" + name + "/0/0"));
+    Open(wxString::FromUTF8("bcx:view/77/" + name + "/0/0"));
     ASSERT_TRUE(WaitForPageText(view, "The game is now in your gamelist."));
     ASSERT_NE(nullptr, core->GetGame(77));
-    std::string expected = "offline game";
-    for (int i = 0; i < 121; ++i)
-        expected += bcx::Utf8ToGbk("中");
-    EXPECT_EQ(expected, core->GetGame(77)->mName);
+    EXPECT_EQ(std::string("offline game") + bcx::Utf8ToGbk("中中"), core->GetGame(77)->mName.substr(0, 16));
+    EXPECT_EQ(254u, core->GetGame(77)->mName.size());
     EXPECT_TRUE(log.Contains("[g] [0000004D] added from a link while not connected")) << log.Lines().size();
 }
 
 TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
 {
     bcxtest::LogCapture log;
+    // Three open (the external page, then the panel goes back; mail with address, subject and body only);
+    // local files, other programs' schemes and mail addresses with extra header lines stay on the page.
     const std::vector<std::string> links = {
         "bcx:ext_browser/https://127.0.0.1/news?a=1",
         "mailto:someone@example.org?subject=Hi&bcc=b@example.org&attach=/etc/passwd&Body=Text",
-        "bcx:ext_mail/a@example.org?attach=/etc/passwd",
-        // Local files, other programs' schemes and mail addresses with extra header lines stay on the page.
-        "bcx:ext_browser/file:///etc/passwd",
-        "bcx:ext_browser/someapp://run?x=1",
-        "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
-        "mailto:a@example.org%0aCc:c@example.org",
-    };
-    std::string body;
-    for (size_t i = 0; i < links.size(); ++i)
-        body += "<a id='l" + std::to_string(i) + "' href='" + links[i] + "' style='display:block'>link</a>";
+        "bcx:ext_mail/a@example.org?attach=/etc/passwd", "bcx:ext_browser/file:///etc/passwd",
+        "bcx:ext_browser/someapp://run?x=1", "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
+        "mailto:a@example.org%0aCc:c@example.org"};
     server.AddPage("/one.html", Page("one", "one"));
-    for (size_t i = 0; i < links.size(); ++i)
-        server.AddPage("/links" + std::to_string(i) + ".html", Page("links" + std::to_string(i), body));
     Open(server.Url("/one.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "one"));
-
-    // The external page opens on the desktop and the panel goes back; mail keeps address, subject, body.
-    const std::vector<std::string> expected = {"https://127.0.0.1/news?a=1",
-                                               "mailto:someone@example.org?subject=Hi&Body=Text",
-                                               "mailto:a@example.org"};
     for (size_t i = 0; i < links.size(); ++i) {
-        panel->LoadUrl(server.Url("/links" + std::to_string(i) + ".html"));
-        ASSERT_TRUE(WaitForPageTitle(view, "links" + std::to_string(i)));
-        ASSERT_TRUE(MouseClick("l" + std::to_string(i)));
-        const bool opens = i < expected.size();
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return opens ? opened.size() == i + 1 : log.Count("[browser] ") == i; },
-                                       15000)) << links[i];
-        if (i == 0) {
-            ASSERT_TRUE(WaitForPageTitle(view, "one"));
-        }
+        const std::string n = std::to_string(i);
+        server.AddPage("/" + n, Page(n, "<a id='l' href='" + links[i] + "'>link</a>"));
+        panel->LoadUrl(server.Url("/" + n));
+        ASSERT_TRUE(WaitForPageTitle(view, n));
+        ASSERT_TRUE(MouseClick("l"));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return i < 3 ? opened.size() == i + 1 : log.Count("[browser] ") == i; }));
+        ASSERT_TRUE(i > 0 || WaitForPageTitle(view, "one"));
     }
+    const std::vector<std::string> expected = {
+        "https://127.0.0.1/news?a=1", "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org"};
     EXPECT_EQ(expected, opened);
     EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: bcc=b@example.org&attach=/etc/passwd"));
-    EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: attach=/etc/passwd"));
 }
 
 TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
 {
     bcxtest::LogCapture log;
     server.AddPage("/busy.html",
-                   Page("busy", "<a id='c' href='bcx:ext_browser/http://127.0.0.1/clicked' style='font-size:40px'>go</a>"
-                                "<script>var to = ['bcx:ext_browser/http://127.0.0.1/script', "
-                                "'bcx:ext_mail/a@example.org', 'mailto:b@example.org'], n = 0;"
-                                "var t = setInterval(function() { location = to[n % 3];"
-                                "  if (++n == 30) { clearInterval(t); document.title = 'done'; } }, 10);</script>"));
+                   Page("busy", "<a id='c' href='bcx:ext_browser/http://127.0.0.1/clicked'>go</a><script>var to = "
+                                "['bcx:ext_browser/http://127.0.0.1/script', 'bcx:ext_mail/a@b.c', 'mailto:a@b.c'], "
+                                "n = 0, t = setInterval(function() { location = to[n % 3]; if (++n == 30) { "
+                                "clearInterval(t); document.title = 'done'; } }, 10);</script>"));
     Open(server.Url("/busy.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "done"));
     ASSERT_TRUE(MouseClick("c"));
     // The click's navigation is decided after every one the script started.
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !opened.empty(); }, 15000));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !opened.empty(); }));
     EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/clicked"}, opened);
     EXPECT_TRUE(log.Contains("[browser] not opened without a click: bcx:ext_browser/http://127.0.0.1/script"));
-    EXPECT_TRUE(log.Contains("[browser] not opened without a click: mailto:b@example.org"));
+    EXPECT_TRUE(log.Contains("[browser] not opened without a click: mailto:a@b.c"));
 }
 
 TEST_F(BrowserPanelTest, PageGetsNoLocalFileAndIsGoneUnderABuiltInPage)
 {
     bcxtest::LogCapture log;
     const std::string secret = std::filesystem::current_path().string() + "/secret.txt";
-    std::ofstream(secret) << "TOP SECRET 4711";
-    server.AddPage("/reader.html", Page("reader", "<script>var oldPage = 'alive';</script>reader"));
+    std::ofstream(secret) << "TOP SECRET";
+    server.AddPage("/reader.html", Page("reader", "<script>var oldPage = 1;</script>reader"));
     Open(server.Url("/reader.html"));
-    const std::vector<std::string> targets = {"memory:about.html#file:" + secret, "memory:x#file:" + secret,
-                                              "memory:about.html#file://" + secret, "memory:../about.html"};
-    for (size_t i = 0; i < targets.size(); ++i) {
-        ASSERT_TRUE(WaitForPageTitle(view, "reader"));
-        view->RunScriptAsync(wxString::FromUTF8("location = '" + targets[i] + "';"));
-        ASSERT_TRUE(bcxtest::PumpUntil([&] {
-            return log.Count("[browser] no built-in page ") == i + 1 || PageText(view).find("TOP") != std::string::npos;
-        })) << targets[i];
-        EXPECT_EQ("reader", PageText(view)) << targets[i];
+    ASSERT_TRUE(WaitForPageTitle(view, "reader"));
+    const std::vector<std::string> targets = {"memory:about.html#file:" + secret, "memory:x#file://" + secret,
+                                              "memory:../x"};
+    for (size_t n = 0; n < targets.size(); ++n) {
+        view->RunScriptAsync(wxString::FromUTF8("location = '" + targets[n] + "';"));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("no built-in page") > n || PageText(view)[0] == 'T'; }));
+        EXPECT_EQ("reader", PageText(view)) << targets[n];
     }
-
     // A built-in page shown in place of a page leaves nothing of that page's scripts behind.
     view->RunScriptAsync(wxS("location = 'bcx:view/99999999999/x/3/0';"));
     ASSERT_TRUE(WaitForPageText(view, "Unknown page!"));
@@ -328,54 +306,44 @@ TEST_F(BrowserPanelTest, PageGetsNoLocalFileAndIsGoneUnderABuiltInPage)
 
 TEST_F(BrowserPanelTest, NavigationsOfTheProgramAreDecidedOnce)
 {
-    size_t decided = 0;
+    // The web view reports these as "http://127.0.0.1:<port>/" and ".../%C3%BC.html".
     server.AddPage("/", Page("root", "root"));
     server.AddPage("/%C3%BC.html", Page("umlaut", "umlaut"));
-    server.AddPage("/two.html", Page("two", "two"));
     Open(wxS("bcx:about"));
     ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
-    panel->Bind(wxEventTypeTag<wxActiveXEvent>(RegisterActiveXEvent(wxS("BeforeNavigate2"))), [&](wxActiveXEvent& event) {
-        ++decided;
-        event.Skip();
-    });
-    // The web view reports these as "http://127.0.0.1:<port>/" and ".../%C3%BC.html".
-    const std::vector<std::pair<wxString, std::string>> steps = {
-        {server.Url(""), "root"}, {server.Url("/ü.html"), "umlaut"}, {server.Url("/two.html"), "two"}};
-    for (const auto& step : steps) {
-        panel->LoadUrl(step.first);
-        ASSERT_TRUE(WaitForPageTitle(view, step.second));
-    }
-    EXPECT_EQ(steps.size(), decided);
+    size_t decided = 0;
+    panel->Bind(wxEventTypeTag<wxActiveXEvent>(RegisterActiveXEvent(wxS("BeforeNavigate2"))),
+                [&](wxActiveXEvent& event) { decided++, event.Skip(); });
+    panel->LoadUrl(server.Url(""));
+    ASSERT_TRUE(WaitForPageTitle(view, "root"));
+    panel->LoadUrl(server.Url("/ü.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "umlaut"));
+    EXPECT_EQ(2u, decided);
 }
 
-TEST_F(BrowserPanelTest, DialogClosesWhileABuiltInPageLoadsAndNothingRunsInsideTheLoad)
+TEST_F(BrowserPanelTest, DialogClosedWhileABuiltInPageLoadsNotInsideTheLoad)
 {
     server.AddPage("/one.html", Page("one", "one"));
     struct Closing {
         BrowserDialog* dialog;
-        bool shown = false;        // the panel has handed the page to the view
-        bool closedEarly = false;  // the close ran before that
+        bool handedOver = false, closedLater = false;
+        static gboolean Close(gpointer data)
+        {
+            Closing* c = static_cast<Closing*>(data);
+            c->closedLater = c->handedOver;
+            return c->dialog->Destroy(), G_SOURCE_REMOVE;
+        }
     } closing{new BrowserDialog(frame, server.Url("/one.html"), 400, 300)};
     closing.dialog->Show();
     ASSERT_TRUE(WaitForPageTitle(FindWebView(closing.dialog), "one"));
-
-    // Queued right before and right after the panel's own step that shows the page: a source that is
-    // ready at once closes the dialog on the loop's next turn.
-    frame->CallAfter([&closing] {
-        g_idle_add_full(G_PRIORITY_HIGH, [](gpointer data) -> gboolean {
-            Closing* c = static_cast<Closing*>(data);
-            c->closedEarly = !c->shown;
-            c->dialog->Destroy();
-            return G_SOURCE_REMOVE;
-        }, &closing, nullptr);
-    });
+    // Queued right before and after the panel's step that hands the page to the view: a source that is
+    // ready at once closes the dialog on the loop's next turn, which must not come inside that step.
+    frame->CallAfter([&closing] { g_idle_add_full(G_PRIORITY_HIGH, Closing::Close, &closing, nullptr); });
     closing.dialog->GetView()->LoadUrl(wxS("bcx:about"));
     wxEvtHandler after;
-    after.CallAfter([&closing] { closing.shown = true; });
+    after.CallAfter([&closing] { closing.handedOver = true; });
     ASSERT_TRUE(bcxtest::PumpUntil([] { return wxTopLevelWindows.GetCount() == 1; }));
-    EXPECT_FALSE(closing.closedEarly);
-    Open(wxS("bcx:about"));
-    EXPECT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    EXPECT_TRUE(closing.closedLater);
 }
 
 TEST_F(BrowserPanelTest, PagesOpenNoWindows)
