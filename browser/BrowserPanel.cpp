@@ -13,6 +13,7 @@
 
 #include "browser/ActiveXEvents.h"
 #include "browser/HtmlBrowserCtrl.h"
+#include "browser/com/ComTypes.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "core/Packet.h"
@@ -24,6 +25,8 @@ namespace {
 const size_t kMaxLinkNameBytes = 255;
 // Text from a page is cut to this many characters in a log line.
 const size_t kMaxLoggedChars = 200;
+// The longest name of a built-in page.
+const size_t kMaxPageNameChars = 64;
 
 bcxBrowser::DesktopOpener& Opener()
 {
@@ -120,6 +123,56 @@ bool HasLineBreak(const wxString& text)
     wxString lower = text.Lower();
     return text.find_first_of(wxS("\r\n")) != wxString::npos || lower.Contains(wxS("%0a")) ||
            lower.Contains(wxS("%0d"));
+}
+
+// A built-in page is asked for by its plain name: letters, digits, '.', '-' and '_', no "..". Anything
+// else ('#', ':', '/', '%' ...) would let the file system chain handlers or leave the memory pages.
+bool IsPlainPageName(const wxString& name)
+{
+    if (name.empty() || name.length() > kMaxPageNameChars || name.Contains(wxS("..")))
+        return false;
+    for (wxUniChar c : name) {
+        const unsigned code = c.GetValue();
+        const bool letterOrDigit = (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
+                                   (code >= '0' && code <= '9');
+        if (!letterOrDigit && code != '.' && code != '-' && code != '_')
+            return false;
+    }
+    return true;
+}
+
+// A mail address as given to the mail program: the address and its "subject" and "body" parameters;
+// every other parameter (further recipients, attachments, headers) goes to dropped.
+wxString MailAddressAndText(const wxString& address, wxString& dropped)
+{
+    wxString query;
+    const wxString to = address.BeforeFirst(wxS('?'), &query);
+    wxString kept;
+    for (const wxString& field : wxSplit(query, wxS('&'), wxS('\0'))) {
+        if (field.empty())
+            continue;
+        const std::string name = bcx::AsciiLower(bcx::ToGbk(wxURI::Unescape(field.BeforeFirst(wxS('=')))));
+        wxString& into = name == "subject" || name == "body" ? kept : dropped;
+        into += (into.empty() ? wxS("") : wxS("&")) + field;
+    }
+    return kept.empty() ? to : to + wxS("?") + kept;
+}
+
+// text in GBK, cut to at most maxBytes on a character boundary.
+std::string GbkCutToBytes(const wxString& text, size_t maxBytes, bool& cut)
+{
+    std::string bytes = bcx::ToGbk(text);
+    cut = bytes.size() > maxBytes;
+    if (!cut)
+        return bytes;
+    bytes.clear();
+    for (wxUniChar c : text) {
+        const std::string one = bcx::ToGbk(wxString(c));
+        if (bytes.size() + one.size() > maxBytes)
+            break;
+        bytes += one;
+    }
+    return bytes;
 }
 
 bool IsWebAddress(const wxString& url)
@@ -223,7 +276,8 @@ bool bcxBrowser::HandleNavigate(wxString& url)
     }
     if (url.StartsWith(wxS("mailto:"), &rest)) {
         mBrowser->Stop();
-        OpenMailTo(rest);
+        if (StartedByUser(url))
+            OpenMailTo(rest);
         return false;
     }
     return true;
@@ -233,7 +287,7 @@ void bcxBrowser::LoadMemoryPage(const wxString& name)
 {
     wxFileSystem fs;
     std::unique_ptr<wxFSFile> file;
-    {
+    if (IsPlainPageName(name)) {
         wxLogNull quiet;
         file.reset(fs.OpenFile(wxS("memory:") + name));
     }
@@ -266,10 +320,14 @@ void bcxBrowser::DispatchBcxUrl(const wxString& command)
     }
     wxString rest;
     if (command.StartsWith(wxS("ext_browser/"), &rest)) {
+        if (!StartedByUser(wxS("bcx:") + command))
+            return;
         OpenExternal(rest);
         if (mBrowser)
             mBrowser->GoBack();
     } else if (command.StartsWith(wxS("ext_mail/"), &rest)) {
+        if (!StartedByUser(wxS("bcx:") + command))
+            return;
         OpenMailTo(rest);
         if (mBrowser)
             mBrowser->GoBack();
@@ -290,13 +348,25 @@ void bcxBrowser::OpenExternal(const wxString& url)
     OpenOnDesktop(url);
 }
 
+bool bcxBrowser::StartedByUser(const wxString& url) const
+{
+    // A page's script must not drive the desktop: only a navigation of the user's click opens anything.
+    if (!mUserStarted)
+        LogBrowser(wxS("not opened without a click: ") + ForLog(url));
+    return mUserStarted;
+}
+
 void bcxBrowser::OpenMailTo(const wxString& address)
 {
     if (HasLineBreak(address)) {
         LogBrowser(wxS("mail address with a line break, not opened: ") + ForLog(address));
         return;
     }
-    OpenOnDesktop(wxS("mailto:") + address);
+    wxString dropped;
+    const wxString kept = MailAddressAndText(address, dropped);
+    if (!dropped.empty())
+        LogBrowser(wxS("mail link parameters dropped: ") + ForLog(dropped));
+    OpenOnDesktop(wxS("mailto:") + kept);
 }
 
 void bcxBrowser::AddGameFromLink(const wxString& rest)
@@ -318,12 +388,11 @@ void bcxBrowser::AddGameFromLink(const wxString& rest)
     }
 
     // Links carry names percent-encoded.
-    std::string name = bcx::ToGbk(wxURI::Unescape(segments[1]));
-    if (name.size() > kMaxLinkNameBytes) {
+    bool cut = false;
+    const std::string name = GbkCutToBytes(wxURI::Unescape(segments[1]), kMaxLinkNameBytes, cut);
+    if (cut)
         ClientCore::LogGame(wxString::Format(wxS("[%08X] name from a link cut to %u bytes"), id,
                                              static_cast<unsigned>(kMaxLinkNameBytes)));
-        name.resize(kMaxLinkNameBytes);
-    }
     Game* game = new Game(id);
     game->mDownloadState = DownloadListed;
     game->mKind = 3;
@@ -378,8 +447,14 @@ void bcxBrowser::OnBeforeNavigate2(wxActiveXEvent& event)
     const wxString url = ParamText(event, wxS("Url"));
     if (url == wxS("about:blank"))
         return;
+    // For this decision only: the navigations the program starts while deciding it come here with
+    // their own flags.
+    const bool outer = mUserStarted;
+    mUserStarted = (ParamLong(event, wxS("Flags")) & navUserGesture) != 0;
     wxString copy = url;
-    if (!HandleNavigate(copy))
+    const bool go = HandleNavigate(copy);
+    mUserStarted = outer;
+    if (!go)
         event[wxS("Cancel")] = true;
 }
 

@@ -41,9 +41,11 @@ public:
     // True when the control may go on to url; false when the panel has dealt with it. May shorten url.
     virtual bool HandleNavigate(wxString& url);
 
-    // One command of the "bcx:" scheme (the text after "bcx:").
+    // One command of the "bcx:" scheme (the text after "bcx:"). The commands that open something on the
+    // desktop do so only for a navigation that the user's click in the page started.
     void DispatchBcxUrl(const wxString& command);
-    // Opens "mailto:" + address in the mail program; an address with a line break is refused.
+    // Opens "mailto:" + address in the mail program with the address and its "subject" and "body"
+    // parameters only; an address with a line break is refused.
     void OpenMailTo(const wxString& address);
 
     HtmlBrowserCtrl* GetBrowser() const { return mBrowser; }
@@ -67,6 +69,9 @@ private:
     void AddGameFromLink(const wxString& rest);
     void OpenExternal(const wxString& url);
     void LoadMemoryPage(const wxString& name);
+    // True when the user's click started the navigation being decided; otherwise logs that url opens
+    // nothing.
+    bool StartedByUser(const wxString& url) const;
 
     HtmlBrowserCtrl* mBrowser = nullptr;
     wxBitmapButton* mBack = nullptr;
@@ -77,6 +82,8 @@ private:
     wxPoint mPosition;
     wxSize mSize;
     long mStyle = wxTAB_TRAVERSAL;
+    // The navigation being decided was started by the user's click in the page.
+    bool mUserStarted = false;
 
     wxDECLARE_DYNAMIC_CLASS(bcxBrowser);
     wxDECLARE_EVENT_TABLE();

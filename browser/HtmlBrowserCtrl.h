@@ -1,7 +1,8 @@
 #pragma once
 // The web browser control in a container window, with the few operations the program needs: navigate,
-// back, forward, stop, and load a document from a stream into the current page without navigating
-// (how the built-in pages are shown). The control's events go to the parent window as wxActiveXEvents.
+// back, forward, stop, and show a document loaded from a stream in place of the current page, with no
+// entry in the history (how the built-in pages are shown). The control's events go to the parent window
+// as wxActiveXEvents.
 
 #include "browser/ActiveXContainer.h"
 
@@ -25,8 +26,8 @@ public:
     bool GoForward();
     bool Stop();
 
-    // Loads the adaptor's bytes, after "<html>", into the current document. Consumes one reference to the
-    // adaptor in every case. False when there is no document or it cannot be loaded.
+    // Shows the adaptor's bytes, after "<html>", in place of the current document. Consumes one reference
+    // to the adaptor in every case. False when there is no document or it cannot be loaded.
     bool LoadStream(StreamAdaptorBase* adaptor);
     // Wraps the stream (which passes to the adaptor) and loads it.
     bool LoadStream(wxInputStream* stream);

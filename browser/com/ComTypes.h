@@ -296,6 +296,9 @@ enum : LONG {
 
 // Navigate flags.
 enum : LONG { navNoReadFromCache = 4 };
+// Our browser control's flag in BeforeNavigate2's Flags: the user's click (or key) in the page started
+// the navigation.
+enum : LONG { navUserGesture = 0x01000000 };
 
 // Colours: 0x00BBGGRR.
 typedef DWORD COLORREF;

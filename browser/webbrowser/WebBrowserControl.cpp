@@ -111,7 +111,7 @@ VARIANT BstrValue(const wxString& text)
     return v;
 }
 
-// The current page's document: loading it from a stream writes the stream's HTML into the page.
+// The current page's document: loading it from a stream shows the stream's HTML in place of the page.
 class WebDocument : public com::ComObject<IDispatch, IPersistStreamInit> {
 public:
     explicit WebDocument(WebBrowserControl* control) : mControl(control) {}
@@ -345,7 +345,9 @@ bool WebBrowserControl::Activate(HWND parent, LPCRECT posRect)
             return false;
     }
     WebViewHost::Listener listener;
-    listener.navigating = [this](const wxString& url) { return FireBeforeNavigate(url); };
+    listener.navigating = [this](const wxString& url, bool userGesture) {
+        return FireBeforeNavigate(url, userGesture);
+    };
     listener.newWindow = [this](const wxString& url) { FireNewWindow(url); };
     listener.commandState = [this](BrowserCommand command, bool enable) { FireCommandState(command, enable); };
     mHost = std::make_unique<WebViewHost>(parent, std::move(listener));
@@ -456,12 +458,13 @@ HRESULT WebBrowserControl::FindConnectionPoint(REFIID iid, IConnectionPoint** ou
     return mEvents.FindConnectionPoint(iid, out);
 }
 
-bool WebBrowserControl::FireBeforeNavigate(const wxString& url)
+bool WebBrowserControl::FireBeforeNavigate(const wxString& url, bool userGesture)
 {
     // A handler may release the container (and so this control) while the event runs.
     com::ComPtr<WebBrowserControl> keep(this);
     VARIANT urlValue = BstrValue(url);
     VARIANT flags = Value(VT_I4);
+    flags.lVal = userGesture ? navUserGesture : 0;
     VARIANT frame = BstrValue(wxString());
     VARIANT postData = Value(VT_EMPTY);
     VARIANT headers = BstrValue(wxString());

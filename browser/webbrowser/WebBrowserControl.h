@@ -27,7 +27,8 @@ public:
     // The toolkit view while the control is active in place; null otherwise.
     WebViewHost* Host() const { return mHost.get(); }
 
-    // Replaces the current page's document (see WebViewHost::WriteDocument). False without a view.
+    // Shows html as a document of its own in place of the current page (see WebViewHost::WriteDocument).
+    // False without a view.
     bool WriteDocument(const std::string& html);
 
     // IDispatch (the control is driven through its interface, not by name).
@@ -82,7 +83,7 @@ protected:
 
 private:
     bool Activate(HWND parent, LPCRECT posRect);
-    bool FireBeforeNavigate(const wxString& url);
+    bool FireBeforeNavigate(const wxString& url, bool userGesture);
     void FireNewWindow(const wxString& url);
     void FireCommandState(BrowserCommand command, bool enable);
 

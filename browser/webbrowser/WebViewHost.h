@@ -1,8 +1,8 @@
 #pragma once
 // The toolkit's web view (WebKitGTK) as our web browser control drives it. The host creates the view,
 // keeps every page from opening windows of its own, reports navigations before they start (so that
-// they can be refused), new-window requests and changes of the back/forward state, and writes HTML
-// into the current page without navigating.
+// they can be refused), with whether the user's click started them, new-window requests and changes of
+// the back/forward state, and shows HTML of the program's own as a document of its own.
 
 #include <deque>
 #include <functional>
@@ -25,8 +25,9 @@ enum BrowserCommand : int {
 class WebViewHost : public wxEvtHandler {
 public:
     struct Listener {
-        // A navigation to url is about to start; false refuses it.
-        std::function<bool(const wxString& url)> navigating;
+        // A navigation to url is about to start; false refuses it. userGesture: the user's click (or key)
+        // in the page started it; never for the navigations the program asks for.
+        std::function<bool(const wxString& url, bool userGesture)> navigating;
         // A page asked for a new window for url (a link with a target of its own). It never gets one.
         std::function<void(const wxString& url)> newWindow;
         // Going back or forward became possible (enable) or impossible.
@@ -49,23 +50,25 @@ public:
     bool GoForward();
     void Stop();
 
-    // Replaces the current page's document with html (UTF-8): document.open(), write(), close() in the
-    // page. No navigation takes place: the address and the history stay. While a page the view was sent
-    // to has not arrived yet, the write waits for it.
+    // Shows html (UTF-8) as a document of its own, loaded from the event loop under the address
+    // WrittenDocumentAddress(), whose origin is unique: the page that was there goes, with its scripts.
+    // The web view keeps no history entry for it: back and forward stay those of the page before. A later
+    // navigation, or a later write, replaces a write that has not started yet.
     void WriteDocument(const std::string& html);
+    static const char* WrittenDocumentAddress();
 
     // The script that every page runs before its own: window.open opens nothing and returns null.
     static const char* NoWindowScript();
-    // text as a JavaScript string literal (quoted; every character outside printable ASCII escaped).
-    static std::string JsStringLiteral(const wxString& text);
 
 private:
     void OnNavigating(wxWebViewEvent& event);
     void OnNewWindow(wxWebViewEvent& event);
     void OnLoadEnded(wxWebViewEvent& event);
-    bool AllowNavigation(const wxString& url);
+    bool AllowNavigation(const wxString& url, bool userGesture);
+    void ExpectReport(const wxString& requested);
+    bool IsExpectedReport(const wxString& url);
+    bool TakeUserGesture();
     void CheckCommandState();
-    void FlushPendingWrite();
     void RunPendingWrite();
 
     wxWeakRef<wxWebView> mView;
@@ -73,14 +76,12 @@ private:
     // The last back/forward state reported: -1 unknown, 0 disabled, 1 enabled.
     int mCanGoBack = -1;
     int mCanGoForward = -1;
-    // A page the view was sent to has not replaced the current one yet: a document written now would be
-    // lost.
-    bool mAwaitingCommit = false;
-    // A document that waits for that.
+    // A document that waits for the event loop.
     std::string mPendingWrite;
     bool mHasPendingWrite = false;
     bool mWriteQueued = false;
-    std::deque<wxString> mApproved;
+    // Loads the program started (already decided), oldest first, as the web view will report them.
+    std::deque<wxString> mExpected;
 };
 
 } // namespace bcx

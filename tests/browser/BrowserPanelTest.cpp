@@ -1,11 +1,14 @@
 // The browser panel on the real web view under Xvfb: the built-in pages, the program's own links (adding
-// a game, handing web and mail addresses to the desktop), pages that try to open windows, and back and
-// forward between pages served on 127.0.0.1.
+// a game, handing web and mail addresses to the desktop on a click), pages that try to open windows,
+// read local files or drive the desktop by script, and back and forward between pages served on
+// 127.0.0.1.
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <wx/bmpbuttn.h>
 #include <wx/frame.h>
@@ -20,12 +23,14 @@
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "peers/TestRelayServer.h"
+#include "platform/TextCodec.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
 #include "support/Text.h"
 #include "support/WxLoopback.h"
 #include "support/gui/Screenshot.h"
 #include "support/gui/WebPages.h"
+#include "ui/BrowserDialog.h"
 #include "ui/MemoryPages.h"
 
 namespace {
@@ -118,6 +123,17 @@ protected:
         return true;
     }
 
+    // A real mouse click on the element, as the user makes it.
+    bool MouseClick(const std::string& id)
+    {
+        const std::string where = "var r = document.getElementById('" + id + "').getBoundingClientRect();"
+                                  "Math.round(r.left + 5) + ',' + Math.round(r.top + r.height / 2)";
+        int x = 0, y = 0;
+        wxUIActionSimulator mouse;
+        return bcxtest::PumpUntil([&] { return sscanf(EvalInPage(view, where).c_str(), "%d,%d", &x, &y) == 2; }) &&
+               mouse.MouseMove(view->ClientToScreen(wxPoint(x, y))) && mouse.MouseClick();
+    }
+
     ClientCore* core = nullptr;
     bcxtest::PageServer server;
     bcxtest::TestRelayServer relay;
@@ -128,13 +144,13 @@ protected:
     wxWebView* view = nullptr;
 };
 
-TEST_F(BrowserPanelTest, BuiltInPagesAreWrittenIntoTheCurrentPage)
+TEST_F(BrowserPanelTest, BuiltInPagesTakeThePlaceOfTheCurrentPage)
 {
     Open(wxS("bcx:about"));
     ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
     EXPECT_NE(std::string::npos, PageText(view).find("Version:\t0.95.00")) << PageText(view);
     EXPECT_EQ("HOORAAAAAAAAAAY!", EvalInPage(view, "document.title"));
-    // The page was written, not navigated to: the address and the history are those of "about:blank".
+    // Shown under the blank page's address, with no history entry of its own.
     EXPECT_EQ("about:blank", EvalInPage(view, "location.href"));
     EXPECT_EQ("1", EvalInPage(view, "String(history.length)"));
     EXPECT_FALSE(bcxtest::SaveScreenshot(frame, "browser-about-page").empty());
@@ -208,46 +224,126 @@ TEST_F(BrowserPanelTest, GameLinkAddsTheGameOnceAndAsksTheRelayOnce)
 TEST_F(BrowserPanelTest, GameLinkWhileOfflineAddsTheGameAndWritesNothing)
 {
     bcxtest::LogCapture log;
-    Open(wxS("bcx:view/77/offline%20game/0/0"));
+    // 12 + 200 * 2 bytes in GBK: cut to whole characters, 254 bytes.
+    std::string name = "offline%20game";
+    for (int i = 0; i < 200; ++i)
+        name += "%E4%B8%AD";
+    Open(wxString::FromUTF8("bcx:view/77/" + name + "/0/0"));
     ASSERT_TRUE(WaitForPageText(view, "The game is now in your gamelist."));
     ASSERT_NE(nullptr, core->GetGame(77));
-    EXPECT_EQ("offline game", core->GetGame(77)->mName);
+    EXPECT_EQ(std::string("offline game") + bcx::Utf8ToGbk("中中"), core->GetGame(77)->mName.substr(0, 16));
+    EXPECT_EQ(254u, core->GetGame(77)->mName.size());
     EXPECT_TRUE(log.Contains("[g] [0000004D] added from a link while not connected")) << log.Lines().size();
 }
 
-TEST_F(BrowserPanelTest, DesktopGetsOnlyWebAndMailAddresses)
+TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
 {
     bcxtest::LogCapture log;
-    server.AddPage("/one.html", Page("one", "<a id='m' href='mailto:someone@example.org'>mail</a>"));
-    server.AddPage("/two.html", Page("two", "two"));
+    // Three open (the external page, then the panel goes back; mail with address, subject and body only);
+    // local files, other programs' schemes and mail addresses with extra header lines stay on the page.
+    const std::vector<std::string> links = {
+        "bcx:ext_browser/https://127.0.0.1/news?a=1",
+        "mailto:someone@example.org?subject=Hi&bcc=b@example.org&attach=/etc/passwd&Body=Text",
+        "bcx:ext_mail/a@example.org?attach=/etc/passwd", "bcx:ext_browser/file:///etc/passwd",
+        "bcx:ext_browser/someapp://run?x=1", "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
+        "mailto:a@example.org%0aCc:c@example.org"};
+    server.AddPage("/one.html", Page("one", "one"));
     Open(server.Url("/one.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "one"));
-    panel->LoadUrl(server.Url("/two.html"));
-    ASSERT_TRUE(WaitForPageTitle(view, "two"));
-
-    // An external page opens on the desktop and the panel goes back.
-    panel->LoadUrl(wxS("bcx:ext_browser/https://127.0.0.1/news?a=1"));
-    ASSERT_TRUE(WaitForPageTitle(view, "one"));
-    ASSERT_EQ(1u, opened.size());
-    EXPECT_EQ("https://127.0.0.1/news?a=1", opened[0]);
-
-    ASSERT_TRUE(Click("m"));
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() == 2; }));
-    EXPECT_EQ("mailto:someone@example.org", opened[1]);
-    EXPECT_EQ("one", EvalInPage(view, "document.title"));
-
-    // Local files, other programs' schemes and mail addresses with extra header lines stay on the page.
-    const std::vector<std::string> refused = {
-        "bcx:ext_browser/file:///etc/passwd",
-        "bcx:ext_browser/someapp://run?x=1",
-        "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
-        "mailto:a@example.org%0aCc:c@example.org",
-    };
-    for (size_t i = 0; i < refused.size(); ++i) {
-        panel->LoadUrl(wxString::FromUTF8(refused[i]));
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] ") == i + 1; }, 15000)) << refused[i];
+    for (size_t i = 0; i < links.size(); ++i) {
+        const std::string n = std::to_string(i);
+        server.AddPage("/" + n, Page(n, "<a id='l' href='" + links[i] + "'>link</a>"));
+        panel->LoadUrl(server.Url("/" + n));
+        ASSERT_TRUE(WaitForPageTitle(view, n));
+        ASSERT_TRUE(MouseClick("l"));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return i < 3 ? opened.size() == i + 1 : log.Count("[browser] ") == i; }));
+        ASSERT_TRUE(i > 0 || WaitForPageTitle(view, "one"));
     }
-    EXPECT_EQ(2u, opened.size());
+    const std::vector<std::string> expected = {
+        "https://127.0.0.1/news?a=1", "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org"};
+    EXPECT_EQ(expected, opened);
+    EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: bcc=b@example.org&attach=/etc/passwd"));
+}
+
+TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
+{
+    bcxtest::LogCapture log;
+    server.AddPage("/busy.html",
+                   Page("busy", "<a id='c' href='bcx:ext_browser/http://127.0.0.1/clicked'>go</a><script>var to = "
+                                "['bcx:ext_browser/http://127.0.0.1/script', 'bcx:ext_mail/a@b.c', 'mailto:a@b.c'], "
+                                "n = 0, t = setInterval(function() { location = to[n % 3]; if (++n == 30) { "
+                                "clearInterval(t); document.title = 'done'; } }, 10);</script>"));
+    Open(server.Url("/busy.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "done"));
+    ASSERT_TRUE(MouseClick("c"));
+    // The click's navigation is decided after every one the script started.
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return !opened.empty(); }));
+    EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/clicked"}, opened);
+    EXPECT_TRUE(log.Contains("[browser] not opened without a click: bcx:ext_browser/http://127.0.0.1/script"));
+    EXPECT_TRUE(log.Contains("[browser] not opened without a click: mailto:a@b.c"));
+}
+
+TEST_F(BrowserPanelTest, PageGetsNoLocalFileAndIsGoneUnderABuiltInPage)
+{
+    bcxtest::LogCapture log;
+    const std::string secret = std::filesystem::current_path().string() + "/secret.txt";
+    std::ofstream(secret) << "TOP SECRET";
+    server.AddPage("/reader.html", Page("reader", "<script>var oldPage = 1;</script>reader"));
+    Open(server.Url("/reader.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "reader"));
+    const std::vector<std::string> targets = {"memory:about.html#file:" + secret, "memory:x#file://" + secret,
+                                              "memory:../x"};
+    for (size_t n = 0; n < targets.size(); ++n) {
+        view->RunScriptAsync(wxString::FromUTF8("location = '" + targets[n] + "';"));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("no built-in page") > n || PageText(view)[0] == 'T'; }));
+        EXPECT_EQ("reader", PageText(view)) << targets[n];
+    }
+    // A built-in page shown in place of a page leaves nothing of that page's scripts behind.
+    view->RunScriptAsync(wxS("location = 'bcx:view/99999999999/x/3/0';"));
+    ASSERT_TRUE(WaitForPageText(view, "Unknown page!"));
+    EXPECT_EQ("undefined", EvalInPage(view, "typeof oldPage"));
+}
+
+TEST_F(BrowserPanelTest, NavigationsOfTheProgramAreDecidedOnce)
+{
+    // The web view reports these as "http://127.0.0.1:<port>/" and ".../%C3%BC.html".
+    server.AddPage("/", Page("root", "root"));
+    server.AddPage("/%C3%BC.html", Page("umlaut", "umlaut"));
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    size_t decided = 0;
+    panel->Bind(wxEventTypeTag<wxActiveXEvent>(RegisterActiveXEvent(wxS("BeforeNavigate2"))),
+                [&](wxActiveXEvent& event) { decided++, event.Skip(); });
+    panel->LoadUrl(server.Url(""));
+    ASSERT_TRUE(WaitForPageTitle(view, "root"));
+    panel->LoadUrl(server.Url("/ü.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "umlaut"));
+    EXPECT_EQ(2u, decided);
+}
+
+TEST_F(BrowserPanelTest, DialogClosedWhileABuiltInPageLoadsNotInsideTheLoad)
+{
+    server.AddPage("/one.html", Page("one", "one"));
+    struct Closing {
+        BrowserDialog* dialog;
+        bool handedOver = false, closedLater = false;
+        static gboolean Close(gpointer data)
+        {
+            Closing* c = static_cast<Closing*>(data);
+            c->closedLater = c->handedOver;
+            return c->dialog->Destroy(), G_SOURCE_REMOVE;
+        }
+    } closing{new BrowserDialog(frame, server.Url("/one.html"), 400, 300)};
+    closing.dialog->Show();
+    ASSERT_TRUE(WaitForPageTitle(FindWebView(closing.dialog), "one"));
+    // Queued right before and after the panel's step that hands the page to the view: a source that is
+    // ready at once closes the dialog on the loop's next turn, which must not come inside that step.
+    frame->CallAfter([&closing] { g_idle_add_full(G_PRIORITY_HIGH, Closing::Close, &closing, nullptr); });
+    closing.dialog->GetView()->LoadUrl(wxS("bcx:about"));
+    wxEvtHandler after;
+    after.CallAfter([&closing] { closing.handedOver = true; });
+    ASSERT_TRUE(bcxtest::PumpUntil([] { return wxTopLevelWindows.GetCount() == 1; }));
+    EXPECT_TRUE(closing.closedLater);
 }
 
 TEST_F(BrowserPanelTest, PagesOpenNoWindows)
@@ -266,13 +362,7 @@ TEST_F(BrowserPanelTest, PagesOpenNoWindows)
     ASSERT_TRUE(WaitForPageTitle(view, "after:null"));
 
     // A real click on a link with a target of its own.
-    const std::string rect = EvalInPage(view, "var r = document.getElementById('b').getBoundingClientRect();"
-                                        "Math.round(r.left + 10) + ',' + Math.round(r.top + r.height / 2)");
-    int x = 0, y = 0;
-    ASSERT_EQ(2, sscanf(rect.c_str(), "%d,%d", &x, &y)) << rect;
-    wxUIActionSimulator mouse;
-    mouse.MouseMove(view->ClientToScreen(wxPoint(x, y)));
-    mouse.MouseClick();
+    ASSERT_TRUE(MouseClick("b"));
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return newWindowEvents == 1; }, 15000));
 
     EXPECT_EQ("after:null", EvalInPage(view, "document.title"));

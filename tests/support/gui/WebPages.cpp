@@ -1,5 +1,7 @@
 #include "support/gui/WebPages.h"
 
+#include <cstdint>
+
 #include <wx/webview.h>
 
 #include "support/Pump.h"
@@ -24,8 +26,9 @@ std::string EvalInPage(wxWebView* view, const std::string& script)
     // of a script that the product ran in between.
     if (!view)
         return "<no result>";
-    static int counter = 0;
-    void* token = &++counter;
+    // A token of its own for every call: a late result of an earlier script is not taken for this one.
+    static uintptr_t counter = 0;
+    void* token = reinterpret_cast<void*>(++counter);
     bool done = false;
     std::string result = "<no result>";
     auto onResult = [&](wxWebViewEvent& event) {
