@@ -62,6 +62,10 @@ protected:
     void Create()
     {
         mContainer = new wxActiveXContainer(mPanel, CLSID_FakeControl, kControlId, wxPoint(10, 10), wxSize(200, 100));
+        mContainer->Bind(wxEVT_PAINT, [this](wxPaintEvent& event) {
+            ++mPaints;
+            event.Skip();
+        });
         mFrame->Show();
         ASSERT_TRUE(PumpUntil([this] { return mFrame->IsShownOnScreen(); }));
     }
@@ -72,12 +76,16 @@ protected:
         PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
     }
 
-    // The colour in the middle of the container on the screen.
+    // The colour in the middle of the container on the screen, once the container has painted again.
     unsigned long CentreColour()
     {
+        const int paints = mPaints;
         mContainer->Refresh();
         mContainer->Update();
-        PumpFor(200);
+        if (!PumpUntil([&] { return mPaints > paints; })) {
+            ADD_FAILURE() << "the container did not paint";
+            return 0xFFFFFFFF;
+        }
         const wxRect rect = mContainer->GetScreenRect();
         int w = 1, h = 1;
         const std::vector<unsigned char> rgb = GrabScreen(rect.x + rect.width / 2, rect.y + rect.height / 2, w, h);
@@ -89,6 +97,7 @@ protected:
     wxFrame* mFrame = nullptr;
     EventPanel* mPanel = nullptr;
     wxActiveXContainer* mContainer = nullptr;
+    int mPaints = 0;  // paint events of the current container
 };
 
 } // namespace

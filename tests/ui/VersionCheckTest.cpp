@@ -128,11 +128,14 @@ TEST(VersionCheckTest, ExitDuringAStalledCheckEndsTheWorkerAtOnce)
         stopping = std::chrono::steady_clock::now();
         // The owner goes, as at the program's exit.
     }
-    // The worker is over: its connection was closed at once, and no box comes.
+    // The worker is over: its connection is closed, and no box comes. It was stopped, not ended by the
+    // check's own deadline, which a worker left to run would have waited for.
+    const auto stopped = std::chrono::steady_clock::now() - stopping;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(stopped).count(),
+              VersionCheckThread::kTimeoutSeconds * 1000 / 2);
     std::string rest;
-    EXPECT_TRUE(peer->ReadUntilClosed(rest, 3000));
-    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(3));
-    bcxtest::PumpFor(100);
+    EXPECT_TRUE(peer->ReadUntilClosed(rest, 10000));
+    bcxtest::PumpOnce();
     EXPECT_TRUE(dialogs.Dialogs().empty());
 }
 

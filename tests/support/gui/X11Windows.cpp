@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <wx/utils.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -102,6 +104,10 @@ bool CloseTopWindow(unsigned long id)
 std::vector<unsigned char> GrabScreen(int x, int y, int& width, int& height)
 {
     std::vector<unsigned char> pixels;
+    // What this process drew so far reaches the screen before it is read.
+    const wxDisplayInfo toolkit = wxGetDisplayInfo();
+    if (toolkit.type == wxDisplayX11 && toolkit.dpy)
+        XSync(static_cast<::Display*>(toolkit.dpy), False);
     DisplayConnection connection;
     ::Display* display = connection.get();
     if (!display)

@@ -22,8 +22,8 @@ std::vector<TopWindow> ListTopWindows();
 // cannot be opened.
 bool CloseTopWindow(unsigned long id);
 
-// RGB bytes (3 per pixel, rows top to bottom) of a rectangle of the screen, clipped to the screen;
-// width and height receive the clipped size. Empty on failure.
+// RGB bytes (3 per pixel, rows top to bottom) of a rectangle of the screen, clipped to the screen, with
+// everything this process drew so far; width and height receive the clipped size. Empty on failure.
 std::vector<unsigned char> GrabScreen(int x, int y, int& width, int& height);
 
 } // namespace bcxtest
