@@ -158,23 +158,6 @@ wxString MailAddressAndText(const wxString& address, wxString& dropped)
     return kept.empty() ? to : to + wxS("?") + kept;
 }
 
-// text in GBK, cut to at most maxBytes on a character boundary.
-std::string GbkCutToBytes(const wxString& text, size_t maxBytes, bool& cut)
-{
-    std::string bytes = bcx::ToGbk(text);
-    cut = bytes.size() > maxBytes;
-    if (!cut)
-        return bytes;
-    bytes.clear();
-    for (wxUniChar c : text) {
-        const std::string one = bcx::ToGbk(wxString(c));
-        if (bytes.size() + one.size() > maxBytes)
-            break;
-        bytes += one;
-    }
-    return bytes;
-}
-
 bool IsWebAddress(const wxString& url)
 {
     const wxString lower = url.Lower();
@@ -389,7 +372,7 @@ void bcxBrowser::AddGameFromLink(const wxString& rest)
 
     // Links carry names percent-encoded.
     bool cut = false;
-    const std::string name = GbkCutToBytes(wxURI::Unescape(segments[1]), kMaxLinkNameBytes, cut);
+    const std::string name = bcx::ToGbkCut(wxURI::Unescape(segments[1]), kMaxLinkNameBytes, cut);
     if (cut)
         ClientCore::LogGame(wxString::Format(wxS("[%08X] name from a link cut to %u bytes"), id,
                                              static_cast<unsigned>(kMaxLinkNameBytes)));

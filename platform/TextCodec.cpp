@@ -84,6 +84,22 @@ std::string ToGbk(const wxString& text)
     return out;
 }
 
+std::string ToGbkCut(const wxString& text, size_t maxBytes, bool& cut)
+{
+    std::string bytes = ToGbk(text);
+    cut = bytes.size() > maxBytes;
+    if (!cut)
+        return bytes;
+    bytes.clear();
+    for (wxUniChar c : text) {
+        const std::string one = ToGbk(wxString(c));
+        if (bytes.size() + one.size() > maxBytes)
+            break;
+        bytes += one;
+    }
+    return bytes;
+}
+
 std::string Utf8ToGbk(const char* utf8)
 {
     return ToGbk(wxString::FromUTF8(utf8));

@@ -18,6 +18,10 @@ wxString FromGbk(const char* bytes, size_t length);
 // Encodes to GBK bytes; a character that GBK cannot represent becomes '?'.
 std::string ToGbk(const wxString& text);
 
+// Encodes to GBK bytes, cut to at most maxBytes on a character boundary; cut tells whether anything was
+// left out.
+std::string ToGbkCut(const wxString& text, size_t maxBytes, bool& cut);
+
 // Encodes a UTF-8 literal of the program's own (source files are UTF-8) to GBK bytes.
 std::string Utf8ToGbk(const char* utf8);
 
