@@ -64,8 +64,9 @@ enum class RelayMsg : uint8_t {
 
 // What a relay message handler found. The one caller decides: Malformed is logged and the frame dropped
 // (the handler changed nothing), Close drops the connection. Malformed means the frame's own fields run
-// past its end; content the handler can read and refuses (a data block whose entries are not whole, data
-// past its bound) is the handler's to log and act on, and the frame counts as handled (Ok).
+// past its end (a data block's byte count included); content the handler can read and refuses (a whole
+// data block whose entries are not whole, data past its bound) is the handler's to log and act on, and
+// the frame counts as handled (Ok).
 enum class RelayStatus { Ok, Malformed, Close };
 
 // Deletes the object and sets the pointer to null.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -180,22 +181,25 @@ long CountingPeerSocket::WriteFirst(const void* data, uint32_t n)
 
 namespace {
 
-// Why an accept on the listener failed, found out again without taking a connection: the toolkit's accept
-// makes further system calls (its event registration) before it reports, so the errno it leaves need not
-// be the accept's. 0 when no connection is waiting (none came, or it went away before it was taken).
-// Otherwise a socket of our own is asked for: it needs what the accept needed for the connection (a
-// descriptor, a file, socket memory) and fails the same way, with its error read at once. When it can be
-// had, the connection came after the failed accept, and the listener's next event takes it.
-int RefusedAcceptError(int listener)
+// True when a connection waits on the listener.
+bool ConnectionWaiting(int listener)
 {
     pollfd waiting{listener, POLLIN, 0};
-    if (::poll(&waiting, 1, 0) != 1 || (waiting.revents & POLLIN) == 0)
-        return 0;
+    return ::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN) != 0;
+}
+
+// The name of what keeps an accept failing while a connection waits. The toolkit's accept makes further
+// system calls (its event registration) before it reports, so the errno it leaves need not be the
+// accept's. A socket of our own needs what the accept needed for the connection (a descriptor, a file,
+// socket memory) and fails the same way, with its error read at once; when it can be had, the cause is
+// something else (a security module refusing the accept, say) that the toolkit does not tell.
+int NameAcceptFailure()
+{
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
-        return errno;
+        return errno != 0 ? errno : CountingServerSocket::kAcceptErrorUnknown;
     ::close(probe);
-    return 0;
+    return CountingServerSocket::kAcceptErrorUnknown;
 }
 
 } // namespace
@@ -210,14 +214,21 @@ CountingPeerSocket* CountingServerSocket::AcceptCounting()
     mAcceptError = 0;
     if (!IsOk())
         return nullptr;
-    CountingPeerSocket* peer = new CountingPeerSocket(wxSOCKET_NOWAIT);
-    if (!AcceptWith(*peer, false)) {
-        delete peer;  // never connected: nothing for the deferred destruction to close
-        mAcceptError = RefusedAcceptError(GetSocket());
-        return nullptr;
+    // A failed accept with no connection waiting is the normal end of a round of accepts. One that came
+    // just after the failed accept is taken by a second accept; when that fails too, the accept fails for
+    // a reason that lasts, whatever it is.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto peer = std::make_unique<CountingPeerSocket>(wxSOCKET_NOWAIT);
+        if (AcceptWith(*peer, false)) {
+            peer->SetFlags(wxSOCKET_NOWAIT);
+            return peer.release();
+        }
+        // The peer never connected: nothing for the deferred destruction to close, so it is deleted.
+        if (!ConnectionWaiting(GetSocket()))
+            return nullptr;
     }
-    peer->SetFlags(wxSOCKET_NOWAIT);
-    return peer;
+    mAcceptError = NameAcceptFailure();
+    return nullptr;
 }
 
 template class CountingTransfer<wxSocketClient>;

@@ -127,9 +127,11 @@ public:
     // none is pending, the accept failed or the listener is not valid. The caller owns the socket (free it
     // with Destroy()).
     CountingPeerSocket* AcceptCounting();
-    // After a null AcceptCounting: why the accept failed although a connection is waiting (no descriptor,
-    // file or socket memory left: EMFILE, ENFILE, ENOBUFS, ...); the connection then stays waiting. 0 when
-    // none was waiting or it went away before it was taken.
+    // After a null AcceptCounting: not 0 when the accept failed although a connection is waiting, which
+    // then stays waiting; the errno of the cause (no descriptor, file or socket memory left: EMFILE,
+    // ENFILE, ENOBUFS, ...) or kAcceptErrorUnknown. 0 when none was waiting or it went away before it was
+    // taken.
+    static constexpr int kAcceptErrorUnknown = -1;
     int AcceptError() const { return mAcceptError; }
 
 private:

@@ -505,7 +505,8 @@ RelayStatus ClientCore::HandleGameDataBlock(PacketBuffer& packet)
     const uint32_t byteCount = packet.ReadU32();
     packet.ReadU32();
     packet.ReadU32();
-    if (packet.OverRead())
+    // A byte count past the frame's end is one of the frame's own fields running past it.
+    if (packet.OverRead() || byteCount > packet.Size() - packet.Cursor())
         return RelayStatus::Malformed;
     Game* game = GetGame(gameId);
     if (!game || !game->mData)
@@ -515,9 +516,9 @@ RelayStatus ClientCore::HandleGameDataBlock(PacketBuffer& packet)
     if (mDiscardingData.count(gameId))
         return RelayStatus::Ok;
 
-    // A run of entries that is not whole is the game's fault, not the frame's: it is handled here (the
-    // download stops; nothing of the block is stored; the block is still acknowledged with what the game
-    // holds) and the frame counts as handled.
+    // A whole frame whose run of entries is not whole is the game's fault, not the frame's: it is handled
+    // here (the download stops; nothing of the block is stored; the block is still acknowledged with what
+    // the game holds) and the frame counts as handled.
     if (!GameData::IsWholeRun(packet, byteCount)) {
         LogServer(wxString::Format(wxS("[%08X] Malformed data block %u"), gameId, sequence));
         mDiscardingData.insert(gameId);

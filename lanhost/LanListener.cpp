@@ -176,9 +176,12 @@ void LanListener::AcceptPending()
         // Trying again at once would find the same connection waiting and fail the same way, for ever.
         mAcceptPaused = true;
         mAcceptResumeTime = bcx::ProgramClock::Now() + kAcceptPauseMs;
+        const wxString cause = error == CountingServerSocket::kAcceptErrorUnknown
+                                   ? wxString(wxS("cause unknown"))
+                                   : wxString::FromUTF8(std::strerror(error));
         if (!mAcceptFailureLogged)
             wxLogMessage(wxS("Failed to accept a connection on the session port (%s); accepting again every %u ms"),
-                         wxString::FromUTF8(std::strerror(error)), static_cast<unsigned>(kAcceptPauseMs));
+                         cause, static_cast<unsigned>(kAcceptPauseMs));
         mAcceptFailureLogged = true;
     }
 }

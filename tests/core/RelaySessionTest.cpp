@@ -872,7 +872,6 @@ TEST_F(RelaySessionTest, MalformedDataBlocksUnsubscribeButKeepWhatCameBefore)
         {"entry longer than the rest", RelayDataFault::EntryLengthTooLong, 1},
         {"one stray byte", RelayDataFault::StrayBytes, 1},
         {"seven stray bytes", RelayDataFault::StrayBytes, 7},
-        {"count larger than the frame", RelayDataFault::CountLargerThanFrame, 1},
     };
     relay.Options().entriesPerBlock = 4;
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -910,6 +909,30 @@ TEST_F(RelaySessionTest, MalformedDataBlocksUnsubscribeButKeepWhatCameBefore)
     // The frames were whole: the faults are the games', not malformed frames.
     EXPECT_FALSE(log.Contains("[svr] Malformed packet 0x26"));
     EXPECT_EQ(core->GetRelayState(), RelayLoggedOn);
+}
+
+TEST_F(RelaySessionTest, ADataBlockCountingPastItsFrameIsMalformedAndChangesNothing)
+{
+    // Five blocks of four entries; the last one's byte count runs past its frame.
+    relay.Options().entriesPerBlock = 4;
+    RelayGame g = R::MakeFinished1v1(0x1310, 20);
+    g.dataFault.kind = RelayDataFault::CountLargerThanFrame;
+    g.dataFault.block = 4;
+    g.dataFault.extra = 1;
+    relay.AddGame(g);
+    ASSERT_TRUE(LogOn());
+    Game* game = WaitGameInfo(0x1310);
+    ASSERT_NE(game, nullptr);
+    core->SubscribeGame(game, true);
+    ASSERT_TRUE(PumpUntil([&] { return log.Contains("incorrect number of packets on finish"); }));
+    EXPECT_TRUE(log.Contains("[svr] Malformed packet 0x26"));
+    // The frame was dropped: nothing of it stored or acknowledged, the game still subscribed.
+    ASSERT_NE(game->mData, nullptr);
+    EXPECT_EQ(game->mData->Count(), 16u);
+    for (const auto& ack : relay.Acks())
+        EXPECT_FALSE(ack.gameId == 0x1310 && ack.seq == 5);
+    EXPECT_FALSE(log.Contains(Fmt("[svr] [%08X] Unsubscribing game...", 0x1310)));
+    EXPECT_NE(game->mSubscription, SubscriptionNone);
 }
 
 TEST_F(RelaySessionTest, MessagesAboutUnknownGamesAreLoggedOrIgnored)
