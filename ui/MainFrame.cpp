@@ -197,7 +197,7 @@ void MainFrame::ModalClosed()
 void MainFrame::ShowMessage(const wxString& text)
 {
     ModalOpening();
-    wxMessageBox(text, wxS("Message"), wxOK | wxCENTRE, this);
+    wxMessageBox(text, wxS("Message"), wxOK | wxCENTRE);
     ModalClosed();
 }
 
