@@ -1,5 +1,7 @@
 #include "ui/MainFrame.h"
 
+#include <utility>
+
 #include <wx/button.h>
 #include <wx/config.h>
 #include <wx/log.h>
@@ -13,7 +15,6 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 #include <wx/valtext.h>
-#include <wx/weakref.h>
 
 #include "core/ClientCore.h"
 #include "core/Version.h"
@@ -37,11 +38,6 @@ wxString VersionText(PackedVersion version)
 wxString Utf8(const char* text)
 {
     return wxString::FromUTF8(text);
-}
-
-void ShowMessage(const wxString& text)
-{
-    wxMessageBox(text, wxS("Message"), wxOK | wxCENTRE);
 }
 
 } // namespace
@@ -170,8 +166,45 @@ MainFrame::~MainFrame()
     mFileLog = nullptr;
 }
 
+bool MainFrame::Destroy()
+{
+    mClosing = true;
+    if (mModalsOpen == 0)
+        return wxFrame::Destroy();
+    // Deleting the frame now would delete the open window inside its ShowModal: the last ModalClosed
+    // destroys the frame instead. The news dialog is ended here; the toolkit's message box cannot be
+    // ended from outside, and it holds one text and an OK button for the user to answer.
+    if (mNewsDialog && mNewsDialog->IsModal())
+        mNewsDialog->EndModal(wxID_CANCEL);
+    return true;
+}
+
+void MainFrame::ModalOpening()
+{
+    ++mModalsOpen;
+}
+
+void MainFrame::ModalClosed()
+{
+    if (--mModalsOpen > 0)
+        return;
+    if (mClosing)
+        wxFrame::Destroy();
+    else
+        ScheduleNextModal();
+}
+
+void MainFrame::ShowMessage(const wxString& text)
+{
+    ModalOpening();
+    wxMessageBox(text, wxS("Message"), wxOK | wxCENTRE);
+    ModalClosed();
+}
+
 void MainFrame::QueueServerMessage(const wxString& text)
 {
+    if (mClosing)
+        return;
     if (mWaitingTexts >= kServerMessageQueueBound) {
         if (!mServerMessagesDropping)
             ClientCore::LogServer(wxString::Format(wxS("%u server messages wait to be shown; further ones are dropped"),
@@ -179,29 +212,39 @@ void MainFrame::QueueServerMessage(const wxString& text)
         mServerMessagesDropping = true;
         return;
     }
-    mWaitingModals.push_back({false, text, 0, 0});
+    mWaitingModals.push_back({false, text, 0, 0, {}});
     ++mWaitingTexts;
     ScheduleNextModal();
 }
 
-void MainFrame::QueueNewsDialog(const wxString& url, int width, int height)
+void MainFrame::QueueNewsDialog(const wxString& url, int width, int height, uint8_t flags, const wxString& pageUrl)
 {
-    for (WaitingModal& waiting : mWaitingModals) {
-        if (!waiting.news)
-            continue;
+    if (WaitingModal* waiting = WaitingNewsDialog()) {
         if (!mNewsReplacing)
             ClientCore::LogServer(wxS("A news dialog waits to be shown; later news records replace it"));
         mNewsReplacing = true;
-        waiting = {true, url, width, height};
+        waiting->text = url;
+        waiting->width = width;
+        waiting->height = height;
+        waiting->page.Add(flags, pageUrl);
         return;
     }
-    mWaitingModals.push_back({true, url, width, height});
+    mWaitingModals.push_back({true, url, width, height, {}});
+    mWaitingModals.back().page.Add(flags, pageUrl);
     ScheduleNextModal();
+}
+
+MainFrame::WaitingModal* MainFrame::WaitingNewsDialog()
+{
+    for (WaitingModal& waiting : mWaitingModals)
+        if (waiting.news)
+            return &waiting;
+    return nullptr;
 }
 
 void MainFrame::ScheduleNextModal()
 {
-    if (mModalOpen || mModalQueued || mWaitingModals.empty())
+    if (mClosing || mModalsOpen > 0 || mModalQueued || mWaitingModals.empty())
         return;
     mModalQueued = true;
     CallAfter(&MainFrame::ShowNextModal);
@@ -210,31 +253,60 @@ void MainFrame::ScheduleNextModal()
 void MainFrame::ShowNextModal()
 {
     mModalQueued = false;
-    if (mModalOpen || mWaitingModals.empty())
+    if (mClosing || mModalsOpen > 0 || mWaitingModals.empty())
         return;
-    const WaitingModal next = mWaitingModals.front();
+    WaitingModal next = std::move(mWaitingModals.front());
     mWaitingModals.pop_front();
-    if (next.news) {
-        mNewsReplacing = false;
-    } else if (--mWaitingTexts == 0) {
-        mServerMessagesDropping = false;
-    }
-    mModalOpen = true;
-    // The modal loop serves the relay connection, and the frame may go away in it (the dialog with it).
-    wxWeakRef<MainFrame> self(this);
-    if (next.news) {
-        wxWeakRef<BrowserDialog> dialog(new BrowserDialog(this, next.text, next.width, next.height));
-        dialog->Centre(wxBOTH);
-        dialog->ShowModal();
-        if (dialog)
-            dialog->Destroy();
-    } else {
+    if (!next.news) {
+        if (--mWaitingTexts == 0)
+            mServerMessagesDropping = false;
         ShowMessage(next.text);
-    }
-    if (!self)
         return;
-    mModalOpen = false;
-    ScheduleNextModal();
+    }
+    mNewsReplacing = false;
+    mOpenNewsPage = next.page;
+    ModalOpening();
+    // The modal loop serves the relay connection: records that arrive meanwhile wait behind this dialog.
+    mNewsDialog = new BrowserDialog(this, next.text, next.width, next.height);
+    mNewsDialog->Centre(wxBOTH);
+    mNewsDialog->ShowModal();
+    mNewsDialog->Destroy();
+    mNewsDialog = nullptr;
+    if (!mClosing)
+        ApplyNewsPageSteps(mOpenNewsPage);
+    mOpenNewsPage = NewsPageSteps();
+    ModalClosed();
+}
+
+void MainFrame::NewsPageSteps::Add(uint8_t flags, const wxString& url)
+{
+    create = create || (flags & 2);
+    if (!url.empty()) {
+        urlIfExisting = url;
+        if (create)
+            urlIfCreated = url;
+    }
+    if (flags & 4) {
+        selectIfExisting = true;
+        selectIfCreated = selectIfCreated || create;
+    }
+}
+
+void MainFrame::ApplyNewsPageSteps(const NewsPageSteps& steps)
+{
+    const bool existed = mNews != nullptr;
+    if (!existed && !steps.create)
+        return;
+    if (!existed) {
+        mNews = new bcxBrowser(mNotebook, wxID_ANY, wxString(), wxDefaultPosition, wxSize(200, 80));
+        mNews->Create(false);
+        mNotebook->InsertPage(0, mNews, Utf8("       News       "), false);
+    }
+    const wxString& url = existed ? steps.urlIfExisting : steps.urlIfCreated;
+    if (!url.empty())
+        mNews->LoadUrl(url);
+    if (existed ? steps.selectIfExisting : steps.selectIfCreated)
+        mNotebook->SetSelection(0);
 }
 
 void MainFrame::WriteBanner()
@@ -357,19 +429,23 @@ void MainFrame::OnReenableTimer(wxTimerEvent&)
 void MainFrame::OnNews(ClientEvent&)
 {
     ClientCore* core = ClientCore::Get();
-    if (!core)
+    if (!core || mClosing)
         return;
     const uint8_t flags = core->GetNewsFlags();
-    if (flags & 1)
-        QueueNewsDialog(bcx::FromGbk(core->GetNewsDialogUrl()), core->GetNewsWidth(), core->GetNewsHeight());
-    if ((flags & 2) && !mNews) {
-        mNews = new bcxBrowser(mNotebook, wxID_ANY, wxString(), wxDefaultPosition, wxSize(200, 80));
-        mNews->Create(false);
-        mNotebook->InsertPage(0, mNews, Utf8("       News       "), false);
+    const wxString pageUrl = bcx::FromGbk(core->GetNewsUrl());
+    if (flags & 1) {
+        QueueNewsDialog(bcx::FromGbk(core->GetNewsDialogUrl()), core->GetNewsWidth(), core->GetNewsHeight(), flags,
+                        pageUrl);
+        return;
     }
-    const std::string& pageUrl = core->GetNewsUrl();
-    if (mNews && !pageUrl.empty())
-        mNews->LoadUrl(bcx::FromGbk(pageUrl));
-    if ((flags & 4) && mNews)
-        mNotebook->SetSelection(0);
+    // The records keep their order: one without a dialog comes after the news dialog that waits or is open.
+    if (WaitingModal* waiting = WaitingNewsDialog()) {
+        waiting->page.Add(flags, pageUrl);
+    } else if (mNewsDialog) {
+        mOpenNewsPage.Add(flags, pageUrl);
+    } else {
+        NewsPageSteps now;
+        now.Add(flags, pageUrl);
+        ApplyNewsPageSteps(now);
+    }
 }

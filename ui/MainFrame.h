@@ -6,11 +6,13 @@
 // its geometry under /GUI when it is destroyed.
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+class BrowserDialog;
 class ClientEvent;
 class FileLog;
 class GameListPanel;
@@ -40,6 +42,11 @@ public:
 
     MainFrame();
     ~MainFrame() override;
+
+    // From now on nothing of the frame opens. A modal window of the frame is never deleted inside its
+    // ShowModal: while one is open, the news dialog is ended at once, a message box stays until the user
+    // answers it, and the frame goes once ShowModal has returned.
+    bool Destroy() override;
 
     // Connect button, Enter in a connect-bar field; with event id 0 (connect at start) validation
     // failures stay silent.
@@ -72,9 +79,41 @@ private:
     // arrives while one is open waits in the queue, and the next one opens from the event loop once the
     // open one is closed. At most one news dialog waits; a later news record replaces it.
     void QueueServerMessage(const wxString& text);
-    void QueueNewsDialog(const wxString& url, int width, int height);
+    void QueueNewsDialog(const wxString& url, int width, int height, uint8_t flags, const wxString& pageUrl);
     void ScheduleNextModal();
     void ShowNextModal();
+    // Every modal window of the frame (the relay's boxes, the news dialog, the connect bar's messages) is
+    // shown between these two: while one is open the queue opens nothing, and a Destroy asked for
+    // meanwhile is carried out when the last one has returned.
+    void ModalOpening();
+    void ModalClosed();
+    void ShowMessage(const wxString& text);
+
+    // What news records do to the News page, each in turn: create it (flag bit 1), load the record's page
+    // address into it, select it (bit 2). The records that wait behind one news dialog are kept folded
+    // into one: in turn, a later address replaces an earlier one at once and a selection stays, so the
+    // last address counts; which records take effect depends on whether the page exists when they apply.
+    struct NewsPageSteps {
+        bool create = false;
+        wxString urlIfExisting;  // the last address of all the records
+        wxString urlIfCreated;   // the last address from the first creating record on
+        bool selectIfExisting = false;
+        bool selectIfCreated = false;
+
+        void Add(uint8_t flags, const wxString& url);
+    };
+    void ApplyNewsPageSteps(const NewsPageSteps& steps);
+
+    // A modal window waiting to be shown: a relay text in a message box, or the news dialog with the
+    // News page steps of the records that wait behind it.
+    struct WaitingModal {
+        bool news = false;
+        wxString text;  // the box's text, or the dialog's address
+        int width = 0;
+        int height = 0;
+        NewsPageSteps page;
+    };
+    WaitingModal* WaitingNewsDialog();  // the one news dialog that waits, or null
 
     FileLog* mFileLog = nullptr;
     wxNotebook* mNotebook = nullptr;
@@ -88,17 +127,13 @@ private:
     bcxBrowser* mNews = nullptr;
     wxTimer* mReenableTimer = nullptr;
     bool mDisconnectRequested = false;
-    // A modal window waiting to be shown: a relay text in a message box, or the news dialog.
-    struct WaitingModal {
-        bool news = false;
-        wxString text;  // the box's text, or the dialog's address
-        int width = 0;
-        int height = 0;
-    };
     std::deque<WaitingModal> mWaitingModals;
     size_t mWaitingTexts = 0;
-    bool mModalOpen = false;               // a box or the news dialog is open (its modal loop runs)
+    int mModalsOpen = 0;                   // modal windows of the frame whose ShowModal has not returned
     bool mModalQueued = false;             // the next one is queued on the event loop
+    bool mClosing = false;                 // Destroy was asked for
+    BrowserDialog* mNewsDialog = nullptr;  // the news dialog while it is open
+    NewsPageSteps mOpenNewsPage;           // the News page steps that wait for the open news dialog
     bool mServerMessagesDropping = false;  // the bound was hit; logged once until the queue drains
     bool mNewsReplacing = false;           // a waiting news dialog was replaced; logged once until shown
 

@@ -1,8 +1,8 @@
 // The connect bar of the main frame against the test relay server on loopback: typing the server and
 // the user name, connecting, the status texts and button states of every connection state in order,
 // the values written on connection, disconnecting and reconnecting from the bar, the re-enable delays,
-// the validation messages, a refused connection, and the relay's messages and news dialogs shown one at a
-// time.
+// the validation messages, a refused connection, the relay's messages and news dialogs shown one at a
+// time, and closing the frame while a news dialog is open or waits.
 
 #include <algorithm>
 #include <fstream>
@@ -463,6 +463,32 @@ TEST_F(ConnectBarTest, AFloodOfRelayTextsAndNewsOpensOneModalAtATimeAndTheConnec
     EXPECT_LE(shown.size(), 3 + MainFrame::kServerMessageQueueBound);
     EXPECT_EQ("hello", shown[1].message);
     EXPECT_EQ(RelayLoggedOn, core->GetRelayState());
+}
+
+TEST_F(ConnectBarTest, ClosingTheFrameEndsItsOpenNewsDialogFirstAndOpensNoWaitingOne)
+{
+    bcx::RegisterMemoryPages();
+    relay.LogonAnswer().withNews = true;
+    relay.LogonAnswer().newsFlags = 1;
+    relay.LogonAnswer().newsDialog = "memory:browserstart.html";
+    Open();
+    // The news dialog runs the toolkit's own modal loop; from there the frame is closed.
+    bcxtest::DialogCapture shown(true);
+    shown.onOpen = [this](wxDialog*) { frame->CallAfter([this] { frame->Close(); }); };
+    core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
+    ASSERT_TRUE(bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); }));
+    EXPECT_EQ(1u, shown.Returned());
+    shown.onOpen = nullptr;
+
+    // A frame closed while its news dialog waits to be shown: the dialog never opens.
+    frame = new MainFrame();
+    frame->Show();
+    ClientEvent news(ClientEventNews);
+    frame->OnNews(news);
+    frame->Close();
+    frame = nullptr;
+    ASSERT_TRUE(bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); }));
+    EXPECT_EQ(1u, shown.Dialogs().size());
 }
 
 } // namespace

@@ -222,6 +222,8 @@ TEST(MainFrameTest, NewsOpensTheDialogAndOneNewsPageInFront)
     frame->GetNotebook()->SetSelection(2);
 
     bcxtest::DialogCapture dialogs;
+    bool pageWhileOpen = true;
+    dialogs.onOpen = [&](wxDialog*) { pageWhileOpen = frame->GetNewsPage() != nullptr; };
     frame->GetHostField()->SetValue(wxS("127.0.0.1"));
     frame->GetPortField()->SetValue(wxString::Format(wxS("%u"), static_cast<unsigned>(relay.Port())));
     frame->GetUserField()->SetValue(wxS("tester"));
@@ -230,9 +232,10 @@ TEST(MainFrameTest, NewsOpensTheDialogAndOneNewsPageInFront)
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; }));
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->GetNewsPage() != nullptr; }));
 
-    // Bit 0: the browser dialog, modal, opened from the event loop; bit 1: the News page in front; bit 2:
-    // it is selected.
+    // Bit 0: the browser dialog, modal, opened from the event loop; once it has closed, bit 1: the News
+    // page in front; bit 2: it is selected.
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return dialogs.Dialogs().size() == 1; }));
+    EXPECT_FALSE(pageWhileOpen);
     EXPECT_EQ("Brawlcast", dialogs.Dialogs()[0].caption);
     wxNotebook* notebook = frame->GetNotebook();
     ASSERT_EQ(5u, notebook->GetPageCount());

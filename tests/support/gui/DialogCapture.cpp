@@ -1,13 +1,12 @@
 #include "support/gui/DialogCapture.h"
 
-#include <wx/dialog.h>
 #include <wx/msgdlg.h>
 
 #include "support/Text.h"
 
 namespace bcxtest {
 
-DialogCapture::DialogCapture()
+DialogCapture::DialogCapture(bool watchOnly) : mWatchOnly(watchOnly)
 {
     Register();
 }
@@ -24,11 +23,18 @@ int DialogCapture::Enter(wxDialog* dialog)
     if (wxMessageDialogBase* box = dynamic_cast<wxMessageDialogBase*>(dialog))
         captured.message = Utf8(box->GetMessage());
     mDialogs.push_back(captured);
-    return wxID_OK;
+    if (mWatchOnly)
+        mShown.emplace_back(dialog);
+    if (onOpen)
+        onOpen(dialog);
+    return mWatchOnly ? wxID_NONE : wxID_OK;
 }
 
 void DialogCapture::Exit(wxDialog*)
 {
+    if (mShown.back())
+        ++mReturned;
+    mShown.pop_back();
 }
 
 } // namespace bcxtest
