@@ -140,7 +140,7 @@ wxString FirstRecipient(const wxString& recipients, wxString& others)
 }
 
 // A mail address as given to the mail program: one address and its "subject" and "body" parameters;
-// further recipients go to droppedRecipients, every other parameter (recipients, attachments, headers)
+// further recipients go to droppedRecipients, every other parameter (cc, bcc, to, attachments, headers)
 // to droppedParameters.
 wxString MailAddressAndText(const wxString& address, wxString& droppedRecipients, wxString& droppedParameters)
 {

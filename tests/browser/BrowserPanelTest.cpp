@@ -416,28 +416,26 @@ TEST_F(BrowserPanelTest, PagesOpenNoWindows)
 TEST_F(BrowserPanelTest, PagesSaveNoFiles)
 {
     bcxtest::LogCapture log;
-    const std::string attachment = "Content-Disposition: attachment; filename=";
-    server.AddPage("/aliases", "alias ls='rm -rf ~'", "text/plain", attachment + ".bash_aliases\r\n");
-    server.AddPage("/evil.desktop", "[Desktop Entry]", "text/plain", attachment + "evil.desktop\r\n");
-    server.AddPage("/clicked.bin", "clicked", "text/plain", attachment + "clicked.bin\r\n");
+    for (const std::string name : {".bash_aliases", "evil.desktop", "clicked.bin"})
+        server.AddPage("/" + name, "x", "text/plain", "Content-Disposition: attachment; filename=" + name + "\r\n");
     server.AddPage("/text.txt", "text", "text/plain");
     // Without a click: an attachment in a hidden frame and as the page's next address, links with a
     // download attribute on a text, a data: and a blob: address; then a clicked link to an attachment.
     server.AddPage("/saves.html",
-                   Page("saves", "<a id='c' href='/clicked.bin'>file</a><iframe style='display:none' src='/aliases'>"
-                                 "</iframe><script>var steps = ['/text.txt', 'data:text/plain,data', "
-                                 "URL.createObjectURL(new Blob(['blob'])), ''], n = 0; (function next() { if (n == 3) "
-                                 "{ location.href = '/evil.desktop'; return; } var a = document.createElement('a'); "
-                                 "a.href = steps[n++]; a.download = 'x.txt'; document.body.appendChild(a); a.click(); "
-                                 "setTimeout(next, 200); })();</script>"));
+                   Page("saves", "<a id='c' href='/clicked.bin'>file</a><iframe style='display:none' "
+                                 "src='/.bash_aliases'></iframe><script>var steps = ['/text.txt', "
+                                 "'data:text/plain,data', URL.createObjectURL(new Blob(['blob']))], n = 0; (function "
+                                 "next() { if (n == 3) { location.href = '/evil.desktop'; return; } var a = "
+                                 "document.createElement('a'); a.href = steps[n++]; a.download = 'x.txt'; "
+                                 "document.body.appendChild(a); a.click(); setTimeout(next, 200); })();</script>"));
     Open(server.Url("/saves.html"));
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] download refused: ") == 5; }, 15000));
     ASSERT_TRUE(MouseClick("c"));
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] download refused: ") == 6; }, 15000));
-    for (const std::string path : {"/aliases", "/evil.desktop", "/clicked.bin", "/text.txt"})
-        EXPECT_EQ(1u, log.Count("[browser] download refused: " + Utf8(server.Url(path)))) << path;
-    EXPECT_EQ(1u, log.Count("[browser] download refused: data:text/plain,data"));
-    EXPECT_EQ(1u, log.Count("[browser] download refused: blob:"));
+    for (const std::string& address : {Utf8(server.Url("/.bash_aliases")), Utf8(server.Url("/evil.desktop")),
+                                       Utf8(server.Url("/clicked.bin")), Utf8(server.Url("/text.txt")),
+                                       std::string("data:text/plain,data"), std::string("blob:")})
+        EXPECT_EQ(1u, log.Count("[browser] download refused: " + address)) << address;
     EXPECT_TRUE(std::filesystem::is_empty(g_get_home_dir()));
     EXPECT_TRUE(std::filesystem::is_empty(g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD)));
 }
@@ -448,29 +446,24 @@ TEST_F(BrowserPanelTest, PagePrintsNothingAndItsDialogClosesAtTheFirstRequest)
     server.AddPage("/print.html", Page("print", "print<script>window.print(); setInterval(function() { "
                                                 "window.print(); }, 100);</script>"));
     // A print dialog that opens all the same is counted and closed, so that the test goes on.
-    struct PrintDialogs {
-        int seen = 0;
-        static gboolean Close(gpointer data)
-        {
-            for (const bcxtest::TopWindow& window : bcxtest::ListTopWindows())
-                if (window.viewable && !window.title.empty() && window.title != "Brawlcast" && window.title != "browser") {
-                    ++static_cast<PrintDialogs*>(data)->seen;
-                    bcxtest::CloseTopWindow(window.id);
-                }
+    int printDialogs = 0;
+    const guint watch = g_timeout_add(
+        50,
+        [](gpointer seen) -> gboolean {
+            for (const TopWindow& window : ListTopWindows())
+                if (window.viewable && !window.title.empty() && window.title != "Brawlcast")
+                    ++*static_cast<int*>(seen), CloseTopWindow(window.id);
             return G_SOURCE_CONTINUE;
-        }
-    } dialogs;
-    const guint watch = g_timeout_add(50, PrintDialogs::Close, &dialogs);
+        },
+        &printDialogs);
     BrowserDialog* dialog = new BrowserDialog(frame, server.Url("/print.html"), 400, 300);
     dialog->Show();
     EXPECT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] print request refused") >= 2; }, 15000));
-    for (const bcxtest::TopWindow& window : bcxtest::ListTopWindows())
+    for (const TopWindow& window : ListTopWindows())
         if (window.viewable && window.title == "Brawlcast")
-            bcxtest::CloseTopWindow(window.id);
+            CloseTopWindow(window.id);
     EXPECT_TRUE(bcxtest::PumpUntil([&] { return !dialog->IsShown(); }));
-    EXPECT_EQ(0, dialogs.seen);
-    dialog->Destroy();
-    bcxtest::PumpUntil([] { return wxTopLevelWindows.GetCount() == 1; });
+    EXPECT_EQ(0, printDialogs);
     g_source_remove(watch);
 }
 

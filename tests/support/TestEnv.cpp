@@ -49,20 +49,14 @@ std::string EnterTempDir()
     if (chdir(gTempDir.c_str()) != 0)
         return std::string();
     std::atexit(RemoveTempDir);
-    // Set before the toolkit starts: GLib reads these once.
+    // Set before the toolkit starts: GLib reads them once.
     std::error_code ec;
-    const std::pair<const char*, const char*> dirs[] = {{"HOME", "home"},
-                                                        {"XDG_CONFIG_HOME", "xdg/config"},
-                                                        {"XDG_DATA_HOME", "xdg/data"},
-                                                        {"XDG_CACHE_HOME", "xdg/cache"},
-                                                        {"XDG_STATE_HOME", "xdg/state"},
-                                                        {nullptr, "downloads"}};
-    for (const auto& dir : dirs) {
-        const std::string path = gTempDir + "/" + dir.second;
-        std::filesystem::create_directories(path, ec);
-        if (dir.first)
-            setenv(dir.first, path.c_str(), 1);
-    }
+    for (const char* dir : {"home", "xdg/config", "xdg/data", "xdg/cache", "downloads"})
+        std::filesystem::create_directories(gTempDir + "/" + dir, ec);
+    setenv("HOME", (gTempDir + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (gTempDir + "/xdg/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (gTempDir + "/xdg/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (gTempDir + "/xdg/cache").c_str(), 1);
     std::ofstream(gTempDir + "/xdg/config/user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"" << gTempDir << "/downloads\"\n";
     return gTempDir;
 }
