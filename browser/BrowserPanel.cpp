@@ -13,6 +13,7 @@
 
 #include "browser/ActiveXEvents.h"
 #include "browser/HtmlBrowserCtrl.h"
+#include "browser/PageLog.h"
 #include "browser/com/ComTypes.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
@@ -21,10 +22,11 @@
 
 namespace {
 
+using bcx::ForLog;
+using bcx::LogBrowser;
+
 // A game name from a link is cut to this many bytes (GBK).
 const size_t kMaxLinkNameBytes = 255;
-// Text from a page is cut to this many characters in a log line.
-const size_t kMaxLoggedChars = 200;
 // The longest name of a built-in page.
 const size_t kMaxPageNameChars = 64;
 
@@ -42,24 +44,6 @@ bool OpenOnDesktop(const wxString& url)
     return wxLaunchDefaultBrowser(url);
 }
 
-// Page text for a log line: control characters escaped, long text cut.
-wxString ForLog(const wxString& text)
-{
-    wxString out;
-    size_t n = 0;
-    for (wxUniChar c : text) {
-        if (++n > kMaxLoggedChars) {
-            out += wxS("...");
-            break;
-        }
-        if (c.GetValue() < 0x20 || c.GetValue() == 0x7F)
-            out += wxString::Format(wxS("\\x%02X"), static_cast<unsigned>(c.GetValue()));
-        else
-            out += c;
-    }
-    return out;
-}
-
 // A named event parameter; a missing one (a null value) reads as empty.
 wxString ParamText(wxActiveXEvent& event, const wxString& name)
 {
@@ -72,11 +56,6 @@ long ParamLong(wxActiveXEvent& event, const wxString& name)
     const wxVariant& value = event[name];
     long result = 0;
     return !value.IsNull() && value.Convert(&result) ? result : 0;
-}
-
-void LogBrowser(const wxString& text)
-{
-    wxLogMessage(wxS("%s"), wxS("[browser] ") + text);
 }
 
 // The id segment of a game link: empty, or an optional sign and at most ten decimal digits whose value
@@ -141,18 +120,38 @@ bool IsPlainPageName(const wxString& name)
     return true;
 }
 
-// A mail address as given to the mail program: the address and its "subject" and "body" parameters;
-// every other parameter (further recipients, attachments, headers) goes to dropped.
-wxString MailAddressAndText(const wxString& address, wxString& dropped)
+// The first address of a recipient list ("a@x,b@y", also with "%2C", ";" or "%3B" between them); the
+// others go to others.
+wxString FirstRecipient(const wxString& recipients, wxString& others)
+{
+    const wxString lower = recipients.Lower();
+    size_t end = wxString::npos, width = 0;
+    for (const wxString separator : {wxS(","), wxS(";"), wxS("%2c"), wxS("%3b")}) {
+        const size_t at = lower.find(separator);
+        if (at < end) {
+            end = at;
+            width = separator.length();
+        }
+    }
+    if (end == wxString::npos)
+        return recipients;
+    others = recipients.Mid(end + width);
+    return recipients.Left(end);
+}
+
+// A mail address as given to the mail program: one address and its "subject" and "body" parameters;
+// further recipients go to droppedRecipients, every other parameter (cc, bcc, to, attachments, headers)
+// to droppedParameters.
+wxString MailAddressAndText(const wxString& address, wxString& droppedRecipients, wxString& droppedParameters)
 {
     wxString query;
-    const wxString to = address.BeforeFirst(wxS('?'), &query);
+    const wxString to = FirstRecipient(address.BeforeFirst(wxS('?'), &query), droppedRecipients);
     wxString kept;
     for (const wxString& field : wxSplit(query, wxS('&'), wxS('\0'))) {
         if (field.empty())
             continue;
         const std::string name = bcx::AsciiLower(bcx::ToGbk(wxURI::Unescape(field.BeforeFirst(wxS('=')))));
-        wxString& into = name == "subject" || name == "body" ? kept : dropped;
+        wxString& into = name == "subject" || name == "body" ? kept : droppedParameters;
         into += (into.empty() ? wxS("") : wxS("&")) + field;
     }
     return kept.empty() ? to : to + wxS("?") + kept;
@@ -345,10 +344,12 @@ void bcxBrowser::OpenMailTo(const wxString& address)
         LogBrowser(wxS("mail address with a line break, not opened: ") + ForLog(address));
         return;
     }
-    wxString dropped;
-    const wxString kept = MailAddressAndText(address, dropped);
-    if (!dropped.empty())
-        LogBrowser(wxS("mail link parameters dropped: ") + ForLog(dropped));
+    wxString recipients, parameters;
+    const wxString kept = MailAddressAndText(address, recipients, parameters);
+    if (!recipients.empty())
+        LogBrowser(wxS("mail link recipients dropped: ") + ForLog(recipients));
+    if (!parameters.empty())
+        LogBrowser(wxS("mail link parameters dropped: ") + ForLog(parameters));
     OpenOnDesktop(wxS("mailto:") + kept);
 }
 

@@ -44,8 +44,8 @@ public:
     // One command of the "bcx:" scheme (the text after "bcx:"). The commands that open something on the
     // desktop do so only for a navigation that the user's click in the page started.
     void DispatchBcxUrl(const wxString& command);
-    // Opens "mailto:" + address in the mail program with the address and its "subject" and "body"
-    // parameters only; an address with a line break is refused.
+    // Opens "mailto:" + address in the mail program with one address (the first of a list) and its
+    // "subject" and "body" parameters only; an address with a line break is refused.
     void OpenMailTo(const wxString& address);
 
     HtmlBrowserCtrl* GetBrowser() const { return mBrowser; }

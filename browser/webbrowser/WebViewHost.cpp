@@ -1,11 +1,13 @@
 #include "browser/webbrowser/WebViewHost.h"
 
 #include <algorithm>
-#include <cstdint>
 
 #include <webkit2/webkit2.h>
 #include <wx/log.h>
 #include <wx/webview.h>
+
+#include "browser/PageLog.h"
+#include "browser/webbrowser/EngineSignals.h"
 
 namespace bcx {
 namespace {
@@ -13,44 +15,66 @@ namespace {
 // Loads the program started and that the web view has not reported yet.
 const size_t kMaxExpected = 16;
 
-// The native view's note of its last navigation action: started by the user's click or key, or not.
-const char* const kGestureKey = "bcx-navigation-by-user";
-enum : intptr_t { GestureUnknown = 0, GestureNo = 1, GestureYes = 2 };
-
-// WebKit decides on every navigation before the toolkit's own handler turns it into the navigating
-// event; this hook runs first in that emission and notes on the view whether a user gesture started it.
-gboolean NoteNavigationAction(GSignalInvocationHint*, guint count, const GValue* values, gpointer)
+wxString RequestAddress(WebKitURIRequest* request)
 {
-    if (count < 3 || !G_VALUE_HOLDS_OBJECT(&values[0]) || !G_VALUE_HOLDS_OBJECT(&values[1]) ||
-        !G_VALUE_HOLDS_ENUM(&values[2]))
-        return TRUE;
-    GObject* view = G_OBJECT(g_value_get_object(&values[0]));
-    GObject* decision = G_OBJECT(g_value_get_object(&values[1]));
-    if (!view || !WEBKIT_IS_NAVIGATION_POLICY_DECISION(decision) ||
-        g_value_get_enum(&values[2]) != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION)
-        return TRUE;
-    WebKitNavigationAction* action =
-        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-    const bool byUser = action && webkit_navigation_action_is_user_gesture(action);
-    g_object_set_data(view, kGestureKey, reinterpret_cast<gpointer>(byUser ? GestureYes : GestureNo));
-    return TRUE;
-}
-
-// False when the view is not WebKit's.
-bool WatchNavigationActions(wxWebView* view)
-{
-    if (!view || !WEBKIT_IS_WEB_VIEW(view->GetNativeBackend()))
-        return false;
-    static bool installed = false;
-    if (!installed) {
-        installed = true;
-        g_signal_add_emission_hook(g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW), 0, NoteNavigationAction,
-                                   nullptr, nullptr);
-    }
-    return true;
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    return uri ? wxString::FromUTF8(uri) : wxString();
 }
 
 } // namespace
+
+// The host's handlers of the native view's signals; each gets the host as its data.
+struct NativeViewSignals {
+    static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                 gpointer host)
+    {
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
+            return FALSE;  // the engine's own: what it would save goes to the download refusal
+        WebKitNavigationAction* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        const wxString url = action ? RequestAddress(webkit_navigation_action_get_request(action)) : wxString();
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            static_cast<WebViewHost*>(host)->RefuseNewWindow(url);
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        // A link followed by a click or key, not a redirect: the engine marks a user gesture for about a
+        // second after any click, for script-clicked links, frames and timers too.
+        const bool followedLink = action &&
+                                  webkit_navigation_action_get_navigation_type(action) ==
+                                      WEBKIT_NAVIGATION_TYPE_LINK_CLICKED &&
+                                  !webkit_navigation_action_is_redirect(action) &&
+                                  webkit_navigation_action_is_user_gesture(action);
+        if (static_cast<WebViewHost*>(host)->DecideNavigation(url, followedLink))
+            webkit_policy_decision_use(decision);
+        else
+            webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
+
+    // window.open (in any frame, document.open with three arguments too): no view is made, so nothing
+    // opens and the address is not requested.
+    static GtkWidget* Create(WebKitWebView*, WebKitNavigationAction* action, gpointer host)
+    {
+        static_cast<WebViewHost*>(host)->RefuseNewWindow(
+            action ? RequestAddress(webkit_navigation_action_get_request(action)) : wxString());
+        return nullptr;
+    }
+
+    // Real input only: clicks and keys that a page's script makes never reach these.
+    static gboolean ButtonPressed(GtkWidget*, GdkEventButton* event, gpointer host)
+    {
+        if (event && event->type == GDK_BUTTON_PRESS)
+            static_cast<WebViewHost*>(host)->mUserInput = true;
+        return FALSE;
+    }
+
+    static gboolean KeyPressed(GtkWidget*, GdkEventKey*, gpointer host)
+    {
+        static_cast<WebViewHost*>(host)->mUserInput = true;
+        return FALSE;
+    }
+};
 
 const char* WebViewHost::WrittenDocumentAddress()
 {
@@ -58,28 +82,23 @@ const char* WebViewHost::WrittenDocumentAddress()
     return "about:blank";
 }
 
-const char* WebViewHost::NoWindowScript()
-{
-    // A page that calls the real window.open takes the whole process down with it on this web view,
-    // whatever the new-window handler does; so no page ever reaches it.
-    return "(function(){var h=function(){return null;};"
-           "try{Object.defineProperty(window,'open',{value:h,writable:false,configurable:false});}"
-           "catch(e){window.open=h;}})();";
-}
-
 WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::move(listener))
 {
     wxWebView* view = wxWebView::New();
     mView = view;
-    // The script must be in place before the first page loads.
     view->Create(parent, wxID_ANY, wxS(""), wxPoint(0, 0), parent->GetClientSize());
-    mView->EnableContextMenu(false);
-    if (!mView->AddUserScript(wxString::FromAscii(NoWindowScript())))
-        wxLogMessage(wxS("[browser] the web view takes no user scripts; pages may not open windows"));
-    if (!WatchNavigationActions(mView.get()))
-        wxLogMessage(wxS("[browser] the web view does not tell clicks from scripts; nothing opens on the desktop"));
-    mView->Bind(wxEVT_WEBVIEW_NAVIGATING, &WebViewHost::OnNavigating, this);
-    mView->Bind(wxEVT_WEBVIEW_NEWWINDOW, &WebViewHost::OnNewWindow, this);
+    // Decided here before any page loads: the toolkit's own handlers of these signals are set aside.
+    void* native = mView->GetNativeBackend();
+    if (DecideEngineDefaults(native)) {
+        mNative = native;
+        g_object_add_weak_pointer(G_OBJECT(native), &mNative);
+        TakeOverSignal(native, "decide-policy", G_CALLBACK(NativeViewSignals::DecidePolicy), this);
+        TakeOverSignal(native, "create", G_CALLBACK(NativeViewSignals::Create), this);
+        g_signal_connect(native, "button-press-event", G_CALLBACK(NativeViewSignals::ButtonPressed), this);
+        g_signal_connect(native, "key-press-event", G_CALLBACK(NativeViewSignals::KeyPressed), this);
+    } else {
+        wxLogMessage(wxS("[browser] the web view is not WebKit's; pages are shown without being decided"));
+    }
     mView->Bind(wxEVT_WEBVIEW_NAVIGATED, &WebViewHost::OnLoadEnded, this);
     mView->Bind(wxEVT_WEBVIEW_LOADED, &WebViewHost::OnLoadEnded, this);
     mView->Bind(wxEVT_WEBVIEW_ERROR, &WebViewHost::OnLoadEnded, this);
@@ -87,9 +106,11 @@ WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::m
 
 WebViewHost::~WebViewHost()
 {
+    if (mNative) {
+        g_signal_handlers_disconnect_by_data(mNative, this);
+        g_object_remove_weak_pointer(G_OBJECT(mNative), &mNative);
+    }
     if (mView) {
-        mView->Unbind(wxEVT_WEBVIEW_NAVIGATING, &WebViewHost::OnNavigating, this);
-        mView->Unbind(wxEVT_WEBVIEW_NEWWINDOW, &WebViewHost::OnNewWindow, this);
         mView->Unbind(wxEVT_WEBVIEW_NAVIGATED, &WebViewHost::OnLoadEnded, this);
         mView->Unbind(wxEVT_WEBVIEW_LOADED, &WebViewHost::OnLoadEnded, this);
         mView->Unbind(wxEVT_WEBVIEW_ERROR, &WebViewHost::OnLoadEnded, this);
@@ -191,33 +212,22 @@ void WebViewHost::RunPendingWrite()
     ExpectReport(address);
 }
 
-bool WebViewHost::TakeUserGesture()
+bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
 {
-    if (!mView)
-        return false;
-    void* backend = mView->GetNativeBackend();
-    if (!WEBKIT_IS_WEB_VIEW(backend))
-        return false;
-    GObject* native = G_OBJECT(backend);
-    const intptr_t note = reinterpret_cast<intptr_t>(g_object_get_data(native, kGestureKey));
-    g_object_set_data(native, kGestureKey, reinterpret_cast<gpointer>(GestureUnknown));
-    return note == GestureYes;
-}
-
-void WebViewHost::OnNavigating(wxWebViewEvent& event)
-{
-    const wxString url = event.GetURL();
-    const bool userGesture = TakeUserGesture();
+    // One real click or key counts for the first followed link after it, and for no other navigation.
+    const bool userGesture = followedLink && mUserInput;
+    if (userGesture)
+        mUserInput = false;
     if (!userGesture && IsExpectedReport(url))
-        return;
-    if (!AllowNavigation(url, userGesture))
-        event.Veto();
+        return true;
+    return AllowNavigation(url, userGesture);
 }
 
-void WebViewHost::OnNewWindow(wxWebViewEvent& event)
+void WebViewHost::RefuseNewWindow(const wxString& url)
 {
+    LogBrowser(wxS("new window refused: ") + ForLog(url));
     if (mListener.newWindow)
-        mListener.newWindow(event.GetURL());
+        mListener.newWindow(url);
 }
 
 void WebViewHost::OnLoadEnded(wxWebViewEvent& event)

@@ -1,8 +1,10 @@
 #pragma once
 // The toolkit's web view (WebKitGTK) as our web browser control drives it. The host creates the view,
-// keeps every page from opening windows of its own, reports navigations before they start (so that
-// they can be refused), with whether the user's click started them, new-window requests and changes of
-// the back/forward state, and shows HTML of the program's own as a document of its own.
+// decides at the engine's own signals every navigation (reported before it starts, so that it can be
+// refused, with whether the user's click started it) and every request for a new window (refused, and
+// reported), has the engine's other defaults that act outside the page decided (EngineSignals.h),
+// reports changes of the back/forward state, and shows HTML of the program's own as a document of its
+// own.
 
 #include <deque>
 #include <functional>
@@ -25,10 +27,12 @@ enum BrowserCommand : int {
 class WebViewHost : public wxEvtHandler {
 public:
     struct Listener {
-        // A navigation to url is about to start; false refuses it. userGesture: the user's click (or key)
-        // in the page started it; never for the navigations the program asks for.
+        // A navigation to url is about to start; false refuses it. userGesture: a real click (or key) of
+        // the user in the page started it as a followed link, not a redirect; one click or key counts for
+        // one navigation at most. Never for the navigations the program asks for.
         std::function<bool(const wxString& url, bool userGesture)> navigating;
-        // A page asked for a new window for url (a link with a target of its own). It never gets one.
+        // A page asked for a new window for url (window.open in any frame, a link or form with a target
+        // of its own). It never gets one, and url is not requested.
         std::function<void(const wxString& url)> newWindow;
         // Going back or forward became possible (enable) or impossible.
         std::function<void(BrowserCommand command, bool enable)> commandState;
@@ -57,21 +61,24 @@ public:
     void WriteDocument(const std::string& html);
     static const char* WrittenDocumentAddress();
 
-    // The script that every page runs before its own: window.open opens nothing and returns null.
-    static const char* NoWindowScript();
-
 private:
-    void OnNavigating(wxWebViewEvent& event);
-    void OnNewWindow(wxWebViewEvent& event);
+    // The native view's signal handlers.
+    friend struct NativeViewSignals;
+
+    bool DecideNavigation(const wxString& url, bool followedLink);
+    void RefuseNewWindow(const wxString& url);
     void OnLoadEnded(wxWebViewEvent& event);
     bool AllowNavigation(const wxString& url, bool userGesture);
     void ExpectReport(const wxString& requested);
     bool IsExpectedReport(const wxString& url);
-    bool TakeUserGesture();
     void CheckCommandState();
     void RunPendingWrite();
 
     wxWeakRef<wxWebView> mView;
+    // The native view (WebKitWebView) while it lives; null when the view is not WebKit's.
+    void* mNative = nullptr;
+    // A real click or key of the user in the view that no navigation has counted yet.
+    bool mUserInput = false;
     Listener mListener;
     // The last back/forward state reported: -1 unknown, 0 disabled, 1 enabled.
     int mCanGoBack = -1;

@@ -30,6 +30,7 @@
 #include "support/WxLoopback.h"
 #include "support/gui/Screenshot.h"
 #include "support/gui/WebPages.h"
+#include "support/gui/X11Windows.h"
 #include "ui/BrowserDialog.h"
 #include "ui/MemoryPages.h"
 
@@ -239,12 +240,14 @@ TEST_F(BrowserPanelTest, GameLinkWhileOfflineAddsTheGameAndWritesNothing)
 TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
 {
     bcxtest::LogCapture log;
-    // Three open (the external page, then the panel goes back; mail with address, subject and body only);
+    // Five open (the external page, then the panel goes back; mail to the first address, with subject and
+    // body only);
     // local files, other programs' schemes and mail addresses with extra header lines stay on the page.
     const std::vector<std::string> links = {
         "bcx:ext_browser/https://127.0.0.1/news?a=1",
         "mailto:someone@example.org?subject=Hi&bcc=b@example.org&attach=/etc/passwd&Body=Text",
-        "bcx:ext_mail/a@example.org?attach=/etc/passwd", "bcx:ext_browser/file:///etc/passwd",
+        "bcx:ext_mail/a@example.org?attach=/etc/passwd", "mailto:a@example.org,b@example.org;c@example.org?subject=S",
+        "bcx:ext_mail/a@example.org%2Cb@example.org%3bc@example.org", "bcx:ext_browser/file:///etc/passwd",
         "bcx:ext_browser/someapp://run?x=1", "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
         "mailto:a@example.org%0aCc:c@example.org"};
     server.AddPage("/one.html", Page("one", "one"));
@@ -256,13 +259,16 @@ TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
         panel->LoadUrl(server.Url("/" + n));
         ASSERT_TRUE(WaitForPageTitle(view, n));
         ASSERT_TRUE(MouseClick("l"));
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return i < 3 ? opened.size() == i + 1 : log.Count("[browser] ") == i; }));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return i < 5 ? opened.size() == i + 1 : log.Count("[browser] ") == i; }));
         ASSERT_TRUE(i > 0 || WaitForPageTitle(view, "one"));
     }
-    const std::vector<std::string> expected = {
-        "https://127.0.0.1/news?a=1", "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org"};
+    const std::vector<std::string> expected = {"https://127.0.0.1/news?a=1",
+                                               "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org",
+                                               "mailto:a@example.org?subject=S", "mailto:a@example.org"};
     EXPECT_EQ(expected, opened);
     EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: bcc=b@example.org&attach=/etc/passwd"));
+    EXPECT_TRUE(log.Contains("[browser] mail link recipients dropped: b@example.org;c@example.org"));
+    EXPECT_TRUE(log.Contains("[browser] mail link recipients dropped: b@example.org%3bc@example.org"));
 }
 
 TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
@@ -281,6 +287,30 @@ TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
     EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/clicked"}, opened);
     EXPECT_TRUE(log.Contains("[browser] not opened without a click: bcx:ext_browser/http://127.0.0.1/script"));
     EXPECT_TRUE(log.Contains("[browser] not opened without a click: mailto:a@b.c"));
+
+    // One click opens one address at most: not every link its handler clicks by script, the frames it
+    // inserts and its timers; nor does the server's redirect of a clicked link.
+    server.AddRedirect("/moved", "bcx:ext_browser/http://127.0.0.1/redirected");
+    server.AddPage("/one-click.html",
+                   Page("one click", "<button id='r'>go</button> <a id='m' href='/moved'>moved</a><script>"
+                                     "document.getElementById('r').onclick = "
+                                     "function() { for (var i = 0; i < 10; ++i) { var a = document.createElement('a'); "
+                                     "a.href = 'mailto:s' + i + '@b.c'; document.body.appendChild(a); a.click(); } "
+                                     "for (i = 0; i < 3; ++i) { var f = document.createElement('iframe'); f.src = "
+                                     "'mailto:f' + i + '@b.c'; document.body.appendChild(f); } var n = 0; (function "
+                                     "next() { location = 'mailto:t' + n + '@b.c'; if (++n < 10) setTimeout(next, 20); "
+                                     "})(); };</script>"));
+    panel->LoadUrl(server.Url("/one-click.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "one click"));
+    opened.clear();
+    log.Clear();
+    ASSERT_TRUE(MouseClick("r"));
+    EXPECT_TRUE(bcxtest::PumpUntil([&] { return opened.size() + log.Count("not opened without a click") == 23; }));
+    EXPECT_EQ(std::vector<std::string>{"mailto:s0@b.c"}, opened);
+    ASSERT_TRUE(MouseClick("m"));
+    EXPECT_TRUE(bcxtest::PumpUntil(
+        [&] { return log.Contains("[browser] not opened without a click: bcx:ext_browser/http://127.0.0.1/redirected"); }));
+    EXPECT_EQ(1u, opened.size());
 }
 
 TEST_F(BrowserPanelTest, PageGetsNoLocalFileAndIsGoneUnderABuiltInPage)
@@ -349,9 +379,18 @@ TEST_F(BrowserPanelTest, DialogClosedWhileABuiltInPageLoadsNotInsideTheLoad)
 TEST_F(BrowserPanelTest, PagesOpenNoWindows)
 {
     int newWindowEvents = 0;
-    server.AddPage("/popup.html",
-                   Page("popup", "<a id='b' href='/two.html' target='_blank' style='font-size:40px'>elsewhere</a>"
-                                 "<script>var w = window.open('/two.html'); document.title = 'after:' + w;</script>"));
+    // A click on a link or form with a target of its own; window.open by the three-argument document.open,
+    // and in frames just inserted, whose first document runs nothing of the program's.
+    server.AddPage(
+        "/popup.html",
+        Page("popup", "<a id='b' href='/three.html' target='_blank' style='font-size:40px'>elsewhere</a>"
+                      "<script>var w = window.open('/three.html'); document.title = 'after:' + w; function framed(f) "
+                      "{ document.body.appendChild(f); f.contentWindow.open('/three.html'); }</script>"
+                      "<br><button id='w0' onclick=\"document.open('/three.html', '_blank', '')\">open</button>"
+                      "<br><button id='w1' onclick=\"var f = document.createElement('iframe'); f.srcdoc = 'x'; "
+                      "framed(f)\">srcdoc</button><br><button id='w2' onclick=\"var f = "
+                      "document.createElement('iframe'); f.src = '/two.html'; framed(f)\">frame</button>"
+                      "<form target='_blank' action='/three.html'><button id='w3'>form</button></form>"));
     server.AddPage("/two.html", Page("two", "two"));
     Open(wxS("bcx:about"));
     panel->Bind(wxEventTypeTag<wxActiveXEvent>(RegisterActiveXEvent(wxS("NewWindow3"))), [&](wxActiveXEvent& event) {
@@ -361,14 +400,71 @@ TEST_F(BrowserPanelTest, PagesOpenNoWindows)
     panel->LoadUrl(server.Url("/popup.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "after:null"));
 
-    // A real click on a link with a target of its own.
-    ASSERT_TRUE(MouseClick("b"));
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return newWindowEvents == 1; }, 15000));
-
+    // Real clicks, each asking for one window; the program runs on after each.
+    int n = 0;
+    for (const char* id : {"b", "w0", "w1", "w2", "w3"}) {
+        ASSERT_TRUE(MouseClick(id));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return newWindowEvents == n + 1; }, 15000)) << id;
+        ++n;
+    }
     EXPECT_EQ("after:null", EvalInPage(view, "document.title"));
     EXPECT_EQ(1u, wxTopLevelWindows.GetCount());
     for (const std::string& path : server.Requests())
-        EXPECT_NE("/two.html", path);
+        EXPECT_EQ(std::string::npos, path.find("/three.html")) << path;
+}
+
+TEST_F(BrowserPanelTest, PagesSaveNoFiles)
+{
+    bcxtest::LogCapture log;
+    for (const std::string name : {".bash_aliases", "evil.desktop", "clicked.bin"})
+        server.AddPage("/" + name, "x", "text/plain", "Content-Disposition: attachment; filename=" + name + "\r\n");
+    server.AddPage("/text.txt", "text", "text/plain");
+    // Without a click: an attachment in a hidden frame and as the page's next address, links with a
+    // download attribute on a text, a data: and a blob: address; then a clicked link to an attachment.
+    server.AddPage("/saves.html",
+                   Page("saves", "<a id='c' href='/clicked.bin'>file</a><iframe style='display:none' "
+                                 "src='/.bash_aliases'></iframe><script>var steps = ['/text.txt', "
+                                 "'data:text/plain,data', URL.createObjectURL(new Blob(['blob']))], n = 0; (function "
+                                 "next() { if (n == 3) { location.href = '/evil.desktop'; return; } var a = "
+                                 "document.createElement('a'); a.href = steps[n++]; a.download = 'x.txt'; "
+                                 "document.body.appendChild(a); a.click(); setTimeout(next, 200); })();</script>"));
+    Open(server.Url("/saves.html"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] download refused: ") == 5; }, 15000));
+    ASSERT_TRUE(MouseClick("c"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] download refused: ") == 6; }, 15000));
+    for (const std::string& address : {Utf8(server.Url("/.bash_aliases")), Utf8(server.Url("/evil.desktop")),
+                                       Utf8(server.Url("/clicked.bin")), Utf8(server.Url("/text.txt")),
+                                       std::string("data:text/plain,data"), std::string("blob:")})
+        EXPECT_EQ(1u, log.Count("[browser] download refused: " + address)) << address;
+    EXPECT_TRUE(std::filesystem::is_empty(g_get_home_dir()));
+    EXPECT_TRUE(std::filesystem::is_empty(g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD)));
+}
+
+TEST_F(BrowserPanelTest, PagePrintsNothingAndItsDialogClosesAtTheFirstRequest)
+{
+    bcxtest::LogCapture log;
+    server.AddPage("/print.html", Page("print", "print<script>window.print(); setInterval(function() { "
+                                                "window.print(); }, 100);</script>"));
+    // A print dialog that opens all the same is counted and closed, so that the test goes on.
+    int printDialogs = 0;
+    const guint watch = g_timeout_add(
+        50,
+        [](gpointer seen) -> gboolean {
+            for (const TopWindow& window : ListTopWindows())
+                if (window.viewable && !window.title.empty() && window.title != "Brawlcast")
+                    ++*static_cast<int*>(seen), CloseTopWindow(window.id);
+            return G_SOURCE_CONTINUE;
+        },
+        &printDialogs);
+    BrowserDialog* dialog = new BrowserDialog(frame, server.Url("/print.html"), 400, 300);
+    dialog->Show();
+    EXPECT_TRUE(bcxtest::PumpUntil([&] { return log.Count("[browser] print request refused") >= 2; }, 15000));
+    for (const TopWindow& window : ListTopWindows())
+        if (window.viewable && window.title == "Brawlcast")
+            CloseTopWindow(window.id);
+    EXPECT_TRUE(bcxtest::PumpUntil([&] { return !dialog->IsShown(); }));
+    EXPECT_EQ(0, printDialogs);
+    g_source_remove(watch);
 }
 
 TEST_F(BrowserPanelTest, BackAndForwardFollowNavigation)

@@ -23,10 +23,17 @@ PageServer::~PageServer()
         mThread.join();
 }
 
-void PageServer::AddPage(const std::string& path, const std::string& body, const std::string& contentType)
+void PageServer::AddPage(const std::string& path, const std::string& body, const std::string& contentType,
+                         const std::string& headers)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    mPages[path] = Page{body, contentType};
+    mPages[path] = Page{body, contentType, headers};
+}
+
+void PageServer::AddRedirect(const std::string& path, const std::string& location)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPages[path] = Page{"", "text/plain", "Location: " + location + "\r\n", "302 Found"};
 }
 
 wxString PageServer::HostAndPort() const
@@ -64,21 +71,20 @@ void PageServer::Answer(LoopbackConnection& connection)
     const size_t start = request.find(' ');
     const size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
     const std::string path = end == std::string::npos ? std::string() : request.substr(start + 1, end - start - 1);
-    std::string status = "404 Not Found";
-    Page page{"<html><head><title>missing</title></head><body>missing</body></html>", "text/html; charset=utf-8"};
+    Page page{"<html><head><title>missing</title></head><body>missing</body></html>", "text/html; charset=utf-8", "",
+              "404 Not Found"};
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mRequests.push_back(path);
         mRequestHeads.push_back(request);
         auto it = mPages.find(path);
-        if (it != mPages.end()) {
-            status = "200 OK";
+        if (it != mPages.end())
             page = it->second;
-        }
     }
     const std::string& body = page.body;
-    connection.WriteAll("HTTP/1.1 " + status + "\r\nContent-Type: " + page.contentType + "\r\nContent-Length: " +
-                        std::to_string(body.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
+    connection.WriteAll("HTTP/1.1 " + page.status + "\r\nContent-Type: " + page.contentType + "\r\n" + page.headers +
+                        "Content-Length: " + std::to_string(body.size()) +
+                        "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
 }
 
 } // namespace bcxtest

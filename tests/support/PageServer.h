@@ -1,6 +1,7 @@
 #pragma once
-// A small HTTP server on 127.0.0.1 (a free port) for the tests: serves fixed pages by path (query
-// included) from its own thread, one request per connection, and remembers the requests it was sent.
+// A small HTTP server on 127.0.0.1 (a free port) for the tests: serves fixed pages and redirects by path
+// (query included) from its own thread, one request per connection, and remembers the requests it was
+// sent.
 
 #include <atomic>
 #include <map>
@@ -21,9 +22,12 @@ public:
     ~PageServer();
 
     bool IsListening() const { return mListening; }
-    // Serves body under path ("/a.html"), replacing what was there; unknown paths get 404.
+    // Serves body under path ("/a.html"), replacing what was there; unknown paths get 404. headers: more
+    // header lines, each ending in "\r\n" ("Content-Disposition: attachment\r\n").
     void AddPage(const std::string& path, const std::string& body,
-                 const std::string& contentType = "text/html; charset=utf-8");
+                 const std::string& contentType = "text/html; charset=utf-8", const std::string& headers = "");
+    // Answers path with "302 Found" to location.
+    void AddRedirect(const std::string& path, const std::string& location);
     // "127.0.0.1:<port>".
     wxString HostAndPort() const;
     // "http://127.0.0.1:<port>" + path.
@@ -42,6 +46,8 @@ private:
     struct Page {
         std::string body;
         std::string contentType;
+        std::string headers;
+        std::string status = "200 OK";
     };
     std::map<std::string, Page> mPages;
     std::vector<std::string> mRequests;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -48,6 +49,15 @@ std::string EnterTempDir()
     if (chdir(gTempDir.c_str()) != 0)
         return std::string();
     std::atexit(RemoveTempDir);
+    // Set before the toolkit starts: GLib reads them once.
+    std::error_code ec;
+    for (const char* dir : {"home", "xdg/config", "xdg/data", "xdg/cache", "downloads"})
+        std::filesystem::create_directories(gTempDir + "/" + dir, ec);
+    setenv("HOME", (gTempDir + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (gTempDir + "/xdg/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (gTempDir + "/xdg/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (gTempDir + "/xdg/cache").c_str(), 1);
+    std::ofstream(gTempDir + "/xdg/config/user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"" << gTempDir << "/downloads\"\n";
     return gTempDir;
 }
 

@@ -11,7 +11,8 @@ namespace bcxtest {
 bool IsListingOnly(int argc, char** argv);
 
 // Creates a temporary directory and makes it the working directory; removes it at process exit unless
-// BCX_KEEP_TEST_DIR is set.
+// BCX_KEEP_TEST_DIR is set. HOME ("home") and the XDG directories ("xdg/...") of the process lie inside
+// it, with "downloads" as the download directory, so that nothing a test runs writes into a real home.
 std::string EnterTempDir();
 
 // Toolkit assertions become test failures.

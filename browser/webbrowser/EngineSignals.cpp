@@ -1,0 +1,140 @@
+#include "browser/webbrowser/EngineSignals.h"
+
+#include <webkit2/webkit2.h>
+
+#include "browser/PageLog.h"
+
+namespace bcx {
+namespace {
+
+// Marks a web context whose downloads are already decided (views share their context).
+const char* const kContextKey = "bcx-downloads-decided";
+
+wxString Text(const char* utf8)
+{
+    return utf8 ? wxString::FromUTF8(utf8) : wxString();
+}
+
+// The program has no download feature: whatever the engine would save (an attachment, a link with a
+// download attribute, a data: or blob: address, a clicked link to a file) is cancelled before it has a
+// destination, so not a byte is written.
+gboolean RefuseDestination(WebKitDownload* download, gchar*, gpointer)
+{
+    webkit_download_cancel(download);
+    return TRUE;
+}
+
+void RefuseDownload(WebKitWebContext*, WebKitDownload* download, gpointer)
+{
+    WebKitURIRequest* request = webkit_download_get_request(download);
+    LogBrowser(wxS("download refused: ") + ForLog(Text(request ? webkit_uri_request_get_uri(request) : nullptr)));
+    // Also answers the destination question, should the engine still ask it after the cancel.
+    g_signal_connect(download, "decide-destination", G_CALLBACK(RefuseDestination), nullptr);
+    webkit_download_cancel(download);
+}
+
+// A page opens no print dialog: it would be modal over the program's window, asked for without a click.
+gboolean RefusePrint(WebKitWebView*, WebKitPrintOperation*, gpointer)
+{
+    LogBrowser(wxS("print request refused"));
+    return TRUE;
+}
+
+// The page stays inside its view: the program's window is not made full screen for it.
+gboolean RefuseFullScreen(WebKitWebView*, gpointer)
+{
+    LogBrowser(wxS("full screen refused"));
+    return TRUE;
+}
+
+// Location, camera, microphone, notifications, pointer lock, clipboard, storage access, media keys,
+// device lists: a page is granted none.
+gboolean RefusePermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer)
+{
+    LogBrowser(wxS("permission refused: ") + Text(G_OBJECT_TYPE_NAME(request)));
+    webkit_permission_request_deny(request);
+    return TRUE;
+}
+
+gboolean AnswerPermissionQuery(WebKitWebView*, WebKitPermissionStateQuery* query, gpointer)
+{
+    webkit_permission_state_query_finish(query, WEBKIT_PERMISSION_STATE_DENIED);
+    return TRUE;
+}
+
+// A page reaches no local file.
+gboolean RefuseFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer)
+{
+    LogBrowser(wxS("file chooser refused"));
+    webkit_file_chooser_request_cancel(request);
+    return TRUE;
+}
+
+// No credentials are asked for, and none are stored.
+gboolean RefuseAuthentication(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer)
+{
+    LogBrowser(wxString::Format(wxS("authentication refused: %s:%u"),
+                                ForLog(Text(webkit_authentication_request_get_host(request))),
+                                static_cast<unsigned>(webkit_authentication_request_get_port(request))));
+    webkit_authentication_request_cancel(request);
+    return TRUE;
+}
+
+// Nothing goes to the desktop's notifications (no page is granted them in the first place).
+gboolean RefuseNotification(WebKitWebView*, WebKitNotification* notification, gpointer)
+{
+    LogBrowser(wxS("notification not shown: ") + ForLog(Text(webkit_notification_get_title(notification))));
+    return TRUE;
+}
+
+// No context menu: its items would open windows, save files and print.
+gboolean RefuseContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer)
+{
+    return TRUE;
+}
+
+// The view stays empty until the next navigation; the page is not loaded again by itself (it may well
+// end its process again).
+void NoteEndedProcess(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer)
+{
+    LogBrowser(reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? wxS("the page's process exceeded its memory limit")
+               : reason == WEBKIT_WEB_PROCESS_CRASHED           ? wxS("the page's process crashed")
+                                                                 : wxS("the page's process was ended"));
+}
+
+} // namespace
+
+gulong TakeOverSignal(gpointer instance, const char* signal, GCallback handler, gpointer data)
+{
+    const guint id = g_signal_lookup(signal, G_OBJECT_TYPE(instance));
+    if (id == 0)
+        return 0;
+    // One by one: this GLib's g_signal_handlers_block_matched matches nothing by signal id alone.
+    const GSignalMatchType unblocked = static_cast<GSignalMatchType>(G_SIGNAL_MATCH_ID | G_SIGNAL_MATCH_UNBLOCKED);
+    while (const gulong other = g_signal_handler_find(instance, unblocked, id, 0, nullptr, nullptr, nullptr))
+        g_signal_handler_block(instance, other);
+    return g_signal_connect(instance, signal, handler, data);
+}
+
+bool DecideEngineDefaults(gpointer view)
+{
+    if (!WEBKIT_IS_WEB_VIEW(view))
+        return false;
+    WebKitWebContext* context = webkit_web_view_get_context(WEBKIT_WEB_VIEW(view));
+    if (context && !g_object_get_data(G_OBJECT(context), kContextKey)) {
+        g_object_set_data(G_OBJECT(context), kContextKey, GINT_TO_POINTER(1));
+        TakeOverSignal(context, "download-started", G_CALLBACK(RefuseDownload), nullptr);
+    }
+    TakeOverSignal(view, "print", G_CALLBACK(RefusePrint), nullptr);
+    TakeOverSignal(view, "enter-fullscreen", G_CALLBACK(RefuseFullScreen), nullptr);
+    TakeOverSignal(view, "permission-request", G_CALLBACK(RefusePermission), nullptr);
+    TakeOverSignal(view, "query-permission-state", G_CALLBACK(AnswerPermissionQuery), nullptr);
+    TakeOverSignal(view, "run-file-chooser", G_CALLBACK(RefuseFileChooser), nullptr);
+    TakeOverSignal(view, "authenticate", G_CALLBACK(RefuseAuthentication), nullptr);
+    TakeOverSignal(view, "show-notification", G_CALLBACK(RefuseNotification), nullptr);
+    TakeOverSignal(view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
+    TakeOverSignal(view, "web-process-terminated", G_CALLBACK(NoteEndedProcess), nullptr);
+    return true;
+}
+
+} // namespace bcx

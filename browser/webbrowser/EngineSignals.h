@@ -1,0 +1,21 @@
+#pragma once
+// The native web view's (WebKitGTK) own defaults that act outside the page, decided by us at the
+// engine's signals rather than by scripts in the page (which reach only the frames and calls they were
+// written for). The toolkit's web view connects handlers of its own to some of these signals before we
+// can; a signal we decide is taken over from them.
+
+#include <glib-object.h>
+
+namespace bcx {
+
+// Sets aside (blocks) every handler connected so far to signal on instance, then connects handler with
+// data: ours alone decides. Returns our handler's id; 0 when the instance has no such signal.
+gulong TakeOverSignal(gpointer instance, const char* signal, GCallback handler, gpointer data);
+
+// For a WebKitWebView, once when it is created: downloads are cancelled before they write anything;
+// print requests, full screen, file choosers, authentication, notifications, permission requests and
+// the context menu are refused; an ended page process is logged. Every refusal is logged. Returns false
+// when view is not a WebKitWebView.
+bool DecideEngineDefaults(gpointer view);
+
+} // namespace bcx
