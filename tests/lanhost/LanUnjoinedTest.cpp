@@ -1,18 +1,12 @@
 // Connections on the session port that never name a game: how many are kept, for how long, what each one
 // costs, and what the listener does when it cannot take a connection at all.
 
-#include <cerrno>
 #include <cstddef>
 #include <memory>
 #include <vector>
 
 #include <fcntl.h>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -193,42 +187,6 @@ TEST_F(LanUnjoinedTest, AFailingAcceptPausesInsteadOfSpinningAndAJoinGetsThrough
     RunSearchTimer();
     ASSERT_TRUE(PumpUntil([&] { return host->Clients().Size() == 1; }));
     EXPECT_FALSE(wc3.HostClosed());
-}
-
-
-// From now on every accept of this process fails with EPERM, as a security module refusing it would: a
-// lasting cause that is not about resources. False where the system takes no such filter.
-bool RefuseAcceptsForGood()
-{
-#if defined(__x86_64__)
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_accept4, 1, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_accept, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-#else
-    return false;
-#endif
-}
-
-TEST_F(LanUnjoinedTest, AnAcceptRefusedForAnotherLastingCausePausesToo)
-{
-    AcceptEventCounter events;
-    if (!RefuseAcceptsForGood())
-        GTEST_SKIP() << "no seccomp filter here";
-    ASSERT_TRUE(wc3.Join(listener->SessionPort(), game->mId));
-    ASSERT_TRUE(PumpUntil([&] { return log.Count("Failed to accept a connection on the session port") > 0; }));
-    RunLoopPasses(100);
-    EXPECT_LE(events.count, 4);
-    EXPECT_TRUE(log.Contains("Failed to accept a connection on the session port (cause unknown); accepting again "
-                             "every 1000 ms"));
 }
 
 } // namespace
