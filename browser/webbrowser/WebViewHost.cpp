@@ -15,8 +15,10 @@ namespace {
 // Loads the program started and that the web view has not reported yet.
 const size_t kMaxExpected = 16;
 
-wxString RequestAddress(WebKitURIRequest* request)
+// The address a navigation action asks for; empty without one.
+wxString ActionAddress(WebKitNavigationAction* action)
 {
+    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
     return uri ? wxString::FromUTF8(uri) : wxString();
 }
@@ -32,7 +34,7 @@ struct NativeViewSignals {
             return FALSE;  // the engine's own: what it would save goes to the download refusal
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        const wxString url = action ? RequestAddress(webkit_navigation_action_get_request(action)) : wxString();
+        const wxString url = ActionAddress(action);
         if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
             static_cast<WebViewHost*>(host)->RefuseNewWindow(url);
             webkit_policy_decision_ignore(decision);
@@ -56,8 +58,7 @@ struct NativeViewSignals {
     // opens and the address is not requested.
     static GtkWidget* Create(WebKitWebView*, WebKitNavigationAction* action, gpointer host)
     {
-        static_cast<WebViewHost*>(host)->RefuseNewWindow(
-            action ? RequestAddress(webkit_navigation_action_get_request(action)) : wxString());
+        static_cast<WebViewHost*>(host)->RefuseNewWindow(ActionAddress(action));
         return nullptr;
     }
 

@@ -32,6 +32,8 @@ int DialogCapture::Enter(wxDialog* dialog)
 
 void DialogCapture::Exit(wxDialog*)
 {
+    if (mShown.empty())
+        return;
     if (mShown.back())
         ++mReturned;
     mShown.pop_back();
