@@ -3,12 +3,42 @@
 #include <webkit2/webkit2.h>
 
 #include "browser/PageLog.h"
+#include "platform/ProgramClock.h"
 
 namespace bcx {
 namespace {
 
 // Marks a web context whose downloads are already decided (views share their context).
 const char* const kContextKey = "bcx-downloads-decided";
+// A view's PageRefusals.
+const char* const kRefusalsKey = "bcx-refusals";
+
+// A page that has more than this many of its requests refused within kRefusalWindowMs is stopped.
+const size_t kMaxRefusals = 100;
+const uint32_t kRefusalWindowMs = 10000;
+
+// What one view's page had refused lately: the times of the last kMaxRefusals refusals, oldest first
+// from next on.
+struct PageRefusals {
+    uint32_t times[kMaxRefusals] = {};
+    size_t count = 0;
+    size_t next = 0;
+    // The page was stopped; it is not counted again until the view shows another page.
+    bool stopped = false;
+};
+
+PageRefusals* RefusalsOf(gpointer view)
+{
+    return static_cast<PageRefusals*>(g_object_get_data(G_OBJECT(view), kRefusalsKey));
+}
+
+// A new page starts with a clean slate.
+void ForgetRefusals(WebKitWebView* view, WebKitLoadEvent event, gpointer)
+{
+    if (event == WEBKIT_LOAD_COMMITTED)
+        if (PageRefusals* refusals = RefusalsOf(view))
+            *refusals = PageRefusals();
+}
 
 wxString Text(const char* utf8)
 {
@@ -27,32 +57,36 @@ gboolean RefuseDestination(WebKitDownload* download, gchar*, gpointer)
 void RefuseDownload(WebKitWebContext*, WebKitDownload* download, gpointer)
 {
     WebKitURIRequest* request = webkit_download_get_request(download);
-    LogBrowser(wxS("download refused: ") + ForLog(Text(request ? webkit_uri_request_get_uri(request) : nullptr)));
+    const wxString line = wxS("download refused: ") + ForLog(Text(request ? webkit_uri_request_get_uri(request) : nullptr));
+    if (WebKitWebView* view = webkit_download_get_web_view(download))
+        NoteRefusal(view, line);
+    else
+        LogBrowser(line);
     // Also answers the destination question, should the engine still ask it after the cancel.
     g_signal_connect(download, "decide-destination", G_CALLBACK(RefuseDestination), nullptr);
     webkit_download_cancel(download);
 }
 
 // A page opens no print dialog: it would be modal over the program's window, asked for without a click.
-gboolean RefusePrint(WebKitWebView*, WebKitPrintOperation*, gpointer)
+gboolean RefusePrint(WebKitWebView* view, WebKitPrintOperation*, gpointer)
 {
-    LogBrowser(wxS("print request refused"));
+    NoteRefusal(view, wxS("print request refused"));
     return TRUE;
 }
 
 // The page stays inside its view: the program's window is not made full screen for it.
-gboolean RefuseFullScreen(WebKitWebView*, gpointer)
+gboolean RefuseFullScreen(WebKitWebView* view, gpointer)
 {
-    LogBrowser(wxS("full screen refused"));
+    NoteRefusal(view, wxS("full screen refused"));
     return TRUE;
 }
 
 // Location, camera, microphone, notifications, pointer lock, clipboard, storage access, media keys,
 // device lists: a page is granted none.
-gboolean RefusePermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer)
+gboolean RefusePermission(WebKitWebView* view, WebKitPermissionRequest* request, gpointer)
 {
-    LogBrowser(wxS("permission refused: ") + Text(G_OBJECT_TYPE_NAME(request)));
     webkit_permission_request_deny(request);
+    NoteRefusal(view, wxS("permission refused: ") + Text(G_OBJECT_TYPE_NAME(request)));
     return TRUE;
 }
 
@@ -63,27 +97,28 @@ gboolean AnswerPermissionQuery(WebKitWebView*, WebKitPermissionStateQuery* query
 }
 
 // A page reaches no local file.
-gboolean RefuseFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer)
+gboolean RefuseFileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpointer)
 {
-    LogBrowser(wxS("file chooser refused"));
     webkit_file_chooser_request_cancel(request);
+    NoteRefusal(view, wxS("file chooser refused"));
     return TRUE;
 }
 
 // No credentials are asked for, and none are stored.
-gboolean RefuseAuthentication(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer)
+gboolean RefuseAuthentication(WebKitWebView* view, WebKitAuthenticationRequest* request, gpointer)
 {
-    LogBrowser(wxString::Format(wxS("authentication refused: %s:%u"),
-                                ForLog(Text(webkit_authentication_request_get_host(request))),
-                                static_cast<unsigned>(webkit_authentication_request_get_port(request))));
+    const wxString line = wxString::Format(wxS("authentication refused: %s:%u"),
+                                           ForLog(Text(webkit_authentication_request_get_host(request))),
+                                           static_cast<unsigned>(webkit_authentication_request_get_port(request)));
     webkit_authentication_request_cancel(request);
+    NoteRefusal(view, line);
     return TRUE;
 }
 
 // Nothing goes to the desktop's notifications (no page is granted them in the first place).
-gboolean RefuseNotification(WebKitWebView*, WebKitNotification* notification, gpointer)
+gboolean RefuseNotification(WebKitWebView* view, WebKitNotification* notification, gpointer)
 {
-    LogBrowser(wxS("notification not shown: ") + ForLog(Text(webkit_notification_get_title(notification))));
+    NoteRefusal(view, wxS("notification not shown: ") + ForLog(Text(webkit_notification_get_title(notification))));
     return TRUE;
 }
 
@@ -97,12 +132,48 @@ gboolean RefuseContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKit
 // end its process again).
 void NoteEndedProcess(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer)
 {
+    // Ended by the program: its reason is logged already.
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+        return;
     LogBrowser(reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? wxS("the page's process exceeded its memory limit")
                : reason == WEBKIT_WEB_PROCESS_CRASHED           ? wxS("the page's process crashed")
                                                                  : wxS("the page's process was ended"));
 }
 
 } // namespace
+
+bool PageStopped(gpointer view)
+{
+    const PageRefusals* refusals = RefusalsOf(view);
+    return refusals && refusals->stopped;
+}
+
+void NoteRefusal(gpointer view, const wxString& line)
+{
+    PageRefusals* refusals = RefusalsOf(view);
+    if (refusals && refusals->stopped)
+        return;
+    if (!line.empty())
+        LogBrowser(line);
+    if (!refusals)
+        return;
+    const uint32_t now = ProgramClock::Now();
+    // The oldest of the last kMaxRefusals: another one within the window is one too many.
+    if (refusals->count == kMaxRefusals && now - refusals->times[refusals->next] < kRefusalWindowMs) {
+        refusals->stopped = true;
+        const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view));
+        LogBrowser(wxString::Format(wxS("page stopped: more than %u of its requests refused within %u seconds: "),
+                                    static_cast<unsigned>(kMaxRefusals), static_cast<unsigned>(kRefusalWindowMs / 1000)) +
+                   ForLog(Text(uri)));
+        // Its process goes with whatever it still has queued; the view stays empty until the next page.
+        webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view));
+        return;
+    }
+    refusals->times[refusals->next] = now;
+    refusals->next = (refusals->next + 1) % kMaxRefusals;
+    if (refusals->count < kMaxRefusals)
+        ++refusals->count;
+}
 
 gulong TakeOverSignal(gpointer instance, const char* signal, GCallback handler, gpointer data)
 {
@@ -125,6 +196,9 @@ bool DecideEngineDefaults(gpointer view)
         g_object_set_data(G_OBJECT(context), kContextKey, GINT_TO_POINTER(1));
         TakeOverSignal(context, "download-started", G_CALLBACK(RefuseDownload), nullptr);
     }
+    g_object_set_data_full(G_OBJECT(view), kRefusalsKey, new PageRefusals,
+                           [](gpointer refusals) { delete static_cast<PageRefusals*>(refusals); });
+    g_signal_connect(view, "load-changed", G_CALLBACK(ForgetRefusals), nullptr);
     TakeOverSignal(view, "print", G_CALLBACK(RefusePrint), nullptr);
     TakeOverSignal(view, "enter-fullscreen", G_CALLBACK(RefuseFullScreen), nullptr);
     TakeOverSignal(view, "permission-request", G_CALLBACK(RefusePermission), nullptr);

@@ -5,12 +5,21 @@
 // can; a signal we decide is taken over from them.
 
 #include <glib-object.h>
+#include <wx/string.h>
 
 namespace bcx {
 
 // Sets aside (blocks) every handler connected so far to signal on instance, then connects handler with
 // data: ours alone decides. Returns our handler's id; 0 when the instance has no such signal.
 gulong TakeOverSignal(gpointer instance, const char* signal, GCallback handler, gpointer data);
+
+// The page of view asked for something that is refused (a navigation, a window, a download, a print
+// dialog ...): line, unless empty, is logged (through the page log), and the refusal counted. A page refused more than a
+// hundred times within any ten seconds is stopped: that is logged once, its process is ended with
+// whatever it still has queued, and the view stays empty until the next page. What a stopped page still
+// asks for is neither logged nor counted.
+void NoteRefusal(gpointer view, const wxString& line);
+bool PageStopped(gpointer view);
 
 // For a WebKitWebView, once when it is created: downloads are cancelled before they write anything;
 // print requests, full screen, file choosers, authentication, notifications, permission requests and

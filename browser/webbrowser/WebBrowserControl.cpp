@@ -243,12 +243,16 @@ HRESULT WebBrowserControl::Stop()
     return S_OK;
 }
 
-HRESULT WebBrowserControl::Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*)
+HRESULT WebBrowserControl::Navigate(BSTR url, VARIANT* flags, VARIANT*, VARIANT*, VARIANT*)
 {
-    // The web view always asks the network for pages; the flags change nothing here.
+    // Of the flags only navNoReadFromCache means something here: the page comes from its server. Frame
+    // names, post data and headers are not taken from callers.
     if (!mHost)
         return E_FAIL;
-    mHost->Navigate(com::FromBstr(url));
+    long value = 0;
+    if (flags && (flags->vt == VT_I2 || flags->vt == VT_I4))
+        value = flags->vt == VT_I2 ? flags->iVal : flags->lVal;
+    mHost->Navigate(com::FromBstr(url), (value & navNoReadFromCache) != 0);
     return S_OK;
 }
 

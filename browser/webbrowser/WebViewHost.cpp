@@ -8,6 +8,7 @@
 
 #include "browser/PageLog.h"
 #include "browser/webbrowser/EngineSignals.h"
+#include "browser/webbrowser/PageContext.h"
 
 namespace bcx {
 namespace {
@@ -32,6 +33,7 @@ struct NativeViewSignals {
     {
         if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
             return FALSE;  // the engine's own: what it would save goes to the download refusal
+
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         const wxString url = ActionAddress(action);
@@ -70,9 +72,26 @@ struct NativeViewSignals {
         return FALSE;
     }
 
-    static gboolean KeyPressed(GtkWidget*, GdkEventKey*, gpointer host)
+    // A key counts once per press: while it is held, the repeats the window system sends count for
+    // nothing.
+    static gboolean KeyPressed(GtkWidget*, GdkEventKey* event, gpointer host)
     {
-        static_cast<WebViewHost*>(host)->mUserInput = true;
+        if (event && static_cast<WebViewHost*>(host)->mHeldKeys.insert(event->hardware_keycode).second)
+            static_cast<WebViewHost*>(host)->mUserInput = true;
+        return FALSE;
+    }
+
+    static gboolean KeyReleased(GtkWidget*, GdkEventKey* event, gpointer host)
+    {
+        if (event)
+            static_cast<WebViewHost*>(host)->mHeldKeys.erase(event->hardware_keycode);
+        return FALSE;
+    }
+
+    // A key released while the view had no focus sends the view no release.
+    static gboolean FocusLeft(GtkWidget*, GdkEventFocus*, gpointer host)
+    {
+        static_cast<WebViewHost*>(host)->mHeldKeys.clear();
         return FALSE;
     }
 };
@@ -97,6 +116,11 @@ WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::m
         TakeOverSignal(native, "create", G_CALLBACK(NativeViewSignals::Create), this);
         g_signal_connect(native, "button-press-event", G_CALLBACK(NativeViewSignals::ButtonPressed), this);
         g_signal_connect(native, "key-press-event", G_CALLBACK(NativeViewSignals::KeyPressed), this);
+        g_signal_connect(native, "key-release-event", G_CALLBACK(NativeViewSignals::KeyReleased), this);
+        g_signal_connect(native, "focus-out-event", G_CALLBACK(NativeViewSignals::FocusLeft), this);
+        if (webkit_web_view_get_context(WEBKIT_WEB_VIEW(native)) != PageContext())
+            wxLogMessage(wxS("[browser] the web view is not on the program's own context: what its pages use is "
+                             "not bounded"));
     } else {
         wxLogMessage(wxS("[browser] the web view is not WebKit's; pages are shown without being decided"));
     }
@@ -119,7 +143,7 @@ WebViewHost::~WebViewHost()
     }
 }
 
-void WebViewHost::Navigate(const wxString& url)
+void WebViewHost::Navigate(const wxString& url, bool fromServer)
 {
     if (!mView)
         return;
@@ -127,8 +151,28 @@ void WebViewHost::Navigate(const wxString& url)
     // the order they were made. The web view's own report of it later is not passed on again.
     if (!AllowNavigation(url, false))
         return;
-    mView->LoadURL(url);
+    if (fromServer && mNative)
+        LoadFromServer(url);
+    else
+        mView->LoadURL(url);
     ExpectReport(url);
+}
+
+void WebViewHost::LoadFromServer(const wxString& url)
+{
+    // A request that says no-cache is answered by the server (revalidated at the least), never from what
+    // the engine has kept.
+    // A request takes its address as ASCII: what else it holds is %-encoded, as the engine does with the
+    // address of a load (the host too: the engine decodes and converts it).
+    gchar* address = g_uri_escape_string(url.utf8_str(), "!#$&'()*+,/:;=?@[]~%", FALSE);
+    WebKitURIRequest* request = webkit_uri_request_new(address);
+    g_free(address);
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request)) {
+        soup_message_headers_replace(headers, "Cache-Control", "no-cache");
+        soup_message_headers_replace(headers, "Pragma", "no-cache");
+    }
+    webkit_web_view_load_request(WEBKIT_WEB_VIEW(mNative), request);
+    g_object_unref(request);
 }
 
 void WebViewHost::ExpectReport(const wxString& requested)
@@ -215,18 +259,28 @@ void WebViewHost::RunPendingWrite()
 
 bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
 {
+    if (!(followedLink && mUserInput) && IsExpectedReport(url))
+        return true;
+    // What a stopped page still had queued goes nowhere.
+    if (PageStopped(mNative))
+        return false;
     // One real click or key counts for the first followed link after it, and for no other navigation.
     const bool userGesture = followedLink && mUserInput;
     if (userGesture)
         mUserInput = false;
-    if (!userGesture && IsExpectedReport(url))
+    if (AllowNavigation(url, userGesture))
         return true;
-    return AllowNavigation(url, userGesture);
+    // The listener logged why (or handled the address itself).
+    NoteRefusal(mNative, wxString());
+    return false;
 }
 
 void WebViewHost::RefuseNewWindow(const wxString& url)
 {
-    LogBrowser(wxS("new window refused: ") + ForLog(url));
+    // Only the native view's signals come here.
+    if (PageStopped(mNative))
+        return;
+    NoteRefusal(mNative, wxS("new window refused: ") + ForLog(url));
     if (mListener.newWindow)
         mListener.newWindow(url);
 }

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 
 #include <wx/event.h>
@@ -47,8 +48,9 @@ public:
     // Null once the toolkit has destroyed the view with its parent.
     wxWebView* View() const { return mView.get(); }
 
-    // Asks the listener first (before returning), then loads url unless it was refused.
-    void Navigate(const wxString& url);
+    // Asks the listener first (before returning), then loads url unless it was refused. fromServer: the
+    // page is asked of its server, not shown from the engine's cache.
+    void Navigate(const wxString& url, bool fromServer = false);
     // False when there is no history in that direction.
     bool GoBack();
     bool GoForward();
@@ -69,6 +71,7 @@ private:
     void RefuseNewWindow(const wxString& url);
     void OnLoadEnded(wxWebViewEvent& event);
     bool AllowNavigation(const wxString& url, bool userGesture);
+    void LoadFromServer(const wxString& url);
     void ExpectReport(const wxString& requested);
     bool IsExpectedReport(const wxString& url);
     void CheckCommandState();
@@ -79,6 +82,8 @@ private:
     void* mNative = nullptr;
     // A real click or key of the user in the view that no navigation has counted yet.
     bool mUserInput = false;
+    // The keys held down in the view (hardware key codes): their repeats are no new presses.
+    std::set<unsigned> mHeldKeys;
     Listener mListener;
     // The last back/forward state reported: -1 unknown, 0 disabled, 1 enabled.
     int mCanGoBack = -1;

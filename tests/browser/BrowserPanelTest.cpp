@@ -3,6 +3,7 @@
 // read local files or drive the desktop by script, and back and forward between pages served on
 // 127.0.0.1.
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include "browser/ActiveXEvents.h"
 #include "browser/BrowserPanel.h"
 #include "browser/HtmlBrowserCtrl.h"
+#include "browser/webbrowser/PageContext.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "peers/TestRelayServer.h"
@@ -102,15 +104,17 @@ protected:
     }
 
     // Everything the client sent before this has reached the relay once the echo of a ping is there.
-    bool RelayCaughtUp(uint32_t marker)
+    bool RelayCaughtUp(uint32_t marker, int timeoutMs = 10000)
     {
         relay.SendPing(relay.LastConnection(), marker);
-        return bcxtest::PumpUntil([&] {
-            for (const auto& e : relay.Echoes())
-                if (e.value == marker)
-                    return true;
-            return false;
-        });
+        return bcxtest::PumpUntil(
+            [&] {
+                for (const auto& e : relay.Echoes())
+                    if (e.value == marker)
+                        return true;
+                return false;
+            },
+            timeoutMs);
     }
 
     // Clicks the element once it is there (the title arrives before the body). The click is not waited
@@ -313,6 +317,76 @@ TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
     EXPECT_EQ(1u, opened.size());
 }
 
+TEST_F(BrowserPanelTest, AHeldKeyOpensOneAddress)
+{
+    bcxtest::LogCapture log;
+    // Every keydown, the repeats of a held key too, follows a link of its own.
+    server.AddPage("/keys.html", Page("keys", "<script>var n = 0; addEventListener('keydown', function(e) { var a = "
+                                              "document.createElement('a'); a.href = 'bcx:ext_browser/http://127.0.0.1/k' "
+                                              "+ n; a.click(); document.title = 'keys ' + ++n; });</script><p id='p'>keys</p>"));
+    Open(server.Url("/keys.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "keys"));
+    // A click on the text gives the page the keyboard (and opens nothing: it follows no link).
+    ASSERT_TRUE(MouseClick("p"));
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.KeyDown('a'));
+    const bool repeated = WaitForPageTitle(view, "keys 8");
+    ASSERT_TRUE(keys.KeyUp('a'));
+    ASSERT_TRUE(repeated);
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("not opened without a click") >= 7; }));
+    EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/k0"}, opened);
+}
+
+TEST_F(BrowserPanelTest, APageFloodingRefusedNavigationsIsStoppedWhileTheRelayIsServed)
+{
+    bcxtest::LogCapture log;
+    ASSERT_TRUE(LogOn());
+    server.AddPage("/flood.html",
+                   Page("flood", "<script>var a = document.createElement('a'); for (var i = 0; i < 100000; ++i) { "
+                                 "a.href = 'bcx:ext_browser/http://127.0.0.1/' + i; a.click(); }</script>flood"));
+    server.AddPage("/next.html", Page("next", "next"));
+    Open(server.Url("/flood.html"));
+    // The relay's pings are answered within five seconds all along.
+    const auto stopped = [&] { return log.Contains("[browser] page stopped: more than 100 of its requests refused"); };
+    for (uint32_t marker = 1; !stopped(); ++marker) {
+        ASSERT_LT(marker, 60u);
+        ASSERT_TRUE(RelayCaughtUp(marker, 5000)) << marker;
+        bcxtest::PumpUntil(stopped, 1000);
+    }
+    ASSERT_TRUE(RelayCaughtUp(0xF100D, 5000));
+    EXPECT_EQ(1u, log.Count("[browser] page stopped"));
+    // The refusal past the bound is the last one logged.
+    EXPECT_LE(log.Count("not opened without a click"), 101u);
+    EXPECT_TRUE(opened.empty());
+    panel->LoadUrl(server.Url("/next.html"));
+    EXPECT_TRUE(WaitForPageTitle(view, "next"));
+}
+
+TEST_F(BrowserPanelTest, APageOutgrowingItsMemoryIsEndedAndTheProgramGoesOn)
+{
+    bcxtest::LogCapture log;
+    bcx::PageLimits limits;
+    limits.pageProcessMiB = 256;
+    bcx::SetPageLimits(limits);
+    ASSERT_TRUE(LogOn());
+    // 8 MB more every 100 ms, every page of it written, up to 1.5 GB.
+    server.AddPage("/grow.html", Page("grow", "<script>var kept = [], t = setInterval(function() { var a = new "
+                                              "Uint8Array(8 << 20); for (var i = 0; i < a.length; i += 4096) a[i] = 1; "
+                                              "kept.push(a); if (kept.length == 190) clearInterval(t); }, 100);</script>"));
+    server.AddPage("/next.html", Page("next", "next"));
+    BrowserDialog* dialog = new BrowserDialog(frame, server.Url("/grow.html"), 400, 300);
+    dialog->Show();
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Contains("[browser] the page's process exceeded its memory limit"); },
+                                   60000));
+    EXPECT_TRUE(RelayCaughtUp(0x6E0, 5000));
+    for (const TopWindow& window : ListTopWindows())
+        if (window.viewable && window.title == "Brawlcast")
+            CloseTopWindow(window.id);
+    EXPECT_TRUE(bcxtest::PumpUntil([&] { return !dialog->IsShown(); }));
+    Open(server.Url("/next.html"));
+    EXPECT_TRUE(WaitForPageTitle(view, "next"));
+}
+
 TEST_F(BrowserPanelTest, PageGetsNoLocalFileAndIsGoneUnderABuiltInPage)
 {
     bcxtest::LogCapture log;
@@ -349,6 +423,26 @@ TEST_F(BrowserPanelTest, NavigationsOfTheProgramAreDecidedOnce)
     panel->LoadUrl(server.Url("/ü.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "umlaut"));
     EXPECT_EQ(2u, decided);
+}
+
+TEST_F(BrowserPanelTest, PagesThePanelLoadsComeFromTheirServer)
+{
+    // The engine may keep the page for an hour; the panel's loads still ask the server.
+    const std::string keep = "Cache-Control: max-age=3600\r\n";
+    server.AddPage("/news.html", Page("news one", "one"), "text/html; charset=utf-8", keep);
+    server.AddPage("/other.html", Page("other", "other"), "text/html; charset=utf-8", keep);
+    Open(server.Url("/news.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "news one"));
+    panel->LoadUrl(server.Url("/other.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "other"));
+    server.AddPage("/news.html", Page("news two", "two"), "text/html; charset=utf-8", keep);
+    panel->LoadUrl(server.Url("/news.html"));
+    EXPECT_TRUE(WaitForPageTitle(view, "news two"));
+    const std::vector<std::string> requests = server.Requests();
+    EXPECT_EQ(2, std::count(requests.begin(), requests.end(), "/news.html"));
+    server.AddPage("/news.html", Page("news three", "three"), "text/html; charset=utf-8", keep);
+    panel->LoadUrl(server.Url("/news.html"));
+    EXPECT_TRUE(WaitForPageTitle(view, "news three"));
 }
 
 TEST_F(BrowserPanelTest, DialogClosedWhileABuiltInPageLoadsNotInsideTheLoad)
@@ -438,6 +532,56 @@ TEST_F(BrowserPanelTest, PagesSaveNoFiles)
         EXPECT_EQ(1u, log.Count("[browser] download refused: " + address)) << address;
     EXPECT_TRUE(std::filesystem::is_empty(g_get_home_dir()));
     EXPECT_TRUE(std::filesystem::is_empty(g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD)));
+}
+
+// Bytes below dir (files of any kind).
+uint64_t BytesBelow(const char* dir)
+{
+    uint64_t total = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec); !ec && it != decltype(it)(); it.increment(ec))
+        if (it->is_regular_file(ec))
+            total += it->file_size(ec);
+    return total;
+}
+
+TEST_F(BrowserPanelTest, PagesKeepNothingOnDiskAndOrdinaryPagesKeepTheirCookies)
+{
+    // Each frame, of two sites, stores up to 150 MB (random bytes, 1 MB at a time) in IndexedDB and in
+    // cache storage, and fills its local storage.
+    const std::string fill =
+        "<script>var seed = Math.random() * 4294967295 >>> 0; function chunk() { var a = new Uint32Array(262144); "
+        "for (var i = 0; i < a.length; ++i) { seed ^= seed << 13; seed ^= seed >>> 17; seed ^= seed << 5; a[i] = "
+        "seed; } return a.buffer; } async function idb() { var db = await new Promise(function(ok, ko) { var r = "
+        "indexedDB.open('x', 1); r.onupgradeneeded = function() { r.result.createObjectStore('s'); }; r.onsuccess "
+        "= function() { ok(r.result); }; r.onerror = function() { ko(r.error); }; }); for (var n = 0; n < 150; ++n) "
+        "await new Promise(function(ok, ko) { var t = db.transaction('s', 'readwrite'); t.objectStore('s').put("
+        "chunk(), n); t.oncomplete = ok; t.onerror = t.onabort = function() { ko(t.error); }; }); } async function "
+        "cache() { var c = await caches.open('c'); for (var n = 0; n < 150; ++n) await c.put('/c' + n, new "
+        "Response(chunk())); } function local() { try { for (var n = 0; n < 100; ++n) localStorage.setItem('k' + n, "
+        "String(n).repeat(1 << 19)); } catch (e) {} } async function all() { local(); try { await idb(); } catch (e) "
+        "{} try { await cache(); } catch (e) {} } </script>";
+    server.AddPage("/inner.html", Page("inner", fill + "<script>all().then(function() { parent.postMessage('done', "
+                                                     "'*'); });</script>"));
+    server.AddPage("/fill.html",
+                   Page("fill", fill + "<iframe src='http://localhost:" + Utf8(server.HostAndPort().AfterLast(':')) +
+                                    "/inner.html'></iframe><script>var waiting = 2; function one() { if (--waiting == "
+                                    "0) document.title = 'stored'; } addEventListener('message', one); "
+                                    "all().then(one);</script>"),
+                   "text/html; charset=utf-8");
+    server.AddPage("/next.html", Page("next", "next"), "text/html; charset=utf-8", "Set-Cookie: visit=1\r\n");
+    server.AddPage("/last.html", Page("last", "last"));
+    Open(server.Url("/fill.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "stored", 120000));
+    const uint64_t kept = BytesBelow(g_get_user_data_dir()) + BytesBelow(g_get_user_cache_dir());
+    EXPECT_LT(kept, 100u << 20) << kept;
+
+    // An ordinary page afterwards: it loads, and its cookie comes back with the next request.
+    panel->LoadUrl(server.Url("/next.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "next"));
+    panel->LoadUrl(server.Url("/last.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "last"));
+    EXPECT_NE(std::string::npos, server.RequestHeads().back().find("Cookie: visit=1")) << server.RequestHeads().back();
 }
 
 TEST_F(BrowserPanelTest, PagePrintsNothingAndItsDialogClosesAtTheFirstRequest)

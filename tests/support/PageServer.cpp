@@ -82,9 +82,11 @@ void PageServer::Answer(LoopbackConnection& connection)
             page = it->second;
     }
     const std::string& body = page.body;
+    // Kept by nobody unless the page says otherwise.
+    const bool cacheable = page.headers.find("Cache-Control:") != std::string::npos;
     connection.WriteAll("HTTP/1.1 " + page.status + "\r\nContent-Type: " + page.contentType + "\r\n" + page.headers +
-                        "Content-Length: " + std::to_string(body.size()) +
-                        "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
+                        "Content-Length: " + std::to_string(body.size()) + "\r\n" +
+                        (cacheable ? "" : "Cache-Control: no-store\r\n") + "Connection: close\r\n\r\n" + body);
 }
 
 } // namespace bcxtest

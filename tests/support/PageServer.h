@@ -23,7 +23,8 @@ public:
 
     bool IsListening() const { return mListening; }
     // Serves body under path ("/a.html"), replacing what was there; unknown paths get 404. headers: more
-    // header lines, each ending in "\r\n" ("Content-Disposition: attachment\r\n").
+    // header lines, each ending in "\r\n" ("Content-Disposition: attachment\r\n"); without a Cache-Control
+    // line of its own the answer is "no-store".
     void AddPage(const std::string& path, const std::string& body,
                  const std::string& contentType = "text/html; charset=utf-8", const std::string& headers = "");
     // Answers path with "302 Found" to location.
