@@ -8,7 +8,6 @@
 #include <wx/config.h>
 #include <wx/datetime.h>
 #include <wx/log.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 
 #include "core/ClientCore.h"
@@ -17,6 +16,7 @@
 #include "lanhost/LanListener.h"
 #include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
+#include "ui/MainFrame.h"
 
 static_assert(sizeof(wxUIntPtr) > sizeof(uint32_t), "the placeholder marker must not be a game id");
 
@@ -717,9 +717,10 @@ void GameListPanel::OnItemSelected(wxListEvent& event)
         game->mOffer = LanOfferedByUser;
     } else if (LanSession* session = core->GetSession(id); session && session->HasClient()) {
         // Only a host with a Warcraft III client attached keeps its offer; a game without a host (its
-        // information has not come yet) has nobody watching and is withdrawn.
-        wxMessageBox(wxS("Cannot deactivate this game, someone is still watching."), wxS("Message"),
-                     wxOK | wxCENTRE);
+        // information has not come yet) has nobody watching and is withdrawn. The box goes through the
+        // frame: on a closing frame none opens, and the offer simply stays.
+        MainFrame::ShowMessageBox(this, wxS("Cannot deactivate this game, someone is still watching."),
+                                  wxS("Message"));
         // The box ran a nested event loop: the game may be gone.
         core = ClientCore::Get();
         game = core ? core->GetGame(id) : nullptr;

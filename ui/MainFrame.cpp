@@ -194,11 +194,32 @@ void MainFrame::ModalClosed()
         ScheduleNextModal();
 }
 
-void MainFrame::ShowMessage(const wxString& text)
+bool MainFrame::ShowMessage(const wxString& text, const wxString& caption)
 {
+    // A box of a closing frame would run its own loop, which deletes the frame under it.
+    if (mClosing)
+        return false;
     ModalOpening();
-    wxMessageBox(text, wxS("Message"), wxOK | wxCENTRE);
+    wxMessageBox(text, caption, wxOK | wxCENTRE, this);
     ModalClosed();
+    return true;
+}
+
+bool MainFrame::ShowMessageBox(wxWindow* window, const wxString& text, const wxString& caption)
+{
+    MainFrame* frame = nullptr;
+    if (window) {
+        frame = dynamic_cast<MainFrame*>(wxGetTopLevelParent(window));
+    } else {
+        // Not the application's top window: that skips a frame which waits to be deleted.
+        for (wxWindow* top : wxTopLevelWindows)
+            if ((frame = dynamic_cast<MainFrame*>(top)) != nullptr)
+                break;
+    }
+    if (frame)
+        return frame->ShowMessage(text, caption);
+    wxMessageBox(text, caption, wxOK | wxCENTRE);
+    return true;
 }
 
 void MainFrame::QueueServerMessage(const wxString& text)
@@ -337,6 +358,10 @@ void MainFrame::SetStatus(const wxString& text)
 
 void MainFrame::OnConnect(wxCommandEvent& event)
 {
+    // A click or Enter still queued when the frame was closed: a frame that is going neither connects
+    // nor tells why it would not.
+    if (mClosing)
+        return;
     wxString host = mHost->GetValue();
     host.Trim(true).Trim(false);
     wxString portText = mPort->GetValue();

@@ -43,13 +43,21 @@ public:
     MainFrame();
     ~MainFrame() override;
 
-    // From now on nothing of the frame opens. A modal window of the frame is never deleted inside its
-    // ShowModal: while one is open, the news dialog is ended at once, a message box stays until the user
-    // answers it, and the frame goes once ShowModal has returned.
+    // From now on no modal window opens over the frame: not the relay's boxes nor its news dialog, not
+    // the connect bar's messages (the bar does nothing any more), and no box asked for through
+    // ShowMessageBox. A modal window of the frame is never deleted inside its ShowModal: while one is
+    // open, the news dialog is ended at once, a message box stays until the user answers it, and the
+    // frame goes once ShowModal has returned.
     bool Destroy() override;
 
+    // The one way a message box opens over the program's frame, for every part of the program: over the
+    // frame that window belongs to (null: the program's frame, also while it waits to be deleted), or as
+    // a plain box when there is no such frame. False, and no box, once that frame is closing; the frame
+    // lives until the box has returned.
+    static bool ShowMessageBox(wxWindow* window, const wxString& text, const wxString& caption);
+
     // Connect button, Enter in a connect-bar field; with event id 0 (connect at start) validation
-    // failures stay silent.
+    // failures stay silent. On a closing frame (a click or Enter still queued) it does nothing.
     void OnConnect(wxCommandEvent& event);
     void OnDisconnect(wxCommandEvent& event);
     void OnReenableTimer(wxTimerEvent& event);
@@ -82,12 +90,13 @@ private:
     void QueueNewsDialog(const wxString& url, int width, int height, uint8_t flags, const wxString& pageUrl);
     void ScheduleNextModal();
     void ShowNextModal();
-    // Every modal window of the frame (the relay's boxes, the news dialog, the connect bar's messages) is
-    // shown between these two: while one is open the queue opens nothing, and a Destroy asked for
-    // meanwhile is carried out when the last one has returned.
+    // Every modal window of the frame (the relay's boxes, the news dialog, the connect bar's messages, the
+    // boxes of ShowMessageBox) is shown between these two: while one is open the queue opens nothing, and
+    // a Destroy asked for meanwhile is carried out when the last one has returned.
     void ModalOpening();
     void ModalClosed();
-    void ShowMessage(const wxString& text);
+    // A box over the frame; false, and no box, when the frame is closing.
+    bool ShowMessage(const wxString& text, const wxString& caption = wxS("Message"));
 
     // What news records do to the News page, each in turn: create it (flag bit 1), load the record's page
     // address into it, select it (bit 2). The records that wait behind one news dialog are kept folded

@@ -6,9 +6,10 @@
 #include <mutex>
 
 #include <wx/event.h>
-#include <wx/msgdlg.h>
+#include <wx/log.h>
 
 #include "core/Deployment.h"
+#include "ui/MainFrame.h"
 
 namespace {
 
@@ -104,9 +105,15 @@ wxThread::ExitCode VersionCheckThread::Entry()
     wxString message = FetchMessage(mApplication, mVersion, &mCancel);
     if (!message.empty() && !mCancel && mSink) {
         // Message boxes belong to the GUI thread: hand the text over and end.
-        mSink->CallAfter([text = message]() { wxMessageBox(text, wxS("Version Check"), wxOK | wxCENTRE); });
+        mSink->CallAfter([text = message]() { ShowMessage(text); });
     }
     return 0;
+}
+
+void VersionCheckThread::ShowMessage(const wxString& text)
+{
+    if (!MainFrame::ShowMessageBox(nullptr, text, wxS("Version Check")))
+        wxLogMessage(wxS("%s"), wxS("Version check (not shown, the window is closing): ") + text);
 }
 
 VersionCheck::VersionCheck(wxEvtHandler* sink, const wxString& application, const wxString& version)

@@ -1,7 +1,8 @@
 #pragma once
 // The background version check: one HTTP GET of "/bcxversion.php?app=<application>&ver=<version>" on
 // the version server; when the answer holds the marker "===信息===\n" (GBK), the text behind the first
-// marker is shown in a message box. Nothing else is reported back to the rest of the program.
+// marker is shown in a message box over the program's frame (in the log instead when the frame is
+// closing). Nothing else is reported back to the rest of the program.
 //
 // The whole check, name look-up included, has one deadline (kTimeoutSeconds) and can be cancelled at any
 // time; VersionCheck owns the worker and stops it when it goes, so the program never ends with the
@@ -31,6 +32,10 @@ public:
     // reached in time or the answer holds no message.
     static wxString FetchMessage(const wxString& application, const wxString& version,
                                  const std::atomic<bool>* cancel = nullptr);
+
+    // Shows a message of the check on the GUI thread: in a box over the program's frame, or, when the
+    // frame is closing, in a log line.
+    static void ShowMessage(const wxString& text);
 
     // The host (optionally "host:port") asked; the deployment's version host unless a test set another.
     static wxString VersionHost();

@@ -521,6 +521,15 @@ TEST_F(GameListTest, SelectingARowTogglesTheOfferAndPlayAllOffersEveryGame)
     ClickRow(0x3003);
     EXPECT_TRUE(boxes.Dialogs().empty());
     EXPECT_EQ(LanWithdrawnByUser, core->GetGame(0x3003)->mOffer);
+
+    // A selection of a watched game still queued when the frame is closed: no box, the offer stays.
+    watched.insert(0x3001);
+    wxListEvent selected(wxEVT_LIST_ITEM_SELECTED, list->GetId());
+    selected.SetIndex(list->FindGame(0x3001));
+    list->GetEventHandler()->QueueEvent(selected.Clone());
+    CloseFrame();
+    EXPECT_TRUE(boxes.Dialogs().empty());
+    EXPECT_EQ(LanOfferedByUser, core->GetGame(0x3001)->mOffer);
 }
 
 TEST_F(GameListTest, AGameWithIdZeroIsARealRowAndThePlaceholderComesBack)
