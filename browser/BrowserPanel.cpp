@@ -431,6 +431,8 @@ void bcxBrowser::OnBeforeNavigate2(wxActiveXEvent& event)
     const wxString url = ParamText(event, wxS("Url"));
     if (url == wxS("about:blank"))
         return;
+    // Whatever deciding it logs, here or in the parts it calls, counts against the page-log bound.
+    bcx::PageLogScope pageLines;
     // For this decision only: the navigations the program starts while deciding it come here with
     // their own flags.
     const bool outer = mUserStarted;

@@ -20,9 +20,11 @@
 #include "browser/ActiveXEvents.h"
 #include "browser/BrowserPanel.h"
 #include "browser/HtmlBrowserCtrl.h"
+#include "browser/PageLog.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "peers/TestRelayServer.h"
+#include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
@@ -235,6 +237,38 @@ TEST_F(BrowserPanelTest, GameLinkWhileOfflineAddsTheGameAndWritesNothing)
     EXPECT_EQ(std::string("offline game") + bcx::Utf8ToGbk("中中"), core->GetGame(77)->mName.substr(0, 16));
     EXPECT_EQ(254u, core->GetGame(77)->mName.size());
     EXPECT_TRUE(log.Contains("[g] [0000004D] added from a link while not connected")) << log.Lines().size();
+}
+
+TEST_F(BrowserPanelTest, PagesCauseAtMost200LinesInAnyTenSeconds)
+{
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    bcxtest::LogCapture log;
+    // An hour after every line logged so far.
+    const uint32_t start = bcx::ProgramClock::Now() + 3600000;
+    bcx::ProgramClock::SetManual(true);
+    bcx::ProgramClock::Set(start);
+    bcx::LogBrowser(wxS("first"));
+    bcx::ProgramClock::Set(start + 9999);
+    for (int i = 0; i < 198; ++i)
+        bcx::LogBrowser(wxS("line"));
+    // Game links decided offline log through the game list's log: the 200th line, then one too many.
+    panel->LoadUrl(wxS("bcx:view/501/a/0/0"));
+    panel->LoadUrl(wxS("bcx:view/502/b/0/0"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetGame(502) != nullptr; }));
+    EXPECT_TRUE(log.Contains("[g] [000001F5] added from a link while not connected"));
+    EXPECT_FALSE(log.Contains("[g] [000001F6]"));
+    // Where a fixed ten-second window would start afresh, only the first line has become ten seconds old.
+    bcx::ProgramClock::Set(start + 10000);
+    for (int i = 0; i < 10; ++i)
+        bcx::LogBrowser(wxS("boundary"));
+    EXPECT_EQ(1u, log.Count("[browser] boundary"));
+    bcx::ProgramClock::Set(start + 20000);
+    bcx::LogBrowser(wxS("again"));
+    EXPECT_TRUE(log.Contains("[browser] again"));
+    EXPECT_EQ(1u, log.Count("[browser] pages caused 200 lines within 10 seconds; lines past that bound are not logged"));
+    EXPECT_EQ(203u, log.Lines().size());
+    bcx::ProgramClock::SetManual(false);
 }
 
 TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
