@@ -274,16 +274,19 @@ TEST_F(BrowserPanelTest, PagesCauseAtMost200LinesInAnyTenSeconds)
 TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
 {
     bcxtest::LogCapture log;
-    // Five open (the external page, then the panel goes back; mail to the first address, with subject and
-    // body only);
-    // local files, other programs' schemes and mail addresses with extra header lines stay on the page.
+    // Eight open (the external page, then the panel goes back; mail to the first address, blank entries
+    // skipped, with subject and body only);
+    // local files, other programs' schemes, mail addresses with extra header lines or no address stay on
+    // the page.
+    const size_t opening = 8;
     const std::vector<std::string> links = {
         "bcx:ext_browser/https://127.0.0.1/news?a=1",
         "mailto:someone@example.org?subject=Hi&bcc=b@example.org&attach=/etc/passwd&Body=Text",
         "bcx:ext_mail/a@example.org?attach=/etc/passwd", "mailto:a@example.org,b@example.org;c@example.org?subject=S",
-        "bcx:ext_mail/a@example.org%2Cb@example.org%3bc@example.org", "bcx:ext_browser/file:///etc/passwd",
-        "bcx:ext_browser/someapp://run?x=1", "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
-        "mailto:a@example.org%0aCc:c@example.org"};
+        "bcx:ext_mail/a@example.org%2Cb@example.org%3bc@example.org", "mailto:,b@x.org", "bcx:ext_mail/%2Cb@x.org",
+        "mailto:;b@x.org?subject=s", "bcx:ext_browser/file:///etc/passwd", "bcx:ext_browser/someapp://run?x=1",
+        "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org", "mailto:a@example.org%0aCc:c@example.org",
+        "mailto:%20,%3B?subject=s"};
     server.AddPage("/one.html", Page("one", "one"));
     Open(server.Url("/one.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "one"));
@@ -292,17 +295,22 @@ TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
         server.AddPage("/" + n, Page(n, "<a id='l' href='" + links[i] + "'>link</a>"));
         panel->LoadUrl(server.Url("/" + n));
         ASSERT_TRUE(WaitForPageTitle(view, n));
+        const size_t logged = log.Count("[browser] ");
         ASSERT_TRUE(MouseClick("l"));
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return i < 5 ? opened.size() == i + 1 : log.Count("[browser] ") == i; }));
+        ASSERT_TRUE(bcxtest::PumpUntil(
+            [&] { return i < opening ? opened.size() == i + 1 : log.Count("[browser] ") == logged + 1; }));
         ASSERT_TRUE(i > 0 || WaitForPageTitle(view, "one"));
     }
-    const std::vector<std::string> expected = {"https://127.0.0.1/news?a=1",
-                                               "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org",
-                                               "mailto:a@example.org?subject=S", "mailto:a@example.org"};
+    const std::vector<std::string> expected = {
+        "https://127.0.0.1/news?a=1", "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org",
+        "mailto:a@example.org?subject=S", "mailto:a@example.org", "mailto:b@x.org", "mailto:b@x.org",
+        "mailto:b@x.org?subject=s"};
     EXPECT_EQ(expected, opened);
     EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: bcc=b@example.org&attach=/etc/passwd"));
     EXPECT_TRUE(log.Contains("[browser] mail link recipients dropped: b@example.org;c@example.org"));
     EXPECT_TRUE(log.Contains("[browser] mail link recipients dropped: b@example.org%3bc@example.org"));
+    EXPECT_EQ(2u, log.Count("[browser] mail link recipients dropped"));
+    EXPECT_TRUE(log.Contains("[browser] mail link without an address, not opened: %20,%3B?subject=s"));
 }
 
 TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
