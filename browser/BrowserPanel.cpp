@@ -120,32 +120,59 @@ bool IsPlainPageName(const wxString& name)
     return true;
 }
 
-// The first address of a recipient list ("a@x,b@y", also with "%2C", ";" or "%3B" between them); the
-// others go to others.
+// True when a recipient list entry names no address: nothing but spaces and tabs, also percent-encoded.
+bool IsBlankEntry(const wxString& entry)
+{
+    for (wxUniChar c : wxURI::Unescape(entry))
+        if (c != wxS(' ') && c != wxS('\t'))
+            return false;
+    return true;
+}
+
+// The first address of a recipient list ("a@x,b@y", also with "%2C", ";" or "%3B" between them), blank
+// entries skipped; empty when the list names none. What follows that address goes to others when it
+// names a further one.
 wxString FirstRecipient(const wxString& recipients, wxString& others)
 {
     const wxString lower = recipients.Lower();
-    size_t end = wxString::npos, width = 0;
-    for (const wxString separator : {wxS(","), wxS(";"), wxS("%2c"), wxS("%3b")}) {
-        const size_t at = lower.find(separator);
-        if (at < end) {
-            end = at;
-            width = separator.length();
+    wxString first;
+    size_t afterFirst = 0;
+    // Every round moves past one entry and its separator.
+    for (size_t pos = 0;;) {
+        size_t end = wxString::npos, width = 0;
+        for (const wxString separator : {wxS(","), wxS(";"), wxS("%2c"), wxS("%3b")}) {
+            const size_t at = lower.find(separator, pos);
+            if (at < end) {
+                end = at;
+                width = separator.length();
+            }
         }
+        const wxString entry = recipients.Mid(pos, end == wxString::npos ? wxString::npos : end - pos);
+        const size_t next = end == wxString::npos ? recipients.length() : end + width;
+        if (!IsBlankEntry(entry)) {
+            if (!first.empty()) {
+                others = recipients.Mid(afterFirst);
+                break;
+            }
+            first = entry;
+            afterFirst = next;
+        }
+        if (end == wxString::npos)
+            break;
+        pos = next;
     }
-    if (end == wxString::npos)
-        return recipients;
-    others = recipients.Mid(end + width);
-    return recipients.Left(end);
+    return first;
 }
 
 // A mail address as given to the mail program: one address and its "subject" and "body" parameters;
 // further recipients go to droppedRecipients, every other parameter (cc, bcc, to, attachments, headers)
-// to droppedParameters.
+// to droppedParameters. Empty when the address names no recipient.
 wxString MailAddressAndText(const wxString& address, wxString& droppedRecipients, wxString& droppedParameters)
 {
     wxString query;
     const wxString to = FirstRecipient(address.BeforeFirst(wxS('?'), &query), droppedRecipients);
+    if (to.empty())
+        return wxString();
     wxString kept;
     for (const wxString& field : wxSplit(query, wxS('&'), wxS('\0'))) {
         if (field.empty())
@@ -346,6 +373,10 @@ void bcxBrowser::OpenMailTo(const wxString& address)
     }
     wxString recipients, parameters;
     const wxString kept = MailAddressAndText(address, recipients, parameters);
+    if (kept.empty()) {
+        LogBrowser(wxS("mail link without an address, not opened: ") + ForLog(address));
+        return;
+    }
     if (!recipients.empty())
         LogBrowser(wxS("mail link recipients dropped: ") + ForLog(recipients));
     if (!parameters.empty())
@@ -431,6 +462,8 @@ void bcxBrowser::OnBeforeNavigate2(wxActiveXEvent& event)
     const wxString url = ParamText(event, wxS("Url"));
     if (url == wxS("about:blank"))
         return;
+    // Whatever deciding it logs, here or in the parts it calls, counts against the page-log bound.
+    bcx::PageLogScope pageLines;
     // For this decision only: the navigations the program starts while deciding it come here with
     // their own flags.
     const bool outer = mUserStarted;

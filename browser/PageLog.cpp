@@ -1,17 +1,91 @@
 #include "browser/PageLog.h"
 
-#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 
 #include <wx/log.h>
+
+#include "platform/ProgramClock.h"
 
 namespace bcx {
 namespace {
 
 // Text from a page is cut to this many characters in a log line.
 const size_t kMaxLoggedChars = 200;
-// At most this many lines in any window of this length.
-const int kMaxLinesPerWindow = 200;
-const std::chrono::seconds kLineWindow(10);
+// At most this many lines in any window of this length (milliseconds of the program clock).
+const size_t kMaxLinesPerWindow = 200;
+const uint32_t kLineWindowMs = 10000;
+
+// The times of the last kMaxLinesPerWindow lines logged (a ring, oldest first from mOldest). The program
+// clock starts itself when it is read first, so it runs whether or not start-up has started it.
+class LineWindow {
+public:
+    // True when one more line may be logged now (and it is counted); false when it is dropped. notice
+    // gets the line that says lines are dropped when one is due.
+    bool Admit(wxString& notice)
+    {
+        const uint32_t now = ProgramClock::Now();
+        if (mCount < kMaxLinesPerWindow) {
+            mTimes[(mOldest + mCount++) % kMaxLinesPerWindow] = now;
+            return true;
+        }
+        // Stamps compare in unsigned 32-bit arithmetic: a stamp "after" now (a test's clock set back)
+        // counts as old.
+        if (now - mTimes[mOldest] >= kLineWindowMs) {
+            mTimes[mOldest] = now;
+            mOldest = (mOldest + 1) % kMaxLinesPerWindow;
+            return true;
+        }
+        if (!mNoticed || now - mNoticeTime >= kLineWindowMs) {
+            mNoticed = true;
+            mNoticeTime = now;
+            notice = wxString::Format(wxS("[browser] pages caused %u lines within %u seconds; lines past that "
+                                          "bound are not logged"),
+                                      static_cast<unsigned>(kMaxLinesPerWindow),
+                                      static_cast<unsigned>(kLineWindowMs / 1000));
+        }
+        return false;
+    }
+
+private:
+    uint32_t mTimes[kMaxLinesPerWindow] = {};
+    size_t mOldest = 0;
+    size_t mCount = 0;
+    bool mNoticed = false;
+    uint32_t mNoticeTime = 0;
+};
+
+LineWindow& Lines()
+{
+    static LineWindow lines;
+    return lines;
+}
+
+// The log target while a PageLogScope lives: hands what the window admits to the target it replaced.
+class PageLogGate : public wxLog {
+public:
+    explicit PageLogGate(wxLog* previous) : mPrevious(previous) {}
+    wxLog* GetPrevious() const { return mPrevious; }
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override
+    {
+        if (!mPrevious)
+            return;
+        wxString notice;
+        if (Lines().Admit(notice))
+            mPrevious->LogRecord(level, msg, info);
+        else if (!notice.empty())
+            mPrevious->LogRecord(wxLOG_Message, notice, info);
+    }
+
+private:
+    wxLog* mPrevious;
+};
+
+int gScopeDepth = 0;
+std::unique_ptr<PageLogGate> gGate;
 
 } // namespace
 
@@ -34,20 +108,38 @@ wxString ForLog(const wxString& text)
 
 void LogBrowser(const wxString& text)
 {
-    static std::chrono::steady_clock::time_point windowStart;
-    static int lines = 0;
-    const auto now = std::chrono::steady_clock::now();
-    if (lines == 0 || now - windowStart >= kLineWindow) {
-        windowStart = now;
-        lines = 0;
-    }
-    if (++lines > kMaxLinesPerWindow) {
-        if (lines == kMaxLinesPerWindow + 1)
-            wxLogMessage(wxS("[browser] more than %d lines about pages in %d seconds; the rest of them is not logged"),
-                         kMaxLinesPerWindow, static_cast<int>(kLineWindow.count()));
+    const wxString line = wxS("[browser] ") + text;
+    // Inside a scope the gate counts the line.
+    if (gGate && wxLog::GetActiveTarget() == gGate.get()) {
+        wxLogMessage(wxS("%s"), line);
         return;
     }
-    wxLogMessage(wxS("%s"), wxS("[browser] ") + text);
+    wxString notice;
+    if (Lines().Admit(notice))
+        wxLogMessage(wxS("%s"), line);
+    else if (!notice.empty())
+        wxLogMessage(wxS("%s"), notice);
+}
+
+PageLogScope::PageLogScope()
+{
+    if (gScopeDepth++ > 0)
+        return;
+    gGate = std::make_unique<PageLogGate>(wxLog::GetActiveTarget());
+    wxLog::SetActiveTarget(gGate.get());
+}
+
+PageLogScope::~PageLogScope()
+{
+    if (--gScopeDepth > 0)
+        return;
+    // Nothing a navigation starts replaces the log target. Should something have, the gate is left to
+    // it (that target may hand lines on to the gate).
+    if (wxLog::GetActiveTarget() == gGate.get())
+        wxLog::SetActiveTarget(gGate->GetPrevious());
+    else
+        gGate.release();
+    gGate.reset();
 }
 
 } // namespace bcx

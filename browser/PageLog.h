@@ -9,8 +9,22 @@ namespace bcx {
 // Page text for a log line: control characters escaped, long text cut.
 wxString ForLog(const wxString& text);
 
-// Logs "[browser] " + text. Pages cause at most a few hundred such lines in any ten seconds; the first
-// line past that bound says that the rest of that time is not logged.
+// Logs "[browser] " + text. Pages cause at most 200 lines in any ten seconds of the program clock: a line
+// is logged only when fewer than 200 were in the ten seconds before it (a sliding window, not fixed
+// ones). The first line dropped gets a line of its own saying so (at most one such line in ten seconds).
 void LogBrowser(const wxString& text);
+
+// While one lives, every line logged on the GUI thread (whatever part of the program logs it, with its
+// text unchanged) counts against the same bound as LogBrowser's lines and is dropped past it: for the
+// work a page's navigation starts, which logs through other parts too (the game list's "[g]" lines, the
+// LAN hosts' datagrams, ...). Nests: only the outermost one is in effect.
+class PageLogScope {
+public:
+    PageLogScope();
+    ~PageLogScope();
+
+    PageLogScope(const PageLogScope&) = delete;
+    PageLogScope& operator=(const PageLogScope&) = delete;
+};
 
 } // namespace bcx

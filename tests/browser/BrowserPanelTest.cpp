@@ -21,10 +21,12 @@
 #include "browser/ActiveXEvents.h"
 #include "browser/BrowserPanel.h"
 #include "browser/HtmlBrowserCtrl.h"
+#include "browser/PageLog.h"
 #include "browser/webbrowser/PageContext.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "peers/TestRelayServer.h"
+#include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
@@ -241,19 +243,54 @@ TEST_F(BrowserPanelTest, GameLinkWhileOfflineAddsTheGameAndWritesNothing)
     EXPECT_TRUE(log.Contains("[g] [0000004D] added from a link while not connected")) << log.Lines().size();
 }
 
+TEST_F(BrowserPanelTest, PagesCauseAtMost200LinesInAnyTenSeconds)
+{
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    bcxtest::LogCapture log;
+    // An hour after every line logged so far.
+    const uint32_t start = bcx::ProgramClock::Now() + 3600000;
+    bcx::ProgramClock::SetManual(true);
+    bcx::ProgramClock::Set(start);
+    bcx::LogBrowser(wxS("first"));
+    bcx::ProgramClock::Set(start + 9999);
+    for (int i = 0; i < 198; ++i)
+        bcx::LogBrowser(wxS("line"));
+    // Game links decided offline log through the game list's log: the 200th line, then one too many.
+    panel->LoadUrl(wxS("bcx:view/501/a/0/0"));
+    panel->LoadUrl(wxS("bcx:view/502/b/0/0"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetGame(502) != nullptr; }));
+    EXPECT_TRUE(log.Contains("[g] [000001F5] added from a link while not connected"));
+    EXPECT_FALSE(log.Contains("[g] [000001F6]"));
+    // Where a fixed ten-second window would start afresh, only the first line has become ten seconds old.
+    bcx::ProgramClock::Set(start + 10000);
+    for (int i = 0; i < 10; ++i)
+        bcx::LogBrowser(wxS("boundary"));
+    EXPECT_EQ(1u, log.Count("[browser] boundary"));
+    bcx::ProgramClock::Set(start + 20000);
+    bcx::LogBrowser(wxS("again"));
+    EXPECT_TRUE(log.Contains("[browser] again"));
+    EXPECT_EQ(1u, log.Count("[browser] pages caused 200 lines within 10 seconds; lines past that bound are not logged"));
+    EXPECT_EQ(203u, log.Lines().size());
+    bcx::ProgramClock::SetManual(false);
+}
+
 TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
 {
     bcxtest::LogCapture log;
-    // Five open (the external page, then the panel goes back; mail to the first address, with subject and
-    // body only);
-    // local files, other programs' schemes and mail addresses with extra header lines stay on the page.
+    // Eight open (the external page, then the panel goes back; mail to the first address, blank entries
+    // skipped, with subject and body only);
+    // local files, other programs' schemes, mail addresses with extra header lines or no address stay on
+    // the page.
+    const size_t opening = 8;
     const std::vector<std::string> links = {
         "bcx:ext_browser/https://127.0.0.1/news?a=1",
         "mailto:someone@example.org?subject=Hi&bcc=b@example.org&attach=/etc/passwd&Body=Text",
         "bcx:ext_mail/a@example.org?attach=/etc/passwd", "mailto:a@example.org,b@example.org;c@example.org?subject=S",
-        "bcx:ext_mail/a@example.org%2Cb@example.org%3bc@example.org", "bcx:ext_browser/file:///etc/passwd",
-        "bcx:ext_browser/someapp://run?x=1", "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org",
-        "mailto:a@example.org%0aCc:c@example.org"};
+        "bcx:ext_mail/a@example.org%2Cb@example.org%3bc@example.org", "mailto:,b@x.org", "bcx:ext_mail/%2Cb@x.org",
+        "mailto:;b@x.org?subject=s", "bcx:ext_browser/file:///etc/passwd", "bcx:ext_browser/someapp://run?x=1",
+        "bcx:ext_mail/a@example.org%0D%0ABcc:b@example.org", "mailto:a@example.org%0aCc:c@example.org",
+        "mailto:%20,%3B?subject=s"};
     server.AddPage("/one.html", Page("one", "one"));
     Open(server.Url("/one.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "one"));
@@ -262,17 +299,22 @@ TEST_F(BrowserPanelTest, ClickedLinksGiveTheDesktopOnlyWebAddressesAndPlainMail)
         server.AddPage("/" + n, Page(n, "<a id='l' href='" + links[i] + "'>link</a>"));
         panel->LoadUrl(server.Url("/" + n));
         ASSERT_TRUE(WaitForPageTitle(view, n));
+        const size_t logged = log.Count("[browser] ");
         ASSERT_TRUE(MouseClick("l"));
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return i < 5 ? opened.size() == i + 1 : log.Count("[browser] ") == i; }));
+        ASSERT_TRUE(bcxtest::PumpUntil(
+            [&] { return i < opening ? opened.size() == i + 1 : log.Count("[browser] ") == logged + 1; }));
         ASSERT_TRUE(i > 0 || WaitForPageTitle(view, "one"));
     }
-    const std::vector<std::string> expected = {"https://127.0.0.1/news?a=1",
-                                               "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org",
-                                               "mailto:a@example.org?subject=S", "mailto:a@example.org"};
+    const std::vector<std::string> expected = {
+        "https://127.0.0.1/news?a=1", "mailto:someone@example.org?subject=Hi&Body=Text", "mailto:a@example.org",
+        "mailto:a@example.org?subject=S", "mailto:a@example.org", "mailto:b@x.org", "mailto:b@x.org",
+        "mailto:b@x.org?subject=s"};
     EXPECT_EQ(expected, opened);
     EXPECT_TRUE(log.Contains("[browser] mail link parameters dropped: bcc=b@example.org&attach=/etc/passwd"));
     EXPECT_TRUE(log.Contains("[browser] mail link recipients dropped: b@example.org;c@example.org"));
     EXPECT_TRUE(log.Contains("[browser] mail link recipients dropped: b@example.org%3bc@example.org"));
+    EXPECT_EQ(2u, log.Count("[browser] mail link recipients dropped"));
+    EXPECT_TRUE(log.Contains("[browser] mail link without an address, not opened: %20,%3B?subject=s"));
 }
 
 TEST_F(BrowserPanelTest, PageScriptsOpenNothingOnTheDesktopAClickDoes)
