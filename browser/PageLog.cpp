@@ -6,6 +6,7 @@
 
 #include <wx/log.h>
 
+#include "browser/RecentEvents.h"
 #include "platform/ProgramClock.h"
 
 namespace bcx {
@@ -17,8 +18,8 @@ const size_t kMaxLoggedChars = 200;
 const size_t kMaxLinesPerWindow = 200;
 const uint32_t kLineWindowMs = 10000;
 
-// The times of the last kMaxLinesPerWindow lines logged (a ring, oldest first from mOldest). The program
-// clock starts itself when it is read first, so it runs whether or not start-up has started it.
+// The lines logged lately. The program clock starts itself when it is read first, so it runs whether or
+// not start-up has started it.
 class LineWindow {
 public:
     // True when one more line may be logged now (and it is counted); false when it is dropped. notice
@@ -26,17 +27,8 @@ public:
     bool Admit(wxString& notice)
     {
         const uint32_t now = ProgramClock::Now();
-        if (mCount < kMaxLinesPerWindow) {
-            mTimes[(mOldest + mCount++) % kMaxLinesPerWindow] = now;
+        if (mLines.Admit(now))
             return true;
-        }
-        // Stamps compare in unsigned 32-bit arithmetic: a stamp "after" now (a test's clock set back)
-        // counts as old.
-        if (now - mTimes[mOldest] >= kLineWindowMs) {
-            mTimes[mOldest] = now;
-            mOldest = (mOldest + 1) % kMaxLinesPerWindow;
-            return true;
-        }
         if (!mNoticed || now - mNoticeTime >= kLineWindowMs) {
             mNoticed = true;
             mNoticeTime = now;
@@ -49,9 +41,7 @@ public:
     }
 
 private:
-    uint32_t mTimes[kMaxLinesPerWindow] = {};
-    size_t mOldest = 0;
-    size_t mCount = 0;
+    RecentEvents<kMaxLinesPerWindow> mLines{kLineWindowMs};
     bool mNoticed = false;
     uint32_t mNoticeTime = 0;
 };

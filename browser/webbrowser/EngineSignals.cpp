@@ -3,6 +3,7 @@
 #include <webkit2/webkit2.h>
 
 #include "browser/PageLog.h"
+#include "browser/RecentEvents.h"
 #include "platform/ProgramClock.h"
 
 namespace bcx {
@@ -13,17 +14,18 @@ const char* const kContextKey = "bcx-downloads-decided";
 // A view's PageRefusals.
 const char* const kRefusalsKey = "bcx-refusals";
 
-// A page that has more than this many of its requests refused within kRefusalWindowMs is stopped.
-const size_t kMaxRefusals = 100;
+// A page is stopped once more than this many of its requests are refused within kRefusalWindowMs, or
+// more than kMaxRefusalsPerProcess since its process started: the engine keeps a few kilobytes for every
+// refused navigation until the page's process ends.
+const size_t kMaxRefusalsInWindow = 100;
 const uint32_t kRefusalWindowMs = 10000;
+const unsigned kMaxRefusalsPerProcess = 1000;
 
-// What one view's page had refused lately: the times of the last kMaxRefusals refusals, oldest first
-// from next on.
+// What one view's page had refused.
 struct PageRefusals {
-    uint32_t times[kMaxRefusals] = {};
-    size_t count = 0;
-    size_t next = 0;
-    // The page was stopped; it is not counted again until the view shows another page.
+    RecentEvents<kMaxRefusalsInWindow> recent{kRefusalWindowMs};
+    unsigned sinceProcessStart = 0;
+    // The page was stopped; nothing is counted again until the view shows another page.
     bool stopped = false;
 };
 
@@ -32,12 +34,14 @@ PageRefusals* RefusalsOf(gpointer view)
     return static_cast<PageRefusals*>(g_object_get_data(G_OBJECT(view), kRefusalsKey));
 }
 
-// A new page starts with a clean slate.
+// A new page starts with a clean slate, but for what its process had refused before it.
 void ForgetRefusals(WebKitWebView* view, WebKitLoadEvent event, gpointer)
 {
-    if (event == WEBKIT_LOAD_COMMITTED)
-        if (PageRefusals* refusals = RefusalsOf(view))
-            *refusals = PageRefusals();
+    PageRefusals* refusals = RefusalsOf(view);
+    if (event == WEBKIT_LOAD_COMMITTED && refusals) {
+        refusals->stopped = false;
+        refusals->recent.Clear();
+    }
 }
 
 wxString Text(const char* utf8)
@@ -130,8 +134,13 @@ gboolean RefuseContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKit
 
 // The view stays empty until the next navigation; the page is not loaded again by itself (it may well
 // end its process again).
-void NoteEndedProcess(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer)
+void NoteEndedProcess(WebKitWebView* view, WebKitWebProcessTerminationReason reason, gpointer)
 {
+    // What the engine kept for the refusals went with the process.
+    if (PageRefusals* refusals = RefusalsOf(view)) {
+        refusals->sinceProcessStart = 0;
+        refusals->recent.Clear();
+    }
     // Ended by the program: its reason is logged already.
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
         return;
@@ -157,22 +166,18 @@ void NoteRefusal(gpointer view, const wxString& line)
         LogBrowser(line);
     if (!refusals)
         return;
-    const uint32_t now = ProgramClock::Now();
-    // The oldest of the last kMaxRefusals: another one within the window is one too many.
-    if (refusals->count == kMaxRefusals && now - refusals->times[refusals->next] < kRefusalWindowMs) {
-        refusals->stopped = true;
-        const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view));
-        LogBrowser(wxString::Format(wxS("page stopped: more than %u of its requests refused within %u seconds: "),
-                                    static_cast<unsigned>(kMaxRefusals), static_cast<unsigned>(kRefusalWindowMs / 1000)) +
-                   ForLog(Text(uri)));
-        // Its process goes with whatever it still has queued; the view stays empty until the next page.
-        webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view));
+    const bool flood = !refusals->recent.Admit(ProgramClock::Now());
+    if (!flood && ++refusals->sinceProcessStart <= kMaxRefusalsPerProcess)
         return;
-    }
-    refusals->times[refusals->next] = now;
-    refusals->next = (refusals->next + 1) % kMaxRefusals;
-    if (refusals->count < kMaxRefusals)
-        ++refusals->count;
+    refusals->stopped = true;
+    const wxString why = flood ? wxString::Format(wxS("more than %u of its requests refused within %u seconds"),
+                                                  static_cast<unsigned>(kMaxRefusalsInWindow),
+                                                  static_cast<unsigned>(kRefusalWindowMs / 1000))
+                               : wxString::Format(wxS("more than %u of its requests refused since its process started"),
+                                                  kMaxRefusalsPerProcess);
+    LogBrowser(wxS("page stopped: ") + why + wxS(": ") + ForLog(Text(webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view)))));
+    // Its process goes with whatever it still has queued; the view stays empty until the next page.
+    webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view));
 }
 
 gulong TakeOverSignal(gpointer instance, const char* signal, GCallback handler, gpointer data)

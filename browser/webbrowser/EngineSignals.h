@@ -14,10 +14,11 @@ namespace bcx {
 gulong TakeOverSignal(gpointer instance, const char* signal, GCallback handler, gpointer data);
 
 // The page of view asked for something that is refused (a navigation, a window, a download, a print
-// dialog ...): line, unless empty, is logged (through the page log), and the refusal counted. A page refused more than a
-// hundred times within any ten seconds is stopped: that is logged once, its process is ended with
-// whatever it still has queued, and the view stays empty until the next page. What a stopped page still
-// asks for is neither logged nor counted.
+// dialog ...): line, unless empty, is logged (through the page log), and the refusal counted. A page is
+// stopped once more than a hundred of its requests were refused within any ten seconds, or more than a
+// thousand since its process started (the engine keeps a few kilobytes for each refused navigation until
+// the process ends): that is logged once, its process is ended with whatever it still has queued, and the
+// view stays empty until the next page. What a stopped page still asks for is neither logged nor counted.
 void NoteRefusal(gpointer view, const wxString& line);
 bool PageStopped(gpointer view);
 

@@ -28,6 +28,7 @@
 #include "peers/TestRelayServer.h"
 #include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
+#include "support/Files.h"
 #include "support/LogCapture.h"
 #include "support/Pump.h"
 #include "support/Text.h"
@@ -109,14 +110,13 @@ protected:
     bool RelayCaughtUp(uint32_t marker, int timeoutMs = 10000)
     {
         relay.SendPing(relay.LastConnection(), marker);
-        return bcxtest::PumpUntil(
-            [&] {
-                for (const auto& e : relay.Echoes())
-                    if (e.value == marker)
-                        return true;
-                return false;
-            },
-            timeoutMs);
+        const auto echoed = [&] {
+            for (const auto& e : relay.Echoes())
+                if (e.value == marker)
+                    return true;
+            return false;
+        };
+        return bcxtest::PumpUntil(echoed, timeoutMs);
     }
 
     // Clicks the element once it is there (the title arrives before the body). The click is not waited
@@ -375,7 +375,8 @@ TEST_F(BrowserPanelTest, AHeldKeyOpensOneAddress)
     const bool repeated = WaitForPageTitle(view, "keys 8");
     ASSERT_TRUE(keys.KeyUp('a'));
     ASSERT_TRUE(repeated);
-    ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Count("not opened without a click") >= 7; }));
+    // Each keydown's link has been decided: opened, or refused for want of a press.
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() + log.Count("not opened without a click") >= 8; }));
     EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/k0"}, opened);
 }
 
@@ -482,9 +483,6 @@ TEST_F(BrowserPanelTest, PagesThePanelLoadsComeFromTheirServer)
     EXPECT_TRUE(WaitForPageTitle(view, "news two"));
     const std::vector<std::string> requests = server.Requests();
     EXPECT_EQ(2, std::count(requests.begin(), requests.end(), "/news.html"));
-    server.AddPage("/news.html", Page("news three", "three"), "text/html; charset=utf-8", keep);
-    panel->LoadUrl(server.Url("/news.html"));
-    EXPECT_TRUE(WaitForPageTitle(view, "news three"));
 }
 
 TEST_F(BrowserPanelTest, DialogClosedWhileABuiltInPageLoadsNotInsideTheLoad)
@@ -576,54 +574,30 @@ TEST_F(BrowserPanelTest, PagesSaveNoFiles)
     EXPECT_TRUE(std::filesystem::is_empty(g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD)));
 }
 
-// Bytes below dir (files of any kind).
-uint64_t BytesBelow(const char* dir)
-{
-    uint64_t total = 0;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec); !ec && it != decltype(it)(); it.increment(ec))
-        if (it->is_regular_file(ec))
-            total += it->file_size(ec);
-    return total;
-}
-
 TEST_F(BrowserPanelTest, PagesKeepNothingOnDiskAndOrdinaryPagesKeepTheirCookies)
 {
-    // Each frame, of two sites, stores up to 150 MB (random bytes, 1 MB at a time) in IndexedDB and in
-    // cache storage, and fills its local storage.
-    const std::string fill =
-        "<script>var seed = Math.random() * 4294967295 >>> 0; function chunk() { var a = new Uint32Array(262144); "
-        "for (var i = 0; i < a.length; ++i) { seed ^= seed << 13; seed ^= seed >>> 17; seed ^= seed << 5; a[i] = "
-        "seed; } return a.buffer; } async function idb() { var db = await new Promise(function(ok, ko) { var r = "
-        "indexedDB.open('x', 1); r.onupgradeneeded = function() { r.result.createObjectStore('s'); }; r.onsuccess "
-        "= function() { ok(r.result); }; r.onerror = function() { ko(r.error); }; }); for (var n = 0; n < 150; ++n) "
-        "await new Promise(function(ok, ko) { var t = db.transaction('s', 'readwrite'); t.objectStore('s').put("
-        "chunk(), n); t.oncomplete = ok; t.onerror = t.onabort = function() { ko(t.error); }; }); } async function "
-        "cache() { var c = await caches.open('c'); for (var n = 0; n < 150; ++n) await c.put('/c' + n, new "
-        "Response(chunk())); } function local() { try { for (var n = 0; n < 100; ++n) localStorage.setItem('k' + n, "
-        "String(n).repeat(1 << 19)); } catch (e) {} } async function all() { local(); try { await idb(); } catch (e) "
-        "{} try { await cache(); } catch (e) {} } </script>";
-    server.AddPage("/inner.html", Page("inner", fill + "<script>all().then(function() { parent.postMessage('done', "
-                                                     "'*'); });</script>"));
+    // 300 MB of random bytes in IndexedDB, 1 MB at a time, and local storage filled.
     server.AddPage("/fill.html",
-                   Page("fill", fill + "<iframe src='http://localhost:" + Utf8(server.HostAndPort().AfterLast(':')) +
-                                    "/inner.html'></iframe><script>var waiting = 2; function one() { if (--waiting == "
-                                    "0) document.title = 'stored'; } addEventListener('message', one); "
-                                    "all().then(one);</script>"),
-                   "text/html; charset=utf-8");
+                   Page("fill", "<script>var s = 7; function chunk() { var a = new Uint32Array(262144); for (var i = 0; "
+                                "i < a.length; ++i) a[i] = s = s * 1103515245 + 12345 >>> 0; return a; } try { for (var "
+                                "n = 0; n < 100; ++n) localStorage.setItem('k' + n, String(n).repeat(1 << 19)); } catch "
+                                "(e) {} var r = indexedDB.open('x', 1), n = 0; r.onupgradeneeded = function() { "
+                                "r.result.createObjectStore('s'); }; r.onsuccess = function put() { var t = "
+                                "r.result.transaction('s', 'readwrite'); t.objectStore('s').put(chunk(), n); "
+                                "t.oncomplete = ++n < 300 ? put : function() { document.title = 'stored'; }; t.onabort "
+                                "= function() { document.title = 'stored'; }; };</script>"));
     server.AddPage("/next.html", Page("next", "next"), "text/html; charset=utf-8", "Set-Cookie: visit=1\r\n");
     server.AddPage("/last.html", Page("last", "last"));
     Open(server.Url("/fill.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "stored", 120000));
     const uint64_t kept = BytesBelow(g_get_user_data_dir()) + BytesBelow(g_get_user_cache_dir());
     EXPECT_LT(kept, 100u << 20) << kept;
-
-    // An ordinary page afterwards: it loads, and its cookie comes back with the next request.
+    // An ordinary page afterwards loads, and its cookie comes back with the next request.
     panel->LoadUrl(server.Url("/next.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "next"));
     panel->LoadUrl(server.Url("/last.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "last"));
-    EXPECT_NE(std::string::npos, server.RequestHeads().back().find("Cookie: visit=1")) << server.RequestHeads().back();
+    EXPECT_NE(std::string::npos, server.RequestHeads().back().find("Cookie: visit=1"));
 }
 
 TEST_F(BrowserPanelTest, PagePrintsNothingAndItsDialogClosesAtTheFirstRequest)

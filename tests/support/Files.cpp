@@ -11,4 +11,14 @@ std::string ReadFile(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+uint64_t BytesBelow(const std::filesystem::path& dir)
+{
+    uint64_t total = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec); !ec && it != decltype(it)(); it.increment(ec))
+        if (it->is_regular_file(ec))
+            total += it->file_size(ec);
+    return total;
+}
+
 } // namespace bcxtest

@@ -1,0 +1,300 @@
+// Hostile pages: what they cost the program and whether the relay is served meanwhile.
+//
+// On a private Xvfb display a browser panel (as in the program's News page and browser dialog) shows
+// pages served on 127.0.0.1. The client is logged on to our test relay server, which runs on a thread of
+// its own and pings the client every 100 ms. Each case runs in a fresh process:
+//   - flood:   a page follows 100,000 `bcx:ext_browser/` links by script (no click: each one refused);
+//              measured: the program's own RSS growth (peak), the longest wait for a ping's echo, the
+//              time until the page is stopped;
+//   - growth:  a page takes 8 MB more every 100 ms (every page of it written), up to 3 GB; measured: the
+//              peak RSS of all the program's processes together (the program and the engine processes
+//              it started), the time until the engine ends the page's process, the longest echo wait;
+//   - storage: a page stores up to 300 MB in IndexedDB and cache storage and fills its local storage;
+//              measured: the bytes below the XDG data and cache directories afterwards.
+// Goals: growth below 100 MB, every echo within 5 s, all processes together below 4 GB, disk below
+// 100 MB.
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <wx/evtloop.h>
+#include <wx/frame.h>
+#include <wx/sizer.h>
+
+#include "BenchGui.h"
+#include "browser/BrowserPanel.h"
+#include "core/ClientCore.h"
+#include "peers/TestRelayServer.h"
+#include "support/Files.h"
+#include "support/LogCapture.h"
+#include "support/PageServer.h"
+#include "support/Pump.h"
+#include "support/WxLoopback.h"
+#include "support/gui/WebPages.h"
+#include "ui/MemoryPages.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Figures {
+    double ownGrowthMiB;    // the program's RSS, peak minus before
+    double allPeakMiB;      // the program and its descendants, peak
+    double longestEchoMs;   // the longest wait for a ping's echo
+    double endedAfterS;     // until the page was stopped or ended; -1 when it was not
+    double diskMiB;         // below the XDG data and cache directories
+};
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+long RssKiB(const std::string& pid)
+{
+    std::ifstream status("/proc/" + pid + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+// The RSS of this process and of all its descendants.
+long TreeRssKiB()
+{
+    std::multimap<std::string, std::string> children;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        char state = 0;
+        long ppid = 0;
+        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) == 2)
+            children.emplace(std::to_string(ppid), pid);
+    }
+    long total = 0;
+    std::vector<std::string> todo{std::to_string(getpid())};
+    while (!todo.empty()) {
+        const std::string pid = todo.back();
+        todo.pop_back();
+        total += RssKiB(pid);
+        const auto range = children.equal_range(pid);
+        for (auto it = range.first; it != range.second; ++it)
+            todo.push_back(it->second);
+    }
+    return total;
+}
+
+// Our relay on a thread of its own: the client's answers are timed from the relay's side, whatever the
+// program's event loop is busy with.
+class PingingRelay {
+public:
+    bool Start()
+    {
+        if (!mRelay.Start())
+            return false;
+        mThread = std::thread([this] { Run(); });
+        return true;
+    }
+    ~PingingRelay()
+    {
+        mStop = true;
+        if (mThread.joinable())
+            mThread.join();
+    }
+    uint16_t Port() const { return mRelay.Port(); }
+    void StartPinging() { mPinging = true; }
+    // The longest wait for an echo so far, pings still waiting included.
+    double LongestEchoMs()
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        double longest = mLongest;
+        for (const auto& sent : mWaiting)
+            longest = std::max(longest, std::chrono::duration<double, std::milli>(Clock::now() - sent.second).count());
+        return longest;
+    }
+
+private:
+    void Run()
+    {
+        auto nextPing = Clock::now();
+        size_t echoesSeen = 0;
+        uint32_t value = 0;
+        while (!mStop) {
+            mRelay.Poll();
+            const auto now = Clock::now();
+            std::lock_guard<std::mutex> lock(mMutex);
+            for (; echoesSeen < mRelay.Echoes().size(); ++echoesSeen) {
+                const auto found = mWaiting.find(mRelay.Echoes()[echoesSeen].value);
+                if (found == mWaiting.end())
+                    continue;
+                mLongest = std::max(mLongest, std::chrono::duration<double, std::milli>(now - found->second).count());
+                mWaiting.erase(found);
+            }
+            if (mPinging && now >= nextPing && mRelay.LastConnection()) {
+                mRelay.SendPing(mRelay.LastConnection(), ++value);
+                mWaiting[value] = now;
+                nextPing = now + std::chrono::milliseconds(100);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    bcxtest::TestRelayServer mRelay;
+    std::thread mThread;
+    std::atomic<bool> mStop{false};
+    std::atomic<bool> mPinging{false};
+    std::mutex mMutex;
+    std::map<uint32_t, Clock::time_point> mWaiting;
+    double mLongest = 0;
+};
+
+std::string Page(const std::string& body)
+{
+    return "<html><head><title>page</title></head><body>" + body + "</body></html>";
+}
+
+const char* const kFlood = "<script>var a = document.createElement('a'); for (var i = 0; i < 100000; ++i) { a.href = "
+                           "'bcx:ext_browser/http://127.0.0.1/' + i; a.click(); }</script>flood";
+const char* const kGrowth = "<script>var kept = [], t = setInterval(function() { var a = new Uint8Array(8 << 20); for "
+                            "(var i = 0; i < a.length; i += 4096) a[i] = 1; kept.push(a); if (kept.length == 384) "
+                            "clearInterval(t); }, 100);</script>growth";
+const char* const kStorage =
+    "<script>var seed = 12345; function chunk() { var a = new Uint32Array(262144); for (var i = 0; i < a.length; "
+    "++i) { seed ^= seed << 13; seed ^= seed >>> 17; seed ^= seed << 5; a[i] = seed; } return a.buffer; } async "
+    "function idb() { var db = await new Promise(function(ok, ko) { var r = indexedDB.open('x', 1); "
+    "r.onupgradeneeded = function() { r.result.createObjectStore('s'); }; r.onsuccess = function() { "
+    "ok(r.result); }; r.onerror = function() { ko(r.error); }; }); for (var n = 0; n < 150; ++n) await new "
+    "Promise(function(ok, ko) { var t = db.transaction('s', 'readwrite'); t.objectStore('s').put(chunk(), n); "
+    "t.oncomplete = ok; t.onerror = t.onabort = function() { ko(t.error); }; }); } async function cache() { var c "
+    "= await caches.open('c'); for (var n = 0; n < 150; ++n) await c.put('/c' + n, new Response(chunk())); } "
+    "try { for (var n = 0; n < 100; ++n) localStorage.setItem('k' + n, String(n).repeat(1 << 19)); } catch (e) {} "
+    "idb().catch(function() {}).then(cache).catch(function() {}).then(function() { document.title = 'stored'; "
+    "});</script>storage";
+
+enum class Case { Flood, Growth, Storage };
+
+int RunCase(Case which, Figures& out)
+{
+    // Each run has data and cache directories of its own, set before the toolkit reads them.
+    char dirTemplate[] = "/tmp/bcx-bench-xdg-XXXXXX";
+    if (!mkdtemp(dirTemplate))
+        return 2;
+    const std::string home = dirTemplate;
+    setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    const int rc = bench::RunWithGuiToolkit("[Net]\nDatagramPort=0\nSessionPort=0\n", [&] {
+        wxGUIEventLoop loop;
+        wxEventLoopActivator activate(&loop);
+        wxLog::EnableLogging(true);
+        bcxtest::LogCapture log;
+        bcx::RegisterMemoryPages();
+        ClientCore* core = ClientCore::Get();
+        core->Settings().mUserName = "bencher";
+        PingingRelay relay;
+        bcxtest::PageServer server;
+        if (!relay.Start() || !server.IsListening()) {
+            std::fprintf(stderr, "no relay or page server\n");
+            return 2;
+        }
+        core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
+        if (!bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; }, 10000)) {
+            std::fprintf(stderr, "not logged on\n");
+            return 2;
+        }
+
+        wxFrame* frame = new wxFrame(nullptr, wxID_ANY, wxS("bench"), wxPoint(0, 0), wxSize(800, 600));
+        bcxBrowser* panel = new bcxBrowser(frame, wxID_ANY, wxS("bcx:about"));
+        wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+        sizer->Add(panel, 1, wxEXPAND);
+        frame->SetSizer(sizer);
+        panel->Create(false);
+        frame->Show();
+        wxWebView* view = bcxtest::FindWebView(panel);
+        if (!bcxtest::WaitForPageText(view, "Brawlcast")) {
+            std::fprintf(stderr, "no built-in page\n");
+            return 2;
+        }
+        // The engine has settled on the built-in page.
+        bcxtest::PumpUntil([] { return false; }, 2000);
+
+        const long ownBefore = RssKiB(std::to_string(getpid()));
+        long ownPeak = ownBefore, allPeak = TreeRssKiB();
+        const auto sample = [&] {
+            ownPeak = std::max(ownPeak, RssKiB(std::to_string(getpid())));
+            allPeak = std::max(allPeak, TreeRssKiB());
+        };
+        server.AddPage("/p.html", Page(which == Case::Flood ? kFlood : which == Case::Growth ? kGrowth : kStorage));
+        relay.StartPinging();
+        const auto start = Clock::now();
+        panel->LoadUrl(server.Url("/p.html"));
+        const char* const ended =
+            which == Case::Flood ? "[browser] page stopped" : "[browser] the page's process exceeded its memory limit";
+        out.endedAfterS = -1;
+        for (auto until = start + std::chrono::seconds(120); Clock::now() < until;) {
+            bcxtest::PumpUntil([] { return false; }, 100);
+            sample();
+            if (which == Case::Storage) {
+                if (bcxtest::EvalInPage(view, "document.title") == "stored")
+                    break;
+            } else if (out.endedAfterS < 0 && log.Contains(ended)) {
+                out.endedAfterS = Seconds(Clock::now() - start);
+                // The relay is watched a little longer.
+                until = Clock::now() + std::chrono::seconds(3);
+            }
+        }
+        out.ownGrowthMiB = (ownPeak - ownBefore) / 1024.0;
+        out.allPeakMiB = allPeak / 1024.0;
+        out.longestEchoMs = relay.LongestEchoMs();
+        out.diskMiB = (bcxtest::BytesBelow(home + "/data") + bcxtest::BytesBelow(home + "/cache")) / 1048576.0;
+        frame->Destroy();
+        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+        ClientCore::Get(true);
+        return 0;
+    });
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
+    return rc;
+}
+
+} // namespace
+
+int main()
+{
+    const struct {
+        Case which;
+        const char* name;
+    } cases[] = {{Case::Flood, "flood"}, {Case::Growth, "growth"}, {Case::Storage, "storage"}};
+    int failures = 0;
+    for (const auto& c : cases) {
+        Figures f{};
+        if (!bench::RunInFreshProcess([&](Figures& out) { return RunCase(c.which, out); }, f)) {
+            std::printf("%-8s run failed\n", c.name);
+            ++failures;
+            continue;
+        }
+        std::printf("%-8s own RSS growth %6.1f MiB (goal < 100)  all processes peak %7.1f MiB (goal < 4096)  "
+                    "longest echo %5.0f ms (goal < 5000)  disk %5.1f MiB (goal < 100)",
+                    c.name, f.ownGrowthMiB, f.allPeakMiB, f.longestEchoMs, f.diskMiB);
+        if (c.which != Case::Storage)
+            std::printf(f.endedAfterS < 0 ? "  page not ended" : "  page ended after %.1f s", f.endedAfterS);
+        std::printf("\n");
+    }
+    return failures == 0 ? 0 : 1;
+}
