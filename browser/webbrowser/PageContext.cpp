@@ -53,11 +53,6 @@ void SetPageLimits(const PageLimits& limits)
     Limits() = limits;
 }
 
-const PageLimits& GetPageLimits()
-{
-    return Limits();
-}
-
 WebKitWebContext* PageContext()
 {
     // Lives as long as the program, like the engine's default context.

@@ -20,7 +20,6 @@ struct PageLimits {
 
 // Tests may lower the limits; they take effect for a context that is not made yet.
 void SetPageLimits(const PageLimits& limits);
-const PageLimits& GetPageLimits();
 
 // The program's context, made at first use. Never null.
 WebKitWebContext* PageContext();

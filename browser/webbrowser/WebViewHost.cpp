@@ -33,7 +33,6 @@ struct NativeViewSignals {
     {
         if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
             return FALSE;  // the engine's own: what it would save goes to the download refusal
-
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         const wxString url = ActionAddress(action);
@@ -160,10 +159,9 @@ void WebViewHost::Navigate(const wxString& url, bool fromServer)
 
 void WebViewHost::LoadFromServer(const wxString& url)
 {
-    // A request that says no-cache is answered by the server (revalidated at the least), never from what
-    // the engine has kept.
-    // A request takes its address as ASCII: what else it holds is %-encoded, as the engine does with the
-    // address of a load (the host too: the engine decodes and converts it).
+    // A request that says no-cache is answered by the server, not by a cache on the way. It takes its
+    // address as ASCII: what else the address holds is %-encoded, as the engine does with the address of a
+    // load (the host too: the engine decodes and converts it).
     gchar* address = g_uri_escape_string(url.utf8_str(), "!#$&'()*+,/:;=?@[]~%", FALSE);
     WebKitURIRequest* request = webkit_uri_request_new(address);
     g_free(address);
