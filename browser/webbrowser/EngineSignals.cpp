@@ -1,6 +1,7 @@
 #include "browser/webbrowser/EngineSignals.h"
 
 #include <webkit2/webkit2.h>
+#include <wx/log.h>
 
 #include "browser/PageLog.h"
 #include "browser/RecentEvents.h"
@@ -28,6 +29,14 @@ struct PageRefusals {
     // The page was stopped; nothing is counted again until the view shows another page.
     bool stopped = false;
 };
+
+// That a page was ended is logged past the page-log bound, so that it is never lost among what pages
+// logged before. It needs no bound of its own: after an end the view stays empty until the program loads
+// another page.
+void LogPageEnded(const wxString& text)
+{
+    wxLogMessage(wxS("%s"), wxS("[browser] ") + text);
+}
 
 PageRefusals* RefusalsOf(gpointer view)
 {
@@ -144,9 +153,9 @@ void NoteEndedProcess(WebKitWebView* view, WebKitWebProcessTerminationReason rea
     // Ended by the program: its reason is logged already.
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
         return;
-    LogBrowser(reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? wxS("the page's process exceeded its memory limit")
-               : reason == WEBKIT_WEB_PROCESS_CRASHED           ? wxS("the page's process crashed")
-                                                                 : wxS("the page's process was ended"));
+    LogPageEnded(reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? wxS("the page's process exceeded its memory limit")
+                 : reason == WEBKIT_WEB_PROCESS_CRASHED           ? wxS("the page's process crashed")
+                                                                   : wxS("the page's process was ended"));
 }
 
 } // namespace
@@ -175,7 +184,7 @@ void NoteRefusal(gpointer view, const wxString& line)
                                                   static_cast<unsigned>(kRefusalWindowMs / 1000))
                                : wxString::Format(wxS("more than %u of its requests refused since its process started"),
                                                   kMaxRefusalsPerProcess);
-    LogBrowser(wxS("page stopped: ") + why + wxS(": ") + ForLog(Text(webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view)))));
+    LogPageEnded(wxS("page stopped: ") + why + wxS(": ") + ForLog(Text(webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view)))));
     // Its process goes with whatever it still has queued; the view stays empty until the next page.
     webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view));
 }
