@@ -3,17 +3,23 @@
 // On a private Xvfb display a browser panel (as in the program's News page and browser dialog) shows
 // pages served on 127.0.0.1. The client is logged on to our test relay server, which runs on a thread of
 // its own and pings the client every 100 ms. Each case runs in a fresh process:
-//   - flood:   a page follows 100,000 `bcx:ext_browser/` links by script (no click: each one refused);
-//              measured: the program's own RSS growth (peak), the longest wait for a ping's echo, the
-//              time until the page is stopped;
-//   - growth:  a page takes 8 MB more every 100 ms (every page of it written), up to 3 GB; measured: the
-//              peak RSS of all the program's processes together (the program and the engine processes
-//              it started), the time until the engine ends the page's process, the longest echo wait;
-//   - storage: a page stores up to 300 MB in IndexedDB and cache storage and fills its local storage;
-//              measured: the bytes below the XDG data and cache directories afterwards.
+//   - flood:    a page follows 100,000 `bcx:ext_browser/` links by script (no click: each one refused);
+//   - growth:   a page takes 8 MB more every 100 ms (every page of it written), up to 3 GB;
+//   - storage:  a page stores up to 300 MB in IndexedDB and cache storage and fills its local storage;
+//   - hashes:   a page sets location.hash 300,000 times, 500 per timer turn (each one a navigation the
+//               program decides and allows);
+//   - longhash: a page sets location.hash to a 4 MB fragment every 50 ms, 100 times;
+//   - states:   30 documents of one site each push six 10 MB history states, then go on to the next;
+//   - media:    a page has 12 muted <audio preload="auto"> on 25 MB files served without ranges.
+// Measured for each: the program's own RSS growth (peak, and what it still holds a few seconds after the
+// next ordinary page), the peak RSS of all its processes together (the program and the engine processes
+// it started), the longest wait for a ping's echo, when the page was stopped or ended, and the disk
+// written: the bytes below the XDG data and cache directories afterwards, and the peak of the files the
+// engine processes hold open that are deleted or below /var/tmp.
 // Goals: growth below 100 MB, every echo within 5 s, all processes together below 4 GB, disk below
 // 100 MB.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,13 +28,18 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <wx/evtloop.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
+#include <wx/webview.h>
 
 #include "BenchGui.h"
 #include "browser/BrowserPanel.h"
@@ -52,6 +63,8 @@ struct Figures {
     double longestEchoMs;   // the longest wait for a ping's echo
     double endedAfterS;     // until the page was stopped or ended; -1 when it was not
     double diskMiB;         // below the XDG data and cache directories
+    double heldFilesMiB;    // deleted or /var/tmp files the processes held open, peak
+    double ownHeldMiB;      // the program's RSS after the next ordinary page, minus before
 };
 
 double Seconds(Clock::duration d)
@@ -61,16 +74,20 @@ double Seconds(Clock::duration d)
 
 long RssKiB(const std::string& pid)
 {
-    std::ifstream status("/proc/" + pid + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
+    try {
+        std::ifstream status("/proc/" + pid + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmRSS:", 0) == 0)
+                return std::atol(line.c_str() + 6);
+    } catch (const std::exception&) {
+        // The process ended meanwhile.
+    }
     return 0;
 }
 
-// The RSS of this process and of all its descendants.
-long TreeRssKiB()
+// This process and all its descendants.
+std::vector<std::string> ProcessTree()
 {
     std::multimap<std::string, std::string> children;
     std::error_code ec;
@@ -78,8 +95,14 @@ long TreeRssKiB()
         const std::string pid = entry.path().filename();
         if (pid.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::string text;
+        // A process that ended meanwhile fails the read.
+        try {
+            std::ifstream stat(entry.path() / "stat");
+            text.assign(std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>());
+        } catch (const std::exception&) {
+            continue;
+        }
         const size_t close = text.rfind(')');
         if (close == std::string::npos)
             continue;
@@ -88,15 +111,49 @@ long TreeRssKiB()
         if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) == 2)
             children.emplace(std::to_string(ppid), pid);
     }
-    long total = 0;
+    std::vector<std::string> tree;
     std::vector<std::string> todo{std::to_string(getpid())};
     while (!todo.empty()) {
         const std::string pid = todo.back();
         todo.pop_back();
-        total += RssKiB(pid);
+        tree.push_back(pid);
         const auto range = children.equal_range(pid);
         for (auto it = range.first; it != range.second; ++it)
             todo.push_back(it->second);
+    }
+    return tree;
+}
+
+long TreeRssKiB(const std::vector<std::string>& tree)
+{
+    long total = 0;
+    for (const std::string& pid : tree)
+        total += RssKiB(pid);
+    return total;
+}
+
+// The bytes on disk of the files the processes hold open that are deleted or below /var/tmp, each file
+// once.
+uint64_t HeldFileBytes(const std::vector<std::string>& tree)
+{
+    std::set<std::pair<dev_t, ino_t>> seen;
+    uint64_t total = 0;
+    for (const std::string& pid : tree) {
+        std::error_code ec;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + pid + "/fd", ec)) {
+            char target[4096];
+            const ssize_t n = readlink(fd.path().c_str(), target, sizeof target - 1);
+            if (n <= 0)
+                continue;
+            const std::string path(target, static_cast<size_t>(n));
+            const bool deleted = path.size() > 10 && path.compare(path.size() - 10, 10, " (deleted)") == 0;
+            if (path[0] != '/' || (!deleted && path.rfind("/var/tmp/", 0) != 0))
+                continue;
+            struct stat st{};
+            if (stat(fd.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second)
+                continue;
+            total += static_cast<uint64_t>(st.st_blocks) * 512;
+        }
     }
     return total;
 }
@@ -165,9 +222,9 @@ private:
     double mLongest = 0;
 };
 
-std::string Page(const std::string& body)
+std::string Page(const std::string& body, const std::string& title = "page")
 {
-    return "<html><head><title>page</title></head><body>" + body + "</body></html>";
+    return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>";
 }
 
 const char* const kFlood = "<script>var a = document.createElement('a'); for (var i = 0; i < 100000; ++i) { a.href = "
@@ -187,8 +244,56 @@ const char* const kStorage =
     "try { for (var n = 0; n < 100; ++n) localStorage.setItem('k' + n, String(n).repeat(1 << 19)); } catch (e) {} "
     "idb().catch(function() {}).then(cache).catch(function() {}).then(function() { document.title = 'stored'; "
     "});</script>storage";
+const char* const kHashes = "<script>var n = 0; (function turn() { for (var i = 0; i < 500 && n < 300000; ++i) "
+                            "location.hash = 'h' + n++; if (n < 300000) setTimeout(turn, 0); else document.title = "
+                            "'done'; })();</script>hashes";
+const char* const kLongHash = "<script>var big = 'x'.repeat(4 << 20), n = 0, t = setInterval(function() { "
+                              "location.hash = big + n; if (++n == 100) { clearInterval(t); document.title = 'done'; "
+                              "} }, 50);</script>long hash";
+const int kStateDocuments = 30;
+const int kMediaFiles = 12;
 
-enum class Case { Flood, Growth, Storage };
+// The document k of the site whose documents push large history states.
+std::string StatesPage(int k)
+{
+    const std::string next = k + 1 < kStateDocuments ? "location = '/s" + std::to_string(k + 1) + ".html';"
+                                                     : "document.title = 'done';";
+    return Page("<script>for (var i = 0; i < 6; ++i) try { history.pushState(new Uint8Array(10 << 20), '', '?' + "
+                "i); } catch (e) {} setTimeout(function() { " +
+                next + " }, 300);</script>states");
+}
+
+enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media };
+
+void AddPages(Case which, bcxtest::PageServer& server)
+{
+    switch (which) {
+    case Case::Flood: server.AddPage("/p.html", Page(kFlood)); break;
+    case Case::Growth: server.AddPage("/p.html", Page(kGrowth)); break;
+    case Case::Storage: server.AddPage("/p.html", Page(kStorage)); break;
+    case Case::Hashes: server.AddPage("/p.html", Page(kHashes)); break;
+    case Case::LongHash: server.AddPage("/p.html", Page(kLongHash)); break;
+    case Case::States:
+        for (int k = 0; k < kStateDocuments; ++k)
+            server.AddPage(k == 0 ? "/p.html" : "/s" + std::to_string(k) + ".html", StatesPage(k));
+        break;
+    case Case::Media: {
+        std::string body;
+        // Bytes that no decoder takes for anything it can play: the engine still fetches them in full.
+        std::string bytes(25u << 20, '\0');
+        uint32_t seed = 12345;
+        for (char& c : bytes)
+            seed = seed * 1103515245 + 12345, c = static_cast<char>(seed >> 24);
+        for (int i = 0; i < kMediaFiles; ++i) {
+            const std::string path = "/m" + std::to_string(i) + ".mp3";
+            server.AddPage(path, bytes, "audio/mpeg", "Accept-Ranges: none\r\n");
+            body += "<audio preload='auto' muted src='" + path + "'></audio>";
+        }
+        server.AddPage("/p.html", Page(body + "media"));
+        break;
+    }
+    }
+}
 
 int RunCase(Case which, Figures& out)
 {
@@ -234,35 +339,48 @@ int RunCase(Case which, Figures& out)
         // The engine has settled on the built-in page.
         bcxtest::PumpUntil([] { return false; }, 2000);
 
-        const long ownBefore = RssKiB(std::to_string(getpid()));
-        long ownPeak = ownBefore, allPeak = TreeRssKiB();
+        const std::string self = std::to_string(getpid());
+        const long ownBefore = RssKiB(self);
+        long ownPeak = ownBefore, allPeak = 0;
+        uint64_t heldPeak = 0;
         const auto sample = [&] {
-            ownPeak = std::max(ownPeak, RssKiB(std::to_string(getpid())));
-            allPeak = std::max(allPeak, TreeRssKiB());
+            ownPeak = std::max(ownPeak, RssKiB(self));
+            const std::vector<std::string> tree = ProcessTree();
+            allPeak = std::max(allPeak, TreeRssKiB(tree));
+            heldPeak = std::max(heldPeak, HeldFileBytes(tree));
         };
-        server.AddPage("/p.html", Page(which == Case::Flood ? kFlood : which == Case::Growth ? kGrowth : kStorage));
+        AddPages(which, server);
+        server.AddPage("/next.html", Page("next", "next"));
         relay.StartPinging();
         const auto start = Clock::now();
         panel->LoadUrl(server.Url("/p.html"));
         const char* const ended =
-            which == Case::Flood ? "[browser] page stopped" : "[browser] the page's process exceeded its memory limit";
+            which == Case::Growth ? "[browser] the page's process exceeded its memory limit" : "[browser] page stopped";
         out.endedAfterS = -1;
-        for (auto until = start + std::chrono::seconds(120); Clock::now() < until;) {
+        const auto limit = std::chrono::seconds(which == Case::Media ? 40 : 120);
+        for (auto until = start + limit; Clock::now() < until;) {
             bcxtest::PumpUntil([] { return false; }, 100);
             sample();
-            if (which == Case::Storage) {
-                if (bcxtest::EvalInPage(view, "document.title") == "stored")
-                    break;
-            } else if (out.endedAfterS < 0 && log.Contains(ended)) {
+            const wxString title = view->GetCurrentTitle();
+            if (title == wxS("stored") || title == wxS("done"))
+                break;
+            if (out.endedAfterS < 0 && log.Contains(ended)) {
                 out.endedAfterS = Seconds(Clock::now() - start);
                 // The relay is watched a little longer.
                 until = Clock::now() + std::chrono::seconds(3);
             }
         }
+        // What the program still holds once the next ordinary page is shown.
+        panel->LoadUrl(server.Url("/next.html"));
+        bcxtest::WaitForPageTitle(view, "next");
+        bcxtest::PumpUntil([] { return false; }, 3000);
+        sample();
+        out.ownHeldMiB = (RssKiB(self) - ownBefore) / 1024.0;
         out.ownGrowthMiB = (ownPeak - ownBefore) / 1024.0;
         out.allPeakMiB = allPeak / 1024.0;
         out.longestEchoMs = relay.LongestEchoMs();
         out.diskMiB = (bcxtest::BytesBelow(home + "/data") + bcxtest::BytesBelow(home + "/cache")) / 1048576.0;
+        out.heldFilesMiB = heldPeak / 1048576.0;
         frame->Destroy();
         bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
         ClientCore::Get(true);
@@ -275,26 +393,34 @@ int RunCase(Case which, Figures& out)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     const struct {
         Case which;
         const char* name;
-    } cases[] = {{Case::Flood, "flood"}, {Case::Growth, "growth"}, {Case::Storage, "storage"}};
+    } cases[] = {{Case::Flood, "flood"},   {Case::Growth, "growth"},     {Case::Storage, "storage"},
+                 {Case::Hashes, "hashes"}, {Case::LongHash, "longhash"}, {Case::States, "states"},
+                 {Case::Media, "media"}};
     int failures = 0;
     for (const auto& c : cases) {
+        // Cases may be named on the command line; all run without.
+        if (argc > 1 && std::find_if(argv + 1, argv + argc, [&](const char* a) { return std::string(a) == c.name; }) ==
+                            argv + argc)
+            continue;
         Figures f{};
         if (!bench::RunInFreshProcess([&](Figures& out) { return RunCase(c.which, out); }, f)) {
             std::printf("%-8s run failed\n", c.name);
             ++failures;
             continue;
         }
-        std::printf("%-8s own RSS growth %6.1f MiB (goal < 100)  all processes peak %7.1f MiB (goal < 4096)  "
-                    "longest echo %5.0f ms (goal < 5000)  disk %5.1f MiB (goal < 100)",
-                    c.name, f.ownGrowthMiB, f.allPeakMiB, f.longestEchoMs, f.diskMiB);
-        if (c.which != Case::Storage)
-            std::printf(f.endedAfterS < 0 ? "  page not ended" : "  page ended after %.1f s", f.endedAfterS);
+        std::printf("%-8s own RSS growth %6.1f MiB (goal < 100), %6.1f after the next page  all processes peak "
+                    "%7.1f MiB (goal < 4096)  longest echo %5.0f ms (goal < 5000)  disk %5.1f MiB, held files %5.1f "
+                    "MiB (goal < 100)",
+                    c.name, f.ownGrowthMiB, f.ownHeldMiB, f.allPeakMiB, f.longestEchoMs, f.diskMiB, f.heldFilesMiB);
+        if (c.which != Case::Storage && c.which != Case::Media)
+            std::printf(f.endedAfterS < 0 ? "  page not stopped" : "  page stopped after %.1f s", f.endedAfterS);
         std::printf("\n");
+        std::fflush(stdout);
     }
     return failures == 0 ? 0 : 1;
 }

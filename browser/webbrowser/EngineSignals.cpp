@@ -5,6 +5,7 @@
 
 #include "browser/PageLog.h"
 #include "browser/RecentEvents.h"
+#include "browser/webbrowser/PageHistory.h"
 #include "platform/ProgramClock.h"
 
 namespace bcx {
@@ -178,12 +179,19 @@ void NoteRefusal(gpointer view, const wxString& line)
     const bool flood = !refusals->recent.Admit(ProgramClock::Now());
     if (!flood && ++refusals->sinceProcessStart <= kMaxRefusalsPerProcess)
         return;
+    StopPage(view, flood ? wxString::Format(wxS("more than %u of its requests refused within %u seconds"),
+                                            static_cast<unsigned>(kMaxRefusalsInWindow),
+                                            static_cast<unsigned>(kRefusalWindowMs / 1000))
+                         : wxString::Format(wxS("more than %u of its requests refused since its process started"),
+                                            kMaxRefusalsPerProcess));
+}
+
+void StopPage(gpointer view, const wxString& why)
+{
+    PageRefusals* refusals = RefusalsOf(view);
+    if (!refusals || refusals->stopped)
+        return;
     refusals->stopped = true;
-    const wxString why = flood ? wxString::Format(wxS("more than %u of its requests refused within %u seconds"),
-                                                  static_cast<unsigned>(kMaxRefusalsInWindow),
-                                                  static_cast<unsigned>(kRefusalWindowMs / 1000))
-                               : wxString::Format(wxS("more than %u of its requests refused since its process started"),
-                                                  kMaxRefusalsPerProcess);
     LogPageEnded(wxS("page stopped: ") + why + wxS(": ") + ForLog(Text(webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view)))));
     // Its process goes with whatever it still has queued; the view stays empty until the next page.
     webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view));
@@ -222,6 +230,7 @@ bool DecideEngineDefaults(gpointer view)
     TakeOverSignal(view, "show-notification", G_CALLBACK(RefuseNotification), nullptr);
     TakeOverSignal(view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
     TakeOverSignal(view, "web-process-terminated", G_CALLBACK(NoteEndedProcess), nullptr);
+    BoundPageHistory(view);
     return true;
 }
 

@@ -21,10 +21,13 @@ gulong TakeOverSignal(gpointer instance, const char* signal, GCallback handler, 
 // view stays empty until the next page. What a stopped page still asks for is neither logged nor counted.
 void NoteRefusal(gpointer view, const wxString& line);
 bool PageStopped(gpointer view);
+// Stops the page of view at once, as past the refusal bound, with why in its line.
+void StopPage(gpointer view, const wxString& why);
 
 // For a WebKitWebView, once when it is created: downloads are cancelled before they write anything;
 // print requests, full screen, file choosers, authentication, notifications, permission requests and
-// the context menu are refused; an ended page process is logged. Every refusal is logged. Returns false
+// the context menu are refused; an ended page process is logged; the view's history is bounded
+// (BoundPageHistory). Every refusal is logged. Returns false
 // when view is not a WebKitWebView.
 bool DecideEngineDefaults(gpointer view);
 

@@ -9,6 +9,7 @@
 #include "browser/PageLog.h"
 #include "browser/webbrowser/EngineSignals.h"
 #include "browser/webbrowser/PageContext.h"
+#include "browser/webbrowser/PageHistory.h"
 
 namespace bcx {
 namespace {
@@ -257,10 +258,15 @@ void WebViewHost::RunPendingWrite()
 
 bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
 {
-    if (!(followedLink && mUserInput) && IsExpectedReport(url))
+    if (!(followedLink && mUserInput) && IsExpectedReport(url)) {
+        if (mNative)
+            NoteProgramLoad(mNative);
         return true;
+    }
     // What a stopped page still had queued goes nowhere.
     if (PageStopped(mNative))
+        return false;
+    if (mNative && !AdmitPageNavigation(mNative, url, followedLink && mUserInput))
         return false;
     // One real click or key counts for the first followed link after it, and for no other navigation.
     const bool userGesture = followedLink && mUserInput;
