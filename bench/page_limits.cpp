@@ -12,7 +12,8 @@
 //   - states:   30 documents of one site each push six 10 MB history states, then go on to the next;
 //   - media:    a page has 12 muted <audio preload="auto"> on 25 MB files served without ranges.
 // Measured for each: the program's own RSS growth (peak, and what it still holds a few seconds after the
-// next ordinary page), the peak RSS of all its processes together (the program and the engine processes
+// next ordinary page; the page server runs in the same process, and copies a page it serves while it
+// answers: up to twice 25 MB more for the media), the peak RSS of all its processes together (the program and the engine processes
 // it started), the longest wait for a ping's echo, when the page was stopped or ended, and the disk
 // written: the bytes below the XDG data and cache directories afterwards, and the peak of the files the
 // engine processes hold open that are deleted or below /var/tmp.
@@ -339,6 +340,10 @@ int RunCase(Case which, Figures& out)
         // The engine has settled on the built-in page.
         bcxtest::PumpUntil([] { return false; }, 2000);
 
+        // The pages are served from this process: they are in place before the program is measured.
+        AddPages(which, server);
+        server.AddPage("/next.html", Page("next", "next"));
+        bcxtest::PumpUntil([] { return false; }, 1000);
         const std::string self = std::to_string(getpid());
         const long ownBefore = RssKiB(self);
         long ownPeak = ownBefore, allPeak = 0;
@@ -349,8 +354,6 @@ int RunCase(Case which, Figures& out)
             allPeak = std::max(allPeak, TreeRssKiB(tree));
             heldPeak = std::max(heldPeak, HeldFileBytes(tree));
         };
-        AddPages(which, server);
-        server.AddPage("/next.html", Page("next", "next"));
         relay.StartPinging();
         const auto start = Clock::now();
         panel->LoadUrl(server.Url("/p.html"));

@@ -1,6 +1,7 @@
 #include "browser/webbrowser/PageHistory.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -159,20 +160,27 @@ void BoundPageHistory(gpointer view)
                      G_CALLBACK(HistoryChanged), navigations);
 }
 
-bool AdmitPageNavigation(gpointer view, const wxString& url, bool clicked)
+bool AdmitAddressLength(gpointer view, WebKitNavigationAction* action)
+{
+    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    const size_t maxLength = Limits().maxAddressLength;
+    if (!uri || strnlen(uri, maxLength + 1) <= maxLength)
+        return true;
+    // Looked at before the address is copied: the engine keeps a copy of what it was asked for, and
+    // carries out a same-document navigation even when it is refused, so the page goes at once.
+    if (!PageStopped(view))
+        StopPage(view, wxString::Format(wxS("it asked for an address longer than %u bytes: "),
+                                        static_cast<unsigned>(maxLength)) +
+                           ForLog(wxString::FromUTF8(uri, strnlen(uri, kAddressShown))));
+    return false;
+}
+
+bool AdmitPageNavigation(gpointer view, bool clicked)
 {
     PageNavigations* navigations = NavigationsOf(view);
     if (!navigations)
         return true;
-    const size_t maxLength = Limits().maxAddressLength;
-    if (url.length() > maxLength) {
-        // The engine keeps a copy of what it was asked for, and carries out a same-document navigation
-        // even when it is refused: the page goes at once.
-        StopPage(view, wxString::Format(wxS("it navigated to an address longer than %u characters: "),
-                                        static_cast<unsigned>(maxLength)) +
-                           ForLog(url.Left(kAddressShown)));
-        return false;
-    }
     const unsigned maxPerPage = Limits().maxNavigationsPerPage;
     if (navigations->sincePageStart >= maxPerPage) {
         RefuseNavigation(*navigations,

@@ -29,13 +29,17 @@ wxString ActionAddress(WebKitNavigationAction* action)
 
 // The host's handlers of the native view's signals; each gets the host as its data.
 struct NativeViewSignals {
-    static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+    static gboolean DecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  gpointer host)
     {
         if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
             return FALSE;  // the engine's own: what it would save goes to the download refusal
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        if (!AdmitAddressLength(view, action)) {
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
         const wxString url = ActionAddress(action);
         if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
             static_cast<WebViewHost*>(host)->RefuseNewWindow(url);
@@ -266,7 +270,7 @@ bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
     // What a stopped page still had queued goes nowhere.
     if (PageStopped(mNative))
         return false;
-    if (mNative && !AdmitPageNavigation(mNative, url, followedLink && mUserInput))
+    if (mNative && !AdmitPageNavigation(mNative, followedLink && mUserInput))
         return false;
     // One real click or key counts for the first followed link after it, and for no other navigation.
     const bool userGesture = followedLink && mUserInput;

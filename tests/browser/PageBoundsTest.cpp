@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <wx/frame.h>
-#include <wx/sizer.h>
 #include <wx/webview.h>
 
 #include "browser/BrowserPanel.h"
@@ -52,19 +51,21 @@ long HeldRssMiB()
     return 0;
 }
 
+// A panel in a frame, the client logged on to our relay, which is polled while the events are pumped.
 class PageBoundsTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        static bool pagesRegistered = false;
-        if (!pagesRegistered)
-            bcx::RegisterMemoryPages();
-        pagesRegistered = true;
+        static const bool pagesRegistered = (bcx::RegisterMemoryPages(), true);
+        (void)pagesRegistered;
         std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
-        core = ClientCore::Get();
+        ClientCore* core = ClientCore::Get();
         ASSERT_NE(nullptr, core);
-        core->Settings().mUserName = "tester";
         ASSERT_TRUE(server.IsListening());
+        ASSERT_TRUE(relay.Start());
+        hook = std::make_unique<ScopedPumpHook>([this] { relay.Poll(); });
+        core->Connect(LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
+        ASSERT_TRUE(PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; }));
         frame = new wxFrame(nullptr, wxID_ANY, wxS("browser"), wxPoint(0, 0), wxSize(800, 600));
     }
 
@@ -77,42 +78,12 @@ protected:
 
     void Open(const wxString& start)
     {
-        panel = new bcxBrowser(frame, wxID_ANY, start);
-        wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(panel, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        panel->Create(false);
-        frame->Show();
-        frame->Layout();
-        ASSERT_TRUE(PumpUntil([&] { return frame->IsShownOnScreen(); }));
+        panel = OpenPanel(frame, start);
+        ASSERT_NE(nullptr, panel);
         view = FindWebView(panel);
         ASSERT_NE(nullptr, view);
     }
 
-    bool LogOn()
-    {
-        if (!relay.Start())
-            return false;
-        hook = std::make_unique<ScopedPumpHook>([this] { relay.Poll(); });
-        core->Connect(LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
-        return PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; });
-    }
-
-    // Everything the client sent before this has reached the relay once the echo of a ping is there.
-    bool RelayCaughtUp(uint32_t marker, int timeoutMs)
-    {
-        relay.SendPing(relay.LastConnection(), marker);
-        return PumpUntil(
-            [&] {
-                for (const auto& e : relay.Echoes())
-                    if (e.value == marker)
-                        return true;
-                return false;
-            },
-            timeoutMs);
-    }
-
-    ClientCore* core = nullptr;
     PageServer server;
     TestRelayServer relay;
     std::unique_ptr<ScopedPumpHook> hook;
@@ -124,7 +95,6 @@ protected:
 TEST_F(PageBoundsTest, APageNavigatingWithoutEndIsStoppedWhileTheRelayIsServed)
 {
     LogCapture log;
-    ASSERT_TRUE(LogOn());
     // 300,000 same-document navigations, 500 per timer turn, each one allowed.
     server.AddPage("/hashes.html", Page("hashes", "<script>var n = 0; (function turn() { for (var i = 0; i < 500 && n "
                                                   "< 300000; ++i) location.hash = 'h' + n++; if (n < 300000) "
@@ -137,10 +107,10 @@ TEST_F(PageBoundsTest, APageNavigatingWithoutEndIsStoppedWhileTheRelayIsServed)
     const auto stopped = [&] { return log.Contains("[browser] page stopped"); };
     for (uint32_t marker = 1; !stopped(); ++marker) {
         ASSERT_LT(marker, 60u);
-        ASSERT_TRUE(RelayCaughtUp(marker, 5000)) << marker;
+        ASSERT_TRUE(RelayEchoed(relay, marker, 5000)) << marker;
         PumpUntil(stopped, 1000);
     }
-    ASSERT_TRUE(RelayCaughtUp(0xF100D, 5000));
+    ASSERT_TRUE(RelayEchoed(relay, 0xF100D, 5000));
     EXPECT_EQ(1u, log.Count("[browser] navigations refused: more than 200 within 10 seconds: " +
                             Utf8(server.Url("/hashes.html"))));
     EXPECT_EQ(1u, log.Count("[browser] page stopped: more than 100 of its requests refused"));
@@ -157,7 +127,6 @@ TEST_F(PageBoundsTest, APageNavigatingWithoutEndIsStoppedWhileTheRelayIsServed)
 TEST_F(PageBoundsTest, WhatAPagePutsInItsHistoryLeavesTheProgramBounded)
 {
     LogCapture log;
-    ASSERT_TRUE(LogOn());
     // A 4 MB fragment every 50 ms.
     server.AddPage("/long.html", Page("long", "<script>var big = 'x'.repeat(4 << 20), n = 0, t = setInterval(function() "
                                               "{ location.hash = big + n; if (++n == 40) { clearInterval(t); "
@@ -180,16 +149,16 @@ TEST_F(PageBoundsTest, WhatAPagePutsInItsHistoryLeavesTheProgramBounded)
 
     panel->LoadUrl(server.Url("/long.html"));
     EXPECT_TRUE(PumpUntil([&] { return log.Contains("[browser] page stopped"); }, 30000));
-    EXPECT_EQ(1u, log.Count("[browser] page stopped: it navigated to an address longer than 32768 characters: " +
+    EXPECT_EQ(1u, log.Count("[browser] page stopped: it asked for an address longer than 32768 bytes: " +
                             Utf8(server.Url("/long.html#xxx"))));
-    EXPECT_TRUE(RelayCaughtUp(0xA, 5000));
+    EXPECT_TRUE(RelayEchoed(relay, 0xA, 5000));
     EXPECT_LT(HeldRssMiB() - before, 100);
 
     panel->LoadUrl(server.Url("/s0.html"));
     EXPECT_TRUE(PumpUntil([&] { return log.Count("[browser] page stopped") == 2; }, 60000));
     EXPECT_EQ(1u, log.Count("[browser] page stopped: the program grew by more than 32 MiB while its history grew: " +
                             Utf8(server.Url("/s0.html"))));
-    EXPECT_TRUE(RelayCaughtUp(0xB, 5000));
+    EXPECT_TRUE(RelayEchoed(relay, 0xB, 5000));
     EXPECT_LT(HeldRssMiB() - before, 100);
 
     // Ordinary states, addresses and pages keep their history.

@@ -2,7 +2,12 @@
 
 #include <cstdint>
 
+#include <wx/frame.h>
+#include <wx/sizer.h>
 #include <wx/webview.h>
+
+#include "browser/BrowserPanel.h"
+#include "peers/TestRelayServer.h"
 
 #include "support/Pump.h"
 #include "support/Text.h"
@@ -61,6 +66,31 @@ bool WaitForPageText(wxWebView* view, const std::string& fragment, int timeoutMs
 bool WaitForPageTitle(wxWebView* view, const std::string& title, int timeoutMs)
 {
     return PumpUntil([&] { return EvalInPage(view, "document.title") == title; }, timeoutMs);
+}
+
+bcxBrowser* OpenPanel(wxFrame* frame, const wxString& start, bool withButtons)
+{
+    bcxBrowser* panel = new bcxBrowser(frame, wxID_ANY, start);
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(panel, 1, wxEXPAND);
+    frame->SetSizer(sizer);
+    panel->Create(withButtons);
+    frame->Show();
+    frame->Layout();
+    return PumpUntil([&] { return frame->IsShownOnScreen(); }) ? panel : nullptr;
+}
+
+bool RelayEchoed(TestRelayServer& relay, uint32_t marker, int timeoutMs)
+{
+    relay.SendPing(relay.LastConnection(), marker);
+    return PumpUntil(
+        [&] {
+            for (const auto& e : relay.Echoes())
+                if (e.value == marker)
+                    return true;
+            return false;
+        },
+        timeoutMs);
 }
 
 } // namespace bcxtest

@@ -4,6 +4,12 @@
 
 #include <string>
 
+#include <cstdint>
+
+#include <wx/string.h>
+
+class bcxBrowser;
+class wxFrame;
 class wxWebView;
 class wxWindow;
 
@@ -20,5 +26,15 @@ std::string PageText(wxWebView* view);
 // Wait until the page's text holds fragment, or its title is title; false after the deadline.
 bool WaitForPageText(wxWebView* view, const std::string& fragment, int timeoutMs = 15000);
 bool WaitForPageTitle(wxWebView* view, const std::string& title, int timeoutMs = 15000);
+
+class TestRelayServer;
+
+// A browser panel that fills frame, started at start, with the button row when asked; the frame is shown.
+// Null when the frame is not on screen in time.
+bcxBrowser* OpenPanel(wxFrame* frame, const wxString& start, bool withButtons = false);
+
+// Pings the client from relay with marker: true once its echo is there, within timeoutMs. Everything the
+// client sent before has reached the relay then.
+bool RelayEchoed(TestRelayServer& relay, uint32_t marker, int timeoutMs);
 
 } // namespace bcxtest
