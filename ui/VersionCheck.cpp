@@ -1,6 +1,7 @@
 #include "ui/VersionCheck.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <mutex>
@@ -44,6 +45,15 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return transfer->cancel && transfer->cancel->load() ? 1 : 0;
 }
 
+// The connection's socket, made close-on-exec: this thread runs beside the GUI thread, where the web
+// engine starts its processes, so the flag must come with the socket.
+curl_socket_t OpenSocket(void*, curlsocktype purpose, curl_sockaddr* address)
+{
+    if (purpose != CURLSOCKTYPE_IPCXN)
+        return CURL_SOCKET_BAD;
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 } // namespace
 
 VersionCheckThread::VersionCheckThread(wxEvtHandler* sink, const wxString& application, const wxString& version)
@@ -81,6 +91,7 @@ wxString VersionCheckThread::FetchMessage(const wxString& application, const wxS
     // Straight to the version server, as ever: no proxy from the environment.
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
     // One deadline for everything: name look-up, connection, request and answer.
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(kTimeoutSeconds) * 1000L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);

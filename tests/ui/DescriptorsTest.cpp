@@ -1,0 +1,342 @@
+// The program's descriptors and the processes the web engine starts. With the session port and a joined
+// game client, the relay and IRC connections, a version check under way and the log file open, every
+// descriptor of the program is close-on-exec, the engine's processes hold none of them, and a relay
+// connection that the program drops is closed whole: the relay's next bytes are refused.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <arpa/inet.h>
+#include <linux/kcmp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <wx/frame.h>
+#include <wx/toplevel.h>
+
+#include "browser/BrowserPanel.h"
+#include "core/ClientCore.h"
+#include "lanhost/IrcClient.h"
+#include "lanhost/LanListener.h"
+#include "platform/Descriptors.h"
+#include "platform/ProgramClock.h"
+#include "support/Loopback.h"
+#include "support/Pump.h"
+#include "support/WxLoopback.h"
+#include "ui/FileLog.h"
+#include "ui/GameListPanel.h"
+#include "ui/MainFrame.h"
+#include "ui/MemoryPages.h"
+#include "ui/VersionCheck.h"
+
+namespace {
+
+std::vector<int> OpenDescriptors(pid_t pid)
+{
+    std::vector<int> fds;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    if (DIR* d = ::opendir(dir.c_str())) {
+        const int own = pid == ::getpid() ? ::dirfd(d) : -1;
+        while (dirent* entry = ::readdir(d))
+            if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != own)
+                fds.push_back(std::atoi(entry->d_name));
+        ::closedir(d);
+    }
+    return fds;
+}
+
+std::string Target(pid_t pid, int fd)
+{
+    char target[512];
+    const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, size_t(n)) : std::string("?");
+}
+
+// What the process was started with: the descriptors of whoever runs the tests, not the program's.
+const std::vector<int> gInherited = OpenDescriptors(::getpid());
+
+bool Inherited(int fd)
+{
+    return std::find(gInherited.begin(), gInherited.end(), fd) != gInherited.end();
+}
+
+// The web engine's own descriptors that it keeps for the life of the process and opens without
+// close-on-exec, inside its own calls or on its own threads: its random source, and the memory files that
+// its memory-pressure monitor reads every second. Its processes get them; they are read-only files that
+// every process may open for itself.
+bool EngineOwn(const std::string& target)
+{
+    return target == "/dev/urandom" || target.rfind("/proc/", 0) == 0 || target.rfind("/sys/fs/cgroup/", 0) == 0;
+}
+
+// The web engine's processes among this process's children.
+std::vector<pid_t> EngineProcesses()
+{
+    std::vector<pid_t> pids;
+    DIR* d = ::opendir("/proc");
+    if (!d)
+        return pids;
+    while (dirent* entry = ::readdir(d)) {
+        const pid_t pid = std::atoi(entry->d_name);
+        if (pid <= 0)
+            continue;
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const size_t close = line.rfind(')');
+        const size_t open = line.find('(');
+        if (close == std::string::npos || open == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == ::getpid() && line.compare(open + 1, 6, "WebKit") == 0)
+            pids.push_back(pid);
+    }
+    ::closedir(d);
+    return pids;
+}
+
+class DescriptorsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        bcx::RegisterMemoryPages();
+        // Nothing runs out while the test looks: not the relay's logon deadline, not the join deadline.
+        bcx::ProgramClock::SetManual(true);
+        ASSERT_EQ(0, ::mkdir("log", 0755));
+        std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
+        core = ClientCore::Get();
+        ASSERT_NE(nullptr, core);
+        core->Settings().mUserName = "tester";
+    }
+
+    void TearDown() override
+    {
+        if (frame) {
+            frame->Destroy();
+            bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+        }
+        bcx::ProgramClock::SetManual(false);
+    }
+
+    // The test's own end of a connection is not the program's: it is kept out of the engine's processes.
+    static std::unique_ptr<bcxtest::LoopbackConnection> Own(std::unique_ptr<bcxtest::LoopbackConnection> c)
+    {
+        if (c)
+            bcx::SetCloseOnExec(c->Fd());
+        return c;
+    }
+
+    // Connects the program to a relay of the test's own, up to the protocol words: the program then waits
+    // for the relay's answer to its version.
+    void ConnectRelay()
+    {
+        bcxtest::LoopbackListener listener;
+        ASSERT_TRUE(listener.Listen());
+        core->Connect(bcxtest::LoopbackWxAddress(listener.Port()), wxS("127.0.0.1"));
+        relay = Own(listener.Accept(5000));
+        ASSERT_TRUE(relay);
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayHandshake; }));
+        std::string word;
+        ASSERT_TRUE(relay->ReadExact(word, 4));
+        ASSERT_TRUE(relay->WriteAll(std::string("\x00\x03\x00\x01", 4)));
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayNegotiate; }));
+    }
+
+    // The main window with its games list (the session port), its file log and its About page, whose web
+    // view starts the engine's processes.
+    void OpenFrame()
+    {
+        frame = new MainFrame();
+        frame->Show();
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->IsShownOnScreen(); }));
+        ASSERT_NE(nullptr, frame->GetFileLog());
+        ASSERT_TRUE(bcxtest::PumpUntil([] { return !EngineProcesses().empty(); }, 30000));
+    }
+
+    // A Warcraft III connection to the session port that the program has accepted.
+    void JoinGameClient()
+    {
+        LanListener* listener = frame->GetGameListPanel()->GetListener();
+        ASSERT_NE(nullptr, listener);
+        gameClient = Own(bcxtest::LoopbackConnection::Connect(listener->SessionPort()));
+        ASSERT_TRUE(gameClient);
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return listener->Clients().Size() == 1; }));
+    }
+
+    // A web view of its own in a window of its own: the engine starts a page process for it.
+    void OpenAnotherPage()
+    {
+        const std::vector<pid_t> before = EngineProcesses();
+        wxFrame* window = new wxFrame(frame, wxID_ANY, wxS("news"), wxDefaultPosition, wxSize(400, 300));
+        bcxBrowser* page = new bcxBrowser(window, wxID_ANY, wxS("bcx:about"));
+        page->Create(false);
+        window->Show();
+        ASSERT_TRUE(bcxtest::PumpUntil(
+            [&] {
+                for (pid_t pid : EngineProcesses())
+                    if (std::find(before.begin(), before.end(), pid) == before.end())
+                        return true;
+                return false;
+            },
+            30000));
+    }
+
+    ClientCore* core = nullptr;
+    MainFrame* frame = nullptr;
+    std::unique_ptr<bcxtest::LoopbackConnection> relay;
+    std::unique_ptr<bcxtest::LoopbackConnection> gameClient;
+};
+
+// Whether the other process holds the very descriptor (the same open file) that this process has as fd.
+bool SameOpenFile(pid_t other, int otherFd, int fd)
+{
+    return ::syscall(SYS_kcmp, ::getpid(), other, KCMP_FILE, fd, otherFd) == 0;
+}
+
+// "fd -> target" for the descriptors of the program (not inherited) that the process holds beyond 0-2,
+// the engine's own left aside.
+std::vector<std::string> ProgramDescriptorsHeldBy(pid_t child)
+{
+    std::vector<std::string> held;
+    const std::vector<int> ours = OpenDescriptors(::getpid());
+    for (int childFd : OpenDescriptors(child)) {
+        if (childFd <= 2)
+            continue;
+        for (int fd : ours) {
+            if (fd > 2 && !Inherited(fd) && SameOpenFile(child, childFd, fd) && !EngineOwn(Target(::getpid(), fd)))
+                held.push_back(std::to_string(childFd) + " -> " + Target(::getpid(), fd));
+        }
+    }
+    return held;
+}
+
+// "fd -> target" for the program's descriptors (not inherited) without close-on-exec, the engine's own
+// left aside.
+std::vector<std::string> DescriptorsWithoutCloseOnExec()
+{
+    std::vector<std::string> open;
+    for (int fd : OpenDescriptors(::getpid())) {
+        const int flags = ::fcntl(fd, F_GETFD);
+        const std::string target = Target(::getpid(), fd);
+        if (fd > 2 && !Inherited(fd) && flags >= 0 && !(flags & FD_CLOEXEC) && !EngineOwn(target))
+            open.push_back(std::to_string(fd) + " -> " + target);
+    }
+    return open;
+}
+
+// The program's socket connected to 127.0.0.1:port, or -1.
+int DescriptorConnectedTo(uint16_t port)
+{
+    for (int fd : OpenDescriptors(::getpid())) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+            ntohs(peer.sin_port) == port)
+            return fd;
+    }
+    return -1;
+}
+
+std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+class RecordingIrcOwner : public IrcClientOwner {
+public:
+    void ForwardLineToGame(const std::string&) override {}
+    bool HasGameSocket() const override { return true; }
+    bool IsAttachedToGame() const override { return false; }
+    uint32_t AttachedGameId() const override { return 0; }
+};
+
+TEST_F(DescriptorsTest, EveryDescriptorOfTheProgramIsCloseOnExec)
+{
+    ConnectRelay();
+    OpenFrame();
+    JoinGameClient();
+
+    bcxtest::LoopbackListener ircServer;
+    ASSERT_TRUE(ircServer.Listen());
+    RecordingIrcOwner owner;
+    IrcClient irc(&owner);
+    irc.Connect({"127.0.0.1", ircServer.Port(), "#bcx"});
+    auto ircPeer = Own(ircServer.Accept(5000));
+    ASSERT_TRUE(ircPeer);
+    ircServer.Close();
+
+    EXPECT_EQ("", Lines(DescriptorsWithoutCloseOnExec()));
+
+    // The version check's connection, made on its own thread while the program runs on (libcurl's own
+    // local socket pairs for the transfer are not the program's to make).
+    bcxtest::LoopbackListener versionServer;
+    ASSERT_TRUE(versionServer.Listen());
+    VersionCheckThread::SetVersionHostForTesting(wxString::Format(wxS("127.0.0.1:%u"), unsigned(versionServer.Port())));
+    VersionCheck check(nullptr, wxS("Client"), wxS("0.95.00"));
+    ASSERT_TRUE(check.Started());
+    auto versionPeer = Own(versionServer.Accept(10000));
+    ASSERT_TRUE(versionPeer);
+    const int connection = DescriptorConnectedTo(versionServer.Port());
+    ASSERT_GE(connection, 0);
+    EXPECT_TRUE(::fcntl(connection, F_GETFD) & FD_CLOEXEC);
+    versionPeer->Close();
+}
+
+TEST_F(DescriptorsTest, TheEnginesProcessesHoldNoDescriptorOfTheProgram)
+{
+    ConnectRelay();
+    OpenFrame();
+    JoinGameClient();
+    OpenAnotherPage();
+
+    const std::vector<pid_t> children = EngineProcesses();
+    ASSERT_GE(children.size(), 3u);  // the network process and two page processes
+    for (pid_t child : children)
+        EXPECT_EQ("", Lines(ProgramDescriptorsHeldBy(child))) << "process " << child;
+}
+
+TEST_F(DescriptorsTest, ARelayConnectionDroppedOnABrokenFrameIsClosedWhole)
+{
+    ConnectRelay();
+    OpenFrame();
+
+    // A frame whose length is shorter than its header: the program drops the connection.
+    ASSERT_TRUE(relay->WriteAll(std::string("\xEF\xBE\x00\x01\x00", 5)));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayDisconnected; }));
+    std::string rest;
+    ASSERT_TRUE(relay->ReadUntilClosed(rest, 5000));
+
+    // Nobody holds the program's end any more: what the relay sends now is answered with a reset.
+    const int fd = relay->Fd();
+    const bool refused = bcxtest::PumpUntil(
+        [&] {
+            if (::send(fd, "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && (errno == EPIPE || errno == ECONNRESET))
+                return true;
+            char byte;
+            return ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 && errno == ECONNRESET;
+        },
+        3000);
+    EXPECT_TRUE(refused);
+}
+
+} // namespace
