@@ -1,7 +1,11 @@
 #include "platform/Descriptors.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 
 #include <wx/file.h>
@@ -35,6 +39,39 @@ bool CreateFileCloseOnExec(wxFile& file, const wxString& path, int access)
         return false;
     file.Attach(fd);
     return true;
+}
+
+namespace {
+
+// The process's open descriptors, sorted.
+std::vector<int> OpenDescriptors()
+{
+    std::vector<int> fds;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return fds;
+    const int own = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd != own)
+            fds.push_back(fd);
+    }
+    ::closedir(dir);
+    std::sort(fds.begin(), fds.end());
+    return fds;
+}
+
+} // namespace
+
+void CloseOnExecDuring(const std::function<void()>& make)
+{
+    const std::vector<int> before = OpenDescriptors();
+    make();
+    for (int fd : OpenDescriptors())
+        if (!std::binary_search(before.begin(), before.end(), fd))
+            SetCloseOnExec(fd);
 }
 
 } // namespace bcx

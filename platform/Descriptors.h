@@ -9,6 +9,8 @@
 // with SetCloseOnExec right after the toolkit call that made it. Those calls are made on the GUI thread,
 // and so are the web engine's process starts, so no process starts between the two.
 
+#include <functional>
+
 #include <wx/string.h>
 
 class wxFile;
@@ -24,5 +26,10 @@ int OpenCloseOnExec(const char* path, int flags, int mode = 0);
 // Creates (or truncates) the file for writing, close-on-exec, and attaches it to file, as the toolkit's
 // wxFile::Create(path, true, access) does otherwise. False (file left closed, errno set) when it cannot.
 bool CreateFileCloseOnExec(wxFile& file, const wxString& path, int access);
+
+// Runs make, then marks close-on-exec every descriptor that was opened meanwhile: for a library that makes
+// descriptors of its own without the flag and names them to nobody. Run it on the GUI thread, so that no
+// process starts between the two.
+void CloseOnExecDuring(const std::function<void()>& make);
 
 } // namespace bcx
