@@ -3,7 +3,6 @@
 // descriptor of the program is close-on-exec, the engine's processes hold none of them, and a relay
 // connection that the program drops is closed whole: the relay's next bytes are refused.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <arpa/inet.h>
 #include <linux/kcmp.h>
@@ -16,10 +15,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,7 +35,6 @@
 #include "support/Loopback.h"
 #include "support/Pump.h"
 #include "support/WxLoopback.h"
-#include "ui/FileLog.h"
 #include "ui/GameListPanel.h"
 #include "ui/MainFrame.h"
 #include "ui/MemoryPages.h"
@@ -44,72 +42,92 @@
 
 namespace {
 
-std::vector<int> OpenDescriptors(pid_t pid)
+namespace fs = std::filesystem;
+
+// The process's descriptors above 2 with their targets ("socket:[123]", a path, ...).
+std::map<int, std::string> Descriptors(pid_t pid)
 {
-    std::vector<int> fds;
-    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
-    if (DIR* d = ::opendir(dir.c_str())) {
-        const int own = pid == ::getpid() ? ::dirfd(d) : -1;
-        while (dirent* entry = ::readdir(d))
-            if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != own)
-                fds.push_back(std::atoi(entry->d_name));
-        ::closedir(d);
+    std::map<int, std::string> fds;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        std::error_code unreadable;
+        const std::string target = fs::read_symlink(entry.path(), unreadable);
+        const int fd = std::atoi(entry.path().filename().c_str());
+        if (fd > 2 && !unreadable)
+            fds[fd] = target;
     }
     return fds;
 }
 
-std::string Target(pid_t pid, int fd)
-{
-    char target[512];
-    const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
-    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-    return n > 0 ? std::string(target, size_t(n)) : std::string("?");
-}
-
 // What the process was started with: the descriptors of whoever runs the tests, not the program's.
-const std::vector<int> gInherited = OpenDescriptors(::getpid());
-
-bool Inherited(int fd)
-{
-    return std::find(gInherited.begin(), gInherited.end(), fd) != gInherited.end();
-}
+const std::map<int, std::string> gInherited = Descriptors(::getpid());
 
 // The web engine's own descriptors that it keeps for the life of the process and opens without
-// close-on-exec, inside its own calls or on its own threads: its random source, and the memory files that
-// its memory-pressure monitor reads every second. Its processes get them; they are read-only files that
+// close-on-exec, inside its own calls or on its own threads: its random source, and the files that its
+// memory-pressure monitor reads every second. Its own processes get them; they are read-only files that
 // every process may open for itself.
 bool EngineOwn(const std::string& target)
 {
     return target == "/dev/urandom" || target.rfind("/proc/", 0) == 0 || target.rfind("/sys/fs/cgroup/", 0) == 0;
 }
 
-// The web engine's processes among this process's children.
+// The descriptors of the program: neither inherited nor the engine's own.
+std::map<int, std::string> ProgramDescriptors()
+{
+    std::map<int, std::string> fds = Descriptors(::getpid());
+    for (auto it = fds.begin(); it != fds.end();)
+        it = gInherited.count(it->first) || EngineOwn(it->second) ? fds.erase(it) : std::next(it);
+    return fds;
+}
+
+// "fd -> target" lines of the program's descriptors without close-on-exec.
+std::string DescriptorsWithoutCloseOnExec()
+{
+    std::string lines;
+    for (const auto& [fd, target] : ProgramDescriptors())
+        if (const int flags = ::fcntl(fd, F_GETFD); flags >= 0 && !(flags & FD_CLOEXEC))
+            lines += std::to_string(fd) + " -> " + target + "\n";
+    return lines;
+}
+
+// "fd -> target" lines of the program's descriptors that the other process holds (the same open file).
+std::string ProgramDescriptorsHeldBy(pid_t other)
+{
+    std::string lines;
+    const std::map<int, std::string> ours = ProgramDescriptors();
+    for (const auto& entry : Descriptors(other))
+        for (const auto& [fd, target] : ours)
+            if (::syscall(SYS_kcmp, ::getpid(), other, KCMP_FILE, fd, entry.first) == 0)
+                lines += std::to_string(entry.first) + " -> " + target + "\n";
+    return lines;
+}
+
+// The web engine's processes, which it starts from this (the GUI) thread.
 std::vector<pid_t> EngineProcesses()
 {
     std::vector<pid_t> pids;
-    DIR* d = ::opendir("/proc");
-    if (!d)
-        return pids;
-    while (dirent* entry = ::readdir(d)) {
-        const pid_t pid = std::atoi(entry->d_name);
-        if (pid <= 0)
-            continue;
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const size_t close = line.rfind(')');
-        const size_t open = line.find('(');
-        if (close == std::string::npos || open == std::string::npos)
-            continue;
-        std::istringstream rest(line.substr(close + 2));
-        char state = 0;
-        pid_t parent = 0;
-        rest >> state >> parent;
-        if (parent == ::getpid() && line.compare(open + 1, 6, "WebKit") == 0)
+    const std::string self = std::to_string(::getpid());
+    std::ifstream children("/proc/" + self + "/task/" + self + "/children");
+    for (pid_t pid; children >> pid;) {
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name.rfind("WebKit", 0) == 0)
             pids.push_back(pid);
     }
-    ::closedir(d);
     return pids;
+}
+
+// The program's socket connected to 127.0.0.1:port, or -1.
+int DescriptorConnectedTo(uint16_t port)
+{
+    for (const auto& entry : Descriptors(::getpid())) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(entry.first, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            peer.sin_family == AF_INET && ntohs(peer.sin_port) == port)
+            return entry.first;
+    }
+    return -1;
 }
 
 class DescriptorsTest : public testing::Test {
@@ -204,65 +222,7 @@ protected:
     std::unique_ptr<bcxtest::LoopbackConnection> gameClient;
 };
 
-// Whether the other process holds the very descriptor (the same open file) that this process has as fd.
-bool SameOpenFile(pid_t other, int otherFd, int fd)
-{
-    return ::syscall(SYS_kcmp, ::getpid(), other, KCMP_FILE, fd, otherFd) == 0;
-}
-
-// "fd -> target" for the descriptors of the program (not inherited) that the process holds beyond 0-2,
-// the engine's own left aside.
-std::vector<std::string> ProgramDescriptorsHeldBy(pid_t child)
-{
-    std::vector<std::string> held;
-    const std::vector<int> ours = OpenDescriptors(::getpid());
-    for (int childFd : OpenDescriptors(child)) {
-        if (childFd <= 2)
-            continue;
-        for (int fd : ours) {
-            if (fd > 2 && !Inherited(fd) && SameOpenFile(child, childFd, fd) && !EngineOwn(Target(::getpid(), fd)))
-                held.push_back(std::to_string(childFd) + " -> " + Target(::getpid(), fd));
-        }
-    }
-    return held;
-}
-
-// "fd -> target" for the program's descriptors (not inherited) without close-on-exec, the engine's own
-// left aside.
-std::vector<std::string> DescriptorsWithoutCloseOnExec()
-{
-    std::vector<std::string> open;
-    for (int fd : OpenDescriptors(::getpid())) {
-        const int flags = ::fcntl(fd, F_GETFD);
-        const std::string target = Target(::getpid(), fd);
-        if (fd > 2 && !Inherited(fd) && flags >= 0 && !(flags & FD_CLOEXEC) && !EngineOwn(target))
-            open.push_back(std::to_string(fd) + " -> " + target);
-    }
-    return open;
-}
-
-// The program's socket connected to 127.0.0.1:port, or -1.
-int DescriptorConnectedTo(uint16_t port)
-{
-    for (int fd : OpenDescriptors(::getpid())) {
-        sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
-            ntohs(peer.sin_port) == port)
-            return fd;
-    }
-    return -1;
-}
-
-std::string Lines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
-
-class RecordingIrcOwner : public IrcClientOwner {
+class SilentIrcOwner : public IrcClientOwner {
 public:
     void ForwardLineToGame(const std::string&) override {}
     bool HasGameSocket() const override { return true; }
@@ -278,7 +238,7 @@ TEST_F(DescriptorsTest, EveryDescriptorOfTheProgramIsCloseOnExec)
 
     bcxtest::LoopbackListener ircServer;
     ASSERT_TRUE(ircServer.Listen());
-    RecordingIrcOwner owner;
+    SilentIrcOwner owner;
     IrcClient irc(&owner);
     irc.Connect({"127.0.0.1", ircServer.Port(), "#bcx"});
     auto ircPeer = Own(ircServer.Accept(5000));
@@ -297,7 +257,7 @@ TEST_F(DescriptorsTest, EveryDescriptorOfTheProgramIsCloseOnExec)
     versionServer.Close();
     ASSERT_GE(DescriptorConnectedTo(versionPort), 0);
 
-    EXPECT_EQ("", Lines(DescriptorsWithoutCloseOnExec()));
+    EXPECT_EQ("", DescriptorsWithoutCloseOnExec());
     versionPeer->Close();
 }
 
@@ -311,7 +271,7 @@ TEST_F(DescriptorsTest, TheEnginesProcessesHoldNoDescriptorOfTheProgram)
     const std::vector<pid_t> children = EngineProcesses();
     ASSERT_GE(children.size(), 3u);  // the network process and two page processes
     for (pid_t child : children)
-        EXPECT_EQ("", Lines(ProgramDescriptorsHeldBy(child))) << "process " << child;
+        EXPECT_EQ("", ProgramDescriptorsHeldBy(child)) << "process " << child;
 }
 
 TEST_F(DescriptorsTest, ARelayConnectionDroppedOnABrokenFrameIsClosedWhole)
