@@ -151,10 +151,10 @@ public:
     // The session-port listener; null only when it could not be created.
     LanListener* GetListener() const { return mListener; }
 
-    // Shows a message box for the page: true when it was shown, false when none may open (the owner is
-    // closing). The page's owner sets it, so that its boxes follow the owner's rules; without one the
-    // page shows a plain box.
-    using MessageBoxAsker = std::function<bool(const wxString& text, const wxString& caption)>;
+    // Shows a message box for the page, or none when the owner allows none (it is closing). The page's
+    // owner sets it, so that the page's boxes follow the owner's rules; without one the page shows a
+    // plain box.
+    using MessageBoxAsker = std::function<void(const wxString& text, const wxString& caption)>;
     void SetMessageBoxAsker(MessageBoxAsker asker) { mAskMessageBox = std::move(asker); }
 
     // Configuration key of a column width: "GameListCol%02d".

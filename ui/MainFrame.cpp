@@ -122,7 +122,7 @@ MainFrame::MainFrame()
 
     mGameList = new GameListPanel(mNotebook);
     mGameList->SetMessageBoxAsker([this](const wxString& text, const wxString& caption) {
-        return ShowMessage(text, caption);
+        ShowMessage(text, caption);
     });
     mNotebook->AddPage(mGameList, Utf8("       游戏       "), false);
     mSettings = new SettingsPage(mNotebook);
