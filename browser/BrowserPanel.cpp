@@ -14,10 +14,12 @@
 #include "browser/ActiveXEvents.h"
 #include "browser/HtmlBrowserCtrl.h"
 #include "browser/PageLog.h"
+#include "browser/RecentEvents.h"
 #include "browser/com/ComTypes.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "core/Packet.h"
+#include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
 
 namespace {
@@ -29,6 +31,11 @@ using bcx::LogBrowser;
 const size_t kMaxLinkNameBytes = 255;
 // The longest name of a built-in page.
 const size_t kMaxPageNameChars = 64;
+// The program's own loads (a relay's news record, the home page) open at most this many addresses on the
+// desktop within this many milliseconds of the program clock, all panels together: a relay that sends
+// news records in a burst cannot flood the desktop.
+const size_t kMaxProgramOpens = 3;
+const uint32_t kProgramOpenWindowMs = 60000;
 
 bcxBrowser::DesktopOpener& Opener()
 {
@@ -259,8 +266,13 @@ void bcxBrowser::LoadUrl(const wxString& url, const wxSize& size)
         mSize = size;
         SetSize(wxRect(GetPosition(), size));
     }
-    if (mBrowser)
-        mBrowser->LoadUrl(url.empty() ? mHomeUrl : url);
+    if (!mBrowser)
+        return;
+    // The control decides the load before it returns: that decision is the program's, not a page's.
+    const bool outer = mProgramLoad;
+    mProgramLoad = true;
+    mBrowser->LoadUrl(url.empty() ? mHomeUrl : url);
+    mProgramLoad = outer;
 }
 
 bool bcxBrowser::HandleNavigate(wxString& url)
@@ -285,7 +297,7 @@ bool bcxBrowser::HandleNavigate(wxString& url)
     }
     if (url.StartsWith(wxS("mailto:"), &rest)) {
         mBrowser->Stop();
-        if (StartedByUser(url))
+        if (MayOpenOnDesktop(url))
             OpenMailTo(rest);
         return false;
     }
@@ -305,8 +317,8 @@ void bcxBrowser::LoadMemoryPage(const wxString& name)
         return;
     }
     // The stream goes to the adaptor, which deletes it; the file record goes without it.
-    if (mBrowser)
-        mBrowser->LoadStream(file->DetachStream());
+    if (mBrowser && mBrowser->LoadStream(file->DetachStream()))
+        bcx::PageNavigationDecision::NoteCarriedOut();
 }
 
 void bcxBrowser::DispatchBcxUrl(const wxString& command)
@@ -329,13 +341,13 @@ void bcxBrowser::DispatchBcxUrl(const wxString& command)
     }
     wxString rest;
     if (command.StartsWith(wxS("ext_browser/"), &rest)) {
-        if (!StartedByUser(wxS("bcx:") + command))
+        if (!MayOpenOnDesktop(wxS("bcx:") + command))
             return;
         OpenExternal(rest);
         if (mBrowser)
             mBrowser->GoBack();
     } else if (command.StartsWith(wxS("ext_mail/"), &rest)) {
-        if (!StartedByUser(wxS("bcx:") + command))
+        if (!MayOpenOnDesktop(wxS("bcx:") + command))
             return;
         OpenMailTo(rest);
         if (mBrowser)
@@ -354,15 +366,31 @@ void bcxBrowser::OpenExternal(const wxString& url)
         LogBrowser(wxS("not a web address, not opened: ") + ForLog(url));
         return;
     }
-    OpenOnDesktop(url);
+    HandOnToDesktop(url);
 }
 
-bool bcxBrowser::StartedByUser(const wxString& url) const
+bool bcxBrowser::MayOpenOnDesktop(const wxString& url) const
 {
-    // A page's script must not drive the desktop: only a navigation of the user's click opens anything.
-    if (!mUserStarted)
+    // A page's script must not drive the desktop: only a navigation of the user's click opens anything,
+    // or one of the program's own loads.
+    if (!mUserStarted && !mProgramLoad)
         LogBrowser(wxS("not opened without a click: ") + ForLog(url));
-    return mUserStarted;
+    return mUserStarted || mProgramLoad;
+}
+
+void bcxBrowser::HandOnToDesktop(const wxString& url)
+{
+    static bcx::RecentEvents<kMaxProgramOpens> programOpens{kProgramOpenWindowMs};
+    if (!mUserStarted && !programOpens.Admit(bcx::ProgramClock::Now())) {
+        LogBrowser(wxString::Format(wxS("not opened: the program's own loads opened %u addresses within %u seconds: "),
+                                    static_cast<unsigned>(kMaxProgramOpens),
+                                    static_cast<unsigned>(kProgramOpenWindowMs / 1000)) +
+                   ForLog(url));
+        return;
+    }
+    // The navigation that asked for it is carried out, not refused.
+    bcx::PageNavigationDecision::NoteCarriedOut();
+    OpenOnDesktop(url);
 }
 
 void bcxBrowser::OpenMailTo(const wxString& address)
@@ -381,7 +409,7 @@ void bcxBrowser::OpenMailTo(const wxString& address)
         LogBrowser(wxS("mail link recipients dropped: ") + ForLog(recipients));
     if (!parameters.empty())
         LogBrowser(wxS("mail link parameters dropped: ") + ForLog(parameters));
-    OpenOnDesktop(wxS("mailto:") + kept);
+    HandOnToDesktop(wxS("mailto:") + kept);
 }
 
 void bcxBrowser::AddGameFromLink(const wxString& rest)

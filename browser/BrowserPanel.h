@@ -42,7 +42,8 @@ public:
     virtual bool HandleNavigate(wxString& url);
 
     // One command of the "bcx:" scheme (the text after "bcx:"). The commands that open something on the
-    // desktop do so only for a navigation that the user's click in the page started.
+    // desktop do so only for a navigation that the user's click in the page started, or for one of the
+    // program's own loads (at most three addresses a minute).
     void DispatchBcxUrl(const wxString& command);
     // Opens "mailto:" + address in the mail program with one address (the first of a list) and its
     // "subject" and "body" parameters only; an address with a line break is refused.
@@ -69,9 +70,13 @@ private:
     void AddGameFromLink(const wxString& rest);
     void OpenExternal(const wxString& url);
     void LoadMemoryPage(const wxString& name);
-    // True when the user's click started the navigation being decided; otherwise logs that url opens
+    // True when the navigation being decided may open url on the desktop: the user's click in the page
+    // started it, or it is one of the program's own loads (LoadUrl). Otherwise logs that url opens
     // nothing.
-    bool StartedByUser(const wxString& url) const;
+    bool MayOpenOnDesktop(const wxString& url) const;
+    // Hands url (checked) to the desktop: for the user's click, or for the program's own loads within
+    // their bound (logged past it).
+    void HandOnToDesktop(const wxString& url);
 
     HtmlBrowserCtrl* mBrowser = nullptr;
     wxBitmapButton* mBack = nullptr;
@@ -84,6 +89,8 @@ private:
     long mStyle = wxTAB_TRAVERSAL;
     // The navigation being decided was started by the user's click in the page.
     bool mUserStarted = false;
+    // A load of the program's own (LoadUrl) is being decided.
+    bool mProgramLoad = false;
 
     wxDECLARE_DYNAMIC_CLASS(bcxBrowser);
     wxDECLARE_EVENT_TABLE();

@@ -76,6 +76,7 @@ private:
 
 int gScopeDepth = 0;
 std::unique_ptr<PageLogGate> gGate;
+PageNavigationDecision* gDecision = nullptr;
 
 } // namespace
 
@@ -130,6 +131,22 @@ PageLogScope::~PageLogScope()
     else
         gGate.release();
     gGate.reset();
+}
+
+PageNavigationDecision::PageNavigationDecision() : mOuter(gDecision)
+{
+    gDecision = this;
+}
+
+PageNavigationDecision::~PageNavigationDecision()
+{
+    gDecision = mOuter;
+}
+
+void PageNavigationDecision::NoteCarriedOut()
+{
+    if (gDecision)
+        gDecision->mCarriedOut = true;
 }
 
 } // namespace bcx

@@ -27,4 +27,24 @@ public:
     PageLogScope& operator=(const PageLogScope&) = delete;
 };
 
+// While one lives (the engine deciding a navigation that a page asked for), whoever handles the address
+// may say that it carried it out as asked (a built-in page shown, an address handed to the desktop): the
+// navigation is then declined without being a refusal of the page. Nests: the innermost one is told.
+class PageNavigationDecision {
+public:
+    PageNavigationDecision();
+    ~PageNavigationDecision();
+
+    PageNavigationDecision(const PageNavigationDecision&) = delete;
+    PageNavigationDecision& operator=(const PageNavigationDecision&) = delete;
+
+    bool CarriedOut() const { return mCarriedOut; }
+    // Tells the innermost decision that lives; nothing without one.
+    static void NoteCarriedOut();
+
+private:
+    PageNavigationDecision* mOuter;
+    bool mCarriedOut = false;
+};
+
 } // namespace bcx

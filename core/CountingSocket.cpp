@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/Descriptors.h"
+
 // ---------------------------------------------------------------------------------------------------
 // Counting transfer
 
@@ -122,7 +124,26 @@ void QueuedSender<Base>::FlushQueue()
 // ---------------------------------------------------------------------------------------------------
 // The three socket classes
 
+namespace {
+
+// The toolkit makes its sockets without close-on-exec: the socket it just made gets the flag. (A socket
+// whose connect or listen failed early has nothing the toolkit made.)
+void MarkCloseOnExec(const wxSocketBase& socket)
+{
+    if (socket.IsOk())
+        bcx::SetCloseOnExec(socket.GetSocket());
+}
+
+} // namespace
+
 CountingSocket::CountingSocket(wxSocketFlags flags) : QueuedSender<wxSocketClient>(flags) {}
+
+bool CountingSocket::Connect(const wxSockAddress& addr, bool wait)
+{
+    const bool connected = QueuedSender<wxSocketClient>::Connect(addr, wait);
+    MarkCloseOnExec(*this);
+    return connected;
+}
 
 CountingPeerSocket::CountingPeerSocket(wxSocketFlags flags) : QueuedSender<wxSocketBase>(flags, wxSOCKET_BASE)
 {
@@ -207,6 +228,7 @@ int NameAcceptFailure()
 CountingServerSocket::CountingServerSocket(const wxSockAddress& addr, wxSocketFlags flags)
     : CountingTransfer<wxSocketServer>(addr, flags)
 {
+    MarkCloseOnExec(*this);
 }
 
 CountingPeerSocket* CountingServerSocket::AcceptCounting()
@@ -220,6 +242,7 @@ CountingPeerSocket* CountingServerSocket::AcceptCounting()
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto peer = std::make_unique<CountingPeerSocket>(wxSOCKET_NOWAIT);
         if (AcceptWith(*peer, false)) {
+            MarkCloseOnExec(*peer);
             peer->SetFlags(wxSOCKET_NOWAIT);
             return peer.release();
         }

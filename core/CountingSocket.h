@@ -5,7 +5,8 @@
 // CountingServerSocket (the session-port listener) share one implementation of the counting Write/Read:
 // the toolkit's transfer, then the socket's last count is added to BytesWritten()/BytesRead().
 //
-// Every socket here is non-blocking (wxSOCKET_NOWAIT); nothing in this file waits on a socket.
+// Every socket here is non-blocking (wxSOCKET_NOWAIT); nothing in this file waits on a socket. Each is
+// close-on-exec from the toolkit call that made it (connect, listen, accept) on.
 //
 // Send path (client and peer sockets): Send() writes what the socket takes now and queues the rest;
 // owners include wxSOCKET_OUTPUT_FLAG in the notify mask and call FlushQueue() on every OUTPUT event.
@@ -82,6 +83,10 @@ private:
 class CountingSocket : public QueuedSender<wxSocketClient> {
 public:
     explicit CountingSocket(wxSocketFlags flags = wxSOCKET_NOWAIT);
+
+    // The toolkit's connect, which makes the socket; it is made close-on-exec at once. (This hides the
+    // toolkit's connect from a given local address, which would leave the flag off.)
+    bool Connect(const wxSockAddress& addr, bool wait = true) override;
 };
 
 // A Warcraft III connection sends small frames all the time (a keep-alive per game message) and takes

@@ -9,6 +9,7 @@
 
 #include "core/GameRecords.h"
 #include "core/Packet.h"
+#include "platform/Descriptors.h"
 #include "platform/TextCodec.h"
 
 namespace {
@@ -120,7 +121,7 @@ bool SaveRecording(const Game& game, const wxString& directory)
     {
         wxLogNull quiet;  // the failure is reported below, once, in the program's own words
         wxFile file;
-        opened = file.Create(path, true);
+        opened = bcx::CreateFileCloseOnExec(file, path, wxS_DEFAULT);
         if (opened) {
             uint8_t header[kRecordingHeaderSize] = {};
             const size_t dataLength = data.Size();

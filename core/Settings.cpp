@@ -163,7 +163,7 @@ wxFileConfig* OpenSettingsFile()
         std::string bytes;
         {
             wxLogNull quiet;
-            wxFFile file(path, wxS("rb"));
+            wxFFile file(path, wxS("rbe"));  // "e": close-on-exec
             if (file.IsOpened()) {
                 char buffer[4096];
                 size_t n;
@@ -191,6 +191,9 @@ wxFileConfig* OpenSettingsFile()
         }
         }
     }
+    // The toolkit reads the file here and writes it in Flush (through a temporary file, renamed over it),
+    // both with descriptors of its own that lack close-on-exec; each is opened and closed within that one
+    // call on the GUI thread, where the web engine starts its processes, so none of them is ever inherited.
     wxFileConfig* config = new SettingsFile(wxEmptyString, wxEmptyString, path, wxEmptyString,
                                             wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH,
                                             SettingsFileConv());

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,15 +18,11 @@ DatagramSocket::~DatagramSocket()
 bool DatagramSocket::Open(uint16_t port)
 {
     Close();
-    mHandle = ::socket(AF_INET, SOCK_DGRAM, 0);
+    mHandle = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (mHandle < 0) {
         mHandle = -1;
         return false;
     }
-    ::fcntl(mHandle, F_SETFD, FD_CLOEXEC);
-    const int flags = ::fcntl(mHandle, F_GETFL, 0);
-    if (flags >= 0)
-        ::fcntl(mHandle, F_SETFL, flags | O_NONBLOCK);
     const int on = 1;
     ::setsockopt(mHandle, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
 

@@ -1,12 +1,16 @@
 #include "platform/Registry.h"
 
 #include <cstdlib>
-#include <fstream>
+#include <istream>
 #include <sstream>
+
+#include <ext/stdio_filebuf.h>
+#include <fcntl.h>
 
 #include <wx/log.h>
 #include <wx/string.h>
 
+#include "platform/Descriptors.h"
 #include "platform/TextCodec.h"
 
 namespace bcx {
@@ -160,9 +164,11 @@ enum class Lookup { NoKey, KeyWithoutValue, Found };
 // HKEY_CURRENT_USER, one section per key, "name"="string" lines below it).
 Lookup LookUpRegFile(const std::string& path, std::string& value)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const int fd = OpenCloseOnExec(path.c_str(), O_RDONLY);
+    if (fd < 0)
         return Lookup::NoKey;
+    __gnu_cxx::stdio_filebuf<char> file(fd, std::ios::in | std::ios::binary);  // closes fd
+    std::istream in(&file);
 
     const std::string wanted = AsciiLower(kWarcraftKey);
     const std::string wantedPrefix = wanted + "\\";

@@ -10,6 +10,7 @@
 #include <wx/intl.h>
 #include <wx/listbox.h>
 
+#include "platform/Descriptors.h"
 #include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
 
@@ -54,9 +55,8 @@ FileLog::FileLog(wxListBox* listBox, wxLog* previous, size_t maxFileBytes)
 {
     if (wxDirExists(wxS("log"))) {
         wxString name = wxS("log/bcx") + FormatLocalNow(wxS("%y%m%d-%H%M%S")) + wxS(".log");
-        wxLogNull quiet;
         const int access = wxS_IRUSR | wxS_IWUSR | wxS_IRGRP | wxS_IWGRP | wxS_IROTH | wxS_IWOTH;
-        if (!mFile->Create(name, true, access)) {
+        if (!bcx::CreateFileCloseOnExec(*mFile, name, access)) {
             // A log file that cannot be created is not written to; the list box still gets every line.
             delete mFile;
             mFile = nullptr;

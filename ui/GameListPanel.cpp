@@ -8,6 +8,7 @@
 #include <wx/config.h>
 #include <wx/datetime.h>
 #include <wx/log.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 
 #include "core/ClientCore.h"
@@ -16,7 +17,6 @@
 #include "lanhost/LanListener.h"
 #include "platform/ProgramClock.h"
 #include "platform/TextCodec.h"
-#include "ui/MainFrame.h"
 
 static_assert(sizeof(wxUIntPtr) > sizeof(uint32_t), "the placeholder marker must not be a game id");
 
@@ -718,9 +718,12 @@ void GameListPanel::OnItemSelected(wxListEvent& event)
     } else if (LanSession* session = core->GetSession(id); session && session->HasClient()) {
         // Only a host with a Warcraft III client attached keeps its offer; a game without a host (its
         // information has not come yet) has nobody watching and is withdrawn. The box goes through the
-        // frame: on a closing frame none opens, and the offer simply stays.
-        MainFrame::ShowMessageBox(this, wxS("Cannot deactivate this game, someone is still watching."),
-                                  wxS("Message"));
+        // owner: on a closing frame none opens, and the offer simply stays.
+        const wxString text = wxS("Cannot deactivate this game, someone is still watching.");
+        if (mAskMessageBox)
+            mAskMessageBox(text, wxS("Message"));
+        else
+            wxMessageBox(text, wxS("Message"), wxOK | wxCENTRE, this);
         // The box ran a nested event loop: the game may be gone.
         core = ClientCore::Get();
         game = core ? core->GetGame(id) : nullptr;

@@ -6,6 +6,7 @@
 // session port on which Warcraft III joins, the LAN-search poll and the joined but unattached clients.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -150,6 +151,12 @@ public:
     // The session-port listener; null only when it could not be created.
     LanListener* GetListener() const { return mListener; }
 
+    // Shows a message box for the page, or none when the owner allows none (it is closing). The page's
+    // owner sets it, so that the page's boxes follow the owner's rules; without one the page shows a
+    // plain box.
+    using MessageBoxAsker = std::function<void(const wxString& text, const wxString& caption)>;
+    void SetMessageBoxAsker(MessageBoxAsker asker) { mAskMessageBox = std::move(asker); }
+
     // Configuration key of a column width: "GameListCol%02d".
     static wxString ColumnKey(int column);
     // The width a column starts with when none is saved: the classic width, or wider where the list's
@@ -174,6 +181,7 @@ private:
     wxTimer mTimeTimer;
     wxTimer mRefreshTimer;
     LanListener* mListener = nullptr;
+    MessageBoxAsker mAskMessageBox;
     // Game-list changes waiting for ApplyListChanges.
     std::unordered_set<uint32_t> mPendingGames;
     bool mRebuildPending = false;

@@ -121,6 +121,9 @@ MainFrame::MainFrame()
     WriteBanner();
 
     mGameList = new GameListPanel(mNotebook);
+    mGameList->SetMessageBoxAsker([this](const wxString& text, const wxString& caption) {
+        ShowMessage(text, caption);
+    });
     mNotebook->AddPage(mGameList, Utf8("       游戏       "), false);
     mSettings = new SettingsPage(mNotebook);
     mNotebook->AddPage(mSettings, Utf8("      设置     "), false);

@@ -24,12 +24,15 @@ public:
     // sink: where the message box is shown from (its CallAfter); it outlives the thread.
     VersionCheckThread(wxEvtHandler* sink, const wxString& application, const wxString& version);
 
+    ~VersionCheckThread() override;
+
     // Asks the running check to end as soon as it can; no message box follows.
     void Cancel() { mCancel = true; }
 
     // The GET itself (blocking, at most kTimeoutSeconds, at most kMaxVersionAnswerBytes of the body, ends
     // early when *cancel becomes true) and the message of the answer; empty when the server cannot be
-    // reached in time or the answer holds no message.
+    // reached in time or the answer holds no message. Call it on the GUI thread (the worker makes its
+    // transfer driver there beforehand).
     static wxString FetchMessage(const wxString& application, const wxString& version,
                                  const std::atomic<bool>* cancel = nullptr);
 
@@ -48,11 +51,19 @@ public:
 protected:
     ExitCode Entry() override;
 
+    // FetchMessage on a transfer driver made before (on the GUI thread).
+    static wxString Fetch(void* driver, const wxString& application, const wxString& version,
+                          const std::atomic<bool>* cancel);
+
 private:
     wxEvtHandler* mSink;
     wxString mApplication;
     wxString mVersion;
     std::atomic<bool> mCancel{false};
+    // libcurl's transfer driver (a multi handle), made with the thread on the GUI thread: libcurl makes
+    // descriptors of its own for it without close-on-exec, which are marked there before any process can
+    // start.
+    void* mDriver = nullptr;
 };
 
 // Owns a running version check: started by the constructor, cancelled and waited for by the destructor.

@@ -68,11 +68,15 @@ struct NativeViewSignals {
         return nullptr;
     }
 
-    // Real input only: clicks and keys that a page's script makes never reach these.
+    // Real input only: clicks and keys that a page's script makes never reach these. The engine hands a
+    // key (or click) that the page left alone back to the view once the page's process has answered,
+    // which may be after the key was released: that copy, the same event of the window system, is no
+    // new press.
     static gboolean ButtonPressed(GtkWidget*, GdkEventButton* event, gpointer host)
     {
-        if (event && event->type == GDK_BUTTON_PRESS)
-            static_cast<WebViewHost*>(host)->mUserInput = true;
+        WebViewHost* self = static_cast<WebViewHost*>(host);
+        if (event && event->type == GDK_BUTTON_PRESS && self->mPresses.IsNew(WebViewHost::PressLog::Button, event->button, event->time))
+            self->mUserInput = true;
         return FALSE;
     }
 
@@ -80,8 +84,10 @@ struct NativeViewSignals {
     // nothing.
     static gboolean KeyPressed(GtkWidget*, GdkEventKey* event, gpointer host)
     {
-        if (event && static_cast<WebViewHost*>(host)->mHeldKeys.insert(event->hardware_keycode).second)
-            static_cast<WebViewHost*>(host)->mUserInput = true;
+        WebViewHost* self = static_cast<WebViewHost*>(host);
+        if (event && self->mPresses.IsNew(WebViewHost::PressLog::Key, event->hardware_keycode, event->time) &&
+            self->mHeldKeys.insert(event->hardware_keycode).second)
+            self->mUserInput = true;
         return FALSE;
     }
 
@@ -99,6 +105,18 @@ struct NativeViewSignals {
         return FALSE;
     }
 };
+
+bool WebViewHost::PressLog::IsNew(Kind kind, unsigned code, uint32_t time)
+{
+    for (size_t i = 0; i < mCount; ++i)
+        if (mSeen[i].kind == kind && mSeen[i].code == code && mSeen[i].time == time)
+            return false;
+    mSeen[mNext] = Press{kind, code, time};
+    mNext = (mNext + 1) % kRemembered;
+    if (mCount < kRemembered)
+        ++mCount;
+    return true;
+}
 
 const char* WebViewHost::WrittenDocumentAddress()
 {
@@ -164,12 +182,24 @@ void WebViewHost::Navigate(const wxString& url, bool fromServer)
 
 void WebViewHost::LoadFromServer(const wxString& url)
 {
-    // A request that says no-cache is answered by the server, not by a cache on the way. It takes its
-    // address as ASCII: what else the address holds is %-encoded, as the engine does with the address of a
-    // load (the host too: the engine decodes and converts it).
-    gchar* address = g_uri_escape_string(url.utf8_str(), "!#$&'()*+,/:;=?@[]~%", FALSE);
-    WebKitURIRequest* request = webkit_uri_request_new(address);
-    g_free(address);
+    // A request that says no-cache is answered by the server, not by a cache on the way. The engine's
+    // request takes its address as ASCII: bytes above 0x7F are %-encoded (as the engine's own load does;
+    // it decodes and converts a host), everything else is left to the engine, which mends the address as
+    // its own load would (blanks around it, backslashes, ...).
+    const wxScopedCharBuffer utf8 = url.utf8_str();
+    std::string address;
+    for (size_t i = 0; i < utf8.length(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8.data()[i]);
+        if (c < 0x80) {
+            address += static_cast<char>(c);
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            address += '%';
+            address += kHex[c >> 4];
+            address += kHex[c & 0xF];
+        }
+    }
+    WebKitURIRequest* request = webkit_uri_request_new(address.c_str());
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request)) {
         soup_message_headers_replace(headers, "Cache-Control", "no-cache");
         soup_message_headers_replace(headers, "Pragma", "no-cache");
@@ -215,6 +245,7 @@ bool WebViewHost::GoBack()
 {
     if (!mView || !mView->CanGoBack())
         return false;
+    ExpectHistoryMove(false);
     mView->GoBack();
     return true;
 }
@@ -223,6 +254,7 @@ bool WebViewHost::GoForward()
 {
     if (!mView || !mView->CanGoForward())
         return false;
+    ExpectHistoryMove(true);
     mView->GoForward();
     return true;
 }
@@ -260,12 +292,29 @@ void WebViewHost::RunPendingWrite()
     ExpectReport(address);
 }
 
+void WebViewHost::ExpectHistoryMove(bool forward)
+{
+    mHistoryMove.clear();
+    WebKitBackForwardList* list = mNative ? webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(mNative)) : nullptr;
+    WebKitBackForwardListItem* item =
+        !list ? nullptr : forward ? webkit_back_forward_list_get_forward_item(list) : webkit_back_forward_list_get_back_item(list);
+    if (const char* uri = item ? webkit_back_forward_list_item_get_uri(item) : nullptr)
+        mHistoryMove = wxString::FromUTF8(uri);
+}
+
 bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
 {
     if (!(followedLink && mUserInput) && IsExpectedReport(url)) {
         if (mNative)
             NoteProgramLoad(mNative);
         return true;
+    }
+    // Back and forward asked for by the program are its own, also after a page was stopped (the engine
+    // then loads the entry in a new process, as a navigation of no particular kind): they are decided
+    // like its other navigations, not counted against the page.
+    if (!mHistoryMove.empty() && url == mHistoryMove) {
+        mHistoryMove.clear();
+        return AllowNavigation(url, false);
     }
     // What a stopped page still had queued goes nowhere.
     if (PageStopped(mNative))
@@ -276,10 +325,13 @@ bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
     const bool userGesture = followedLink && mUserInput;
     if (userGesture)
         mUserInput = false;
+    PageNavigationDecision decision;
     if (AllowNavigation(url, userGesture))
         return true;
-    // The listener logged why (or handled the address itself).
-    NoteRefusal(mNative, wxString());
+    // The listener logged why it refused; an address it carried out as asked (a built-in page shown, an
+    // address opened on the desktop) is no refusal.
+    if (!decision.CarriedOut())
+        NoteRefusal(mNative, wxString());
     return false;
 }
 

@@ -6,6 +6,7 @@
 // reports changes of the back/forward state, and shows HTML of the program's own as a document of its
 // own.
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <set>
@@ -68,6 +69,8 @@ private:
     friend struct NativeViewSignals;
 
     bool DecideNavigation(const wxString& url, bool followedLink);
+    // The program goes back (or forward): the address of that entry, when the engine asks, is its own.
+    void ExpectHistoryMove(bool forward);
     void RefuseNewWindow(const wxString& url);
     void OnLoadEnded(wxWebViewEvent& event);
     bool AllowNavigation(const wxString& url, bool userGesture);
@@ -84,6 +87,27 @@ private:
     bool mUserInput = false;
     // The keys held down in the view (hardware key codes): their repeats are no new presses.
     std::set<unsigned> mHeldKeys;
+    // The last presses seen, by the window system's event time: the same event handed back by the engine
+    // is not a press again.
+    class PressLog {
+    public:
+        enum Kind : unsigned { Key, Button };
+        // False when this press (kind, code, time) was seen among the last ones.
+        bool IsNew(Kind kind, unsigned code, uint32_t time);
+
+    private:
+        static const size_t kRemembered = 16;
+        struct Press {
+            unsigned kind, code;
+            uint32_t time;
+        };
+        Press mSeen[kRemembered] = {};
+        size_t mNext = 0;
+        size_t mCount = 0;
+    };
+    PressLog mPresses;
+    // The entry the program went back or forward to, until the engine asks to decide it.
+    wxString mHistoryMove;
     Listener mListener;
     // The last back/forward state reported: -1 unknown, 0 disabled, 1 enabled.
     int mCanGoBack = -1;

@@ -652,4 +652,97 @@ TEST_F(BrowserPanelTest, BackAndForwardFollowNavigation)
     EXPECT_FALSE(panel->GetBrowser()->GoForward());
 }
 
+TEST_F(BrowserPanelTest, TheProgramsOwnLoadsOpenTheirAddressesAFewAMinute)
+{
+    // A news record's address is a load of the program: it opens what it names, three a minute at most.
+    bcxtest::LogCapture log;
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    panel->LoadUrl(wxS("bcx:ext_browser/http://127.0.0.1/news"));
+    panel->LoadUrl(wxS("bcx:ext_mail/a@example.org,b@example.org"));
+    panel->LoadUrl(wxS("bcx:ext_browser/file:///etc/passwd"));
+    panel->LoadUrl(wxS("mailto:c@example.org?subject=S"));
+    panel->LoadUrl(wxS("bcx:ext_browser/http://127.0.0.1/burst"));
+    const std::vector<std::string> expected = {"http://127.0.0.1/news", "mailto:a@example.org",
+                                               "mailto:c@example.org?subject=S"};
+    EXPECT_EQ(expected, opened);
+    EXPECT_TRUE(log.Contains("[browser] not a web address, not opened: file:///etc/passwd"));
+    EXPECT_TRUE(log.Contains("[browser] not opened: the program's own loads opened 3 addresses within 60 seconds: "
+                             "http://127.0.0.1/burst"));
+}
+
+TEST_F(BrowserPanelTest, AProgramLoadGoesWhereTheEnginesLoadWouldAndAsksTheServer)
+{
+    server.AddPage("/dir/page.html", Page("mended", "mended"));
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast - Client"));
+    panel->LoadUrl(server.Url("/dir\\page.html "));
+    ASSERT_TRUE(WaitForPageTitle(view, "mended"));
+    const std::vector<std::string> heads = server.RequestHeads();
+    ASSERT_FALSE(heads.empty());
+    EXPECT_EQ(0u, heads.back().find("GET /dir/page.html ")) << heads.back();
+    EXPECT_NE(std::string::npos, heads.back().find("Cache-Control: no-cache")) << heads.back();
+    EXPECT_NE(std::string::npos, heads.back().find("Pragma: no-cache")) << heads.back();
+}
+
+TEST_F(BrowserPanelTest, AKeyTapOpensOneAddressWhateverThePageTakes)
+{
+    // The keydown keeps the page's process busy past the key's release, and a timer follows a second
+    // link: the engine hands the key press back to the view only then.
+    bcxtest::LogCapture log;
+    server.AddPage("/tap.html",
+                   Page("tap", "<script>function go(n) { var a = document.createElement('a'); a.href = "
+                               "'bcx:ext_browser/http://127.0.0.1/' + n; a.click(); } addEventListener('keydown', "
+                               "function() { go('first'); var end = Date.now() + 200; while (Date.now() < end); "
+                               "setTimeout(function() { go('second'); document.title = 'tapped'; }, 50); });"
+                               "</script><p id='p'>tap</p>"));
+    Open(server.Url("/tap.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "tap"));
+    ASSERT_TRUE(MouseClick("p"));
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.Char('a'));
+    ASSERT_TRUE(WaitForPageTitle(view, "tapped"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() + log.Count("not opened without a click") == 2; }));
+    EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/first"}, opened);
+}
+
+TEST_F(BrowserPanelTest, BackWorksAfterAPageWasStopped)
+{
+    bcxtest::LogCapture log;
+    server.AddPage("/one.html", Page("one", "one"));
+    server.AddPage("/flood.html",
+                   Page("flood", "<script>var a = document.createElement('a'); for (var i = 0; i < 1000; ++i) { "
+                                 "a.href = 'bcx:ext_browser/http://127.0.0.1/' + i; a.click(); }</script>flood"));
+    Open(server.Url("/one.html"), true);
+    ASSERT_TRUE(WaitForPageTitle(view, "one"));
+    panel->LoadUrl(server.Url("/flood.html"));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return log.Contains("[browser] page stopped"); }));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return panel->GetBackButton()->IsEnabled(); }));
+    wxCommandEvent back(wxEVT_BUTTON, BrowserPanelBackId);
+    panel->GetEventHandler()->ProcessEvent(back);
+    EXPECT_TRUE(WaitForPageTitle(view, "one"));
+}
+
+TEST_F(BrowserPanelTest, LinksThePanelCarriesOutAreNoRefusals)
+{
+    // More real clicks on a mail link than the refusal bound allows within its window (the program clock
+    // stands still): each one opens, and the page goes on.
+    struct ManualClock {
+        ManualClock() { bcx::ProgramClock::SetManual(true), bcx::ProgramClock::Set(1000); }
+        ~ManualClock() { bcx::ProgramClock::SetManual(false); }
+    } clock;
+    bcxtest::LogCapture log;
+    server.AddPage("/mail.html", Page("mail", "<a id='m' href='bcx:ext_mail/a@example.org'>mail</a>"));
+    Open(server.Url("/mail.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "mail"));
+    ASSERT_TRUE(MouseClick("m"));
+    wxUIActionSimulator mouse;
+    for (size_t n = 1; n <= 101; ++n) {
+        ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() == n; })) << n;
+        ASSERT_TRUE(n == 101 || mouse.MouseClick());
+    }
+    EXPECT_EQ("mail", EvalInPage(view, "document.title"));
+    EXPECT_FALSE(log.Contains("[browser] page stopped"));
+}
+
 } // namespace
