@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <wx/bmpbuttn.h>
 #include <wx/frame.h>
-#include <wx/sizer.h>
 #include <wx/uiaction.h>
 #include <wx/webview.h>
 
@@ -85,14 +84,8 @@ protected:
 
     void Open(const wxString& start, bool withButtons = false)
     {
-        panel = new bcxBrowser(frame, wxID_ANY, start);
-        wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(panel, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        panel->Create(withButtons);
-        frame->Show();
-        frame->Layout();
-        ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->IsShownOnScreen(); }));
+        panel = OpenPanel(frame, start, withButtons);
+        ASSERT_NE(nullptr, panel);
         view = FindWebView(panel);
         ASSERT_NE(nullptr, view);
     }
@@ -107,17 +100,7 @@ protected:
     }
 
     // Everything the client sent before this has reached the relay once the echo of a ping is there.
-    bool RelayCaughtUp(uint32_t marker, int timeoutMs = 10000)
-    {
-        relay.SendPing(relay.LastConnection(), marker);
-        const auto echoed = [&] {
-            for (const auto& e : relay.Echoes())
-                if (e.value == marker)
-                    return true;
-            return false;
-        };
-        return bcxtest::PumpUntil(echoed, timeoutMs);
-    }
+    bool RelayCaughtUp(uint32_t marker, int timeoutMs = 10000) { return RelayEchoed(relay, marker, timeoutMs); }
 
     // Clicks the element once it is there (the title arrives before the body). The click is not waited
     // for: the page it starts may replace the document before the click's script reports back.
