@@ -1,56 +1,299 @@
 #include "browser/webbrowser/PageContext.h"
 
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <webkit2/webkit2.h>
+#include <wx/log.h>
 
 namespace bcx {
 namespace {
 
-PageLimits& Limits()
+const uint64_t kMiB = 1024 * 1024;
+
+// The program looks at the engine's processes every second (two small reads per process), and every
+// tenth of a second while one of them is above half its memory limit, grew by more than kFastGrowthMiB
+// or wrote more than kFastWriteMiB to disk since the last look. The engine's own memory-pressure
+// settings would look as often by reading each process's whole memory map in that process.
+const guint kLookSeconds = 1;
+const guint kFastLookMs = 100;
+const uint64_t kFastGrowthMiB = 32;
+const uint64_t kFastWriteMiB = 1;
+
+// A page's media that the user starts is buffered by the engine whole in a file of its own, under
+// /var/tmp, deleted but held open. A page's process is ended once the files it holds on disk pass this;
+// they are looked at whenever the process has written another kScanStepMiB.
+const uint64_t kMaxPageFilesMiB = 64;
+const uint64_t kScanStepMiB = 8;
+
+// The engine reports a page's process that the program ended as crashed; an end is matched to such a
+// report within this time.
+const gint64 kEndReportUs = 5 * G_USEC_PER_SEC;
+
+enum class EngineProcess { Other, Page, Network };
+
+// What the last look saw of one of the engine's processes.
+struct Seen {
+    uint64_t resident = 0;
+    uint64_t written = 0;
+    // Written when its files were last looked at.
+    uint64_t scannedAt = 0;
+};
+
+struct Watch {
+    PageLimits limits;
+    // The program's child processes seen so far, and the engine's among them.
+    std::map<pid_t, EngineProcess> kinds;
+    std::map<pid_t, Seen> seen;
+    // Ended and not gone yet.
+    std::set<pid_t> ended;
+    // When the program ended page processes whose end the engine has not reported yet.
+    std::deque<gint64> pageEnds;
+};
+
+Watch& TheWatch()
 {
-    static PageLimits limits;
-    return limits;
+    static Watch watch;
+    return watch;
 }
 
-WebKitMemoryPressureSettings* MemorySettings(unsigned limitMiB)
+std::string ProcPath(pid_t pid, const char* name)
 {
-    WebKitMemoryPressureSettings* settings = webkit_memory_pressure_settings_new();
-    webkit_memory_pressure_settings_set_memory_limit(settings, limitMiB);
-    // The engine frees what it can from a third and from half of the limit on; at the limit the process
-    // is ended. It looks once a second, so a page cannot run far past the limit between two looks.
-    webkit_memory_pressure_settings_set_conservative_threshold(settings, 0.33);
-    webkit_memory_pressure_settings_set_strict_threshold(settings, 0.5);
-    webkit_memory_pressure_settings_set_kill_threshold(settings, 1.0);
-    webkit_memory_pressure_settings_set_poll_interval(settings, 1.0);
-    return settings;
+    return "/proc/" + std::to_string(pid) + "/" + name;
+}
+
+// A small file of /proc, whole; empty when it cannot be read.
+std::string ReadProcFile(const std::string& path)
+{
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[1024];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(got));
+    ::close(fd);
+    return text;
+}
+
+// The engine starts its processes from the program's main thread.
+std::vector<pid_t> ChildProcesses()
+{
+    std::vector<pid_t> pids;
+    const pid_t self = ::getpid();
+    const std::string text = ReadProcFile(ProcPath(self, "task/") + std::to_string(self) + "/children");
+    const char* p = text.c_str();
+    char* end = nullptr;
+    for (long pid = std::strtol(p, &end, 10); end != p; pid = std::strtol(p, &end, 10)) {
+        pids.push_back(static_cast<pid_t>(pid));
+        p = end;
+    }
+    return pids;
+}
+
+EngineProcess KindOf(pid_t pid)
+{
+    // The process's name, cut to 15 characters.
+    const std::string name = ReadProcFile(ProcPath(pid, "comm"));
+    if (name.rfind("WebKitWebProces", 0) == 0)
+        return EngineProcess::Page;
+    if (name.rfind("WebKitNetworkPr", 0) == 0)
+        return EngineProcess::Network;
+    return EngineProcess::Other;
+}
+
+uint64_t ResidentBytes(pid_t pid)
+{
+    unsigned long long size = 0, resident = 0;
+    if (std::sscanf(ReadProcFile(ProcPath(pid, "statm")).c_str(), "%llu %llu", &size, &resident) != 2)
+        return 0;
+    return resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// What the process has written to disk and not taken back, over its life.
+uint64_t WrittenBytes(pid_t pid)
+{
+    const std::string io = ReadProcFile(ProcPath(pid, "io"));
+    unsigned long long written = 0, cancelled = 0;
+    const size_t w = io.find("\nwrite_bytes:");
+    const size_t c = io.find("\ncancelled_write_bytes:");
+    if (w == std::string::npos || c == std::string::npos ||
+        std::sscanf(io.c_str() + w, "\nwrite_bytes: %llu", &written) != 1 ||
+        std::sscanf(io.c_str() + c, "\ncancelled_write_bytes: %llu", &cancelled) != 1)
+        return 0;
+    return written > cancelled ? written - cancelled : 0;
+}
+
+// The files on disk the process holds open: deleted ones (shared memory aside) and those under /var/tmp.
+uint64_t FilesOnDisk(pid_t pid)
+{
+    uint64_t total = 0;
+    const std::string fds = ProcPath(pid, "fd/");
+    DIR* dir = ::opendir(fds.c_str());
+    if (!dir)
+        return 0;
+    const std::string deletedMark = " (deleted)";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string fd = fds + entry->d_name;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(fd.c_str(), target, sizeof target);
+        if (n <= 0)
+            continue;
+        const std::string path(target, static_cast<size_t>(n));
+        const bool deleted = path.size() > deletedMark.size() &&
+                             path.compare(path.size() - deletedMark.size(), deletedMark.size(), deletedMark) == 0;
+        const bool memory = path.rfind("/memfd:", 0) == 0 || path.rfind("/dev/shm/", 0) == 0;
+        struct stat st {};
+        if (((deleted && !memory) || path.rfind("/var/tmp/", 0) == 0) && ::stat(fd.c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode))
+            total += static_cast<uint64_t>(st.st_size);
+    }
+    ::closedir(dir);
+    return total;
+}
+
+void End(pid_t pid, EngineProcess kind, const wxString& why)
+{
+    Watch& watch = TheWatch();
+    ::kill(pid, SIGKILL);
+    if (kind == EngineProcess::Page)
+        watch.pageEnds.push_back(g_get_monotonic_time());
+    // Logged past the page-log bound: a page's end is never lost among what pages logged before.
+    wxLogMessage(wxS("%s"), why);
+}
+
+// Looks at one of the engine's processes; false when it was ended.
+bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, bool& soon)
+{
+    const PageLimits& limits = TheWatch().limits;
+    const bool page = kind == EngineProcess::Page;
+    const unsigned limitMiB = page ? limits.pageProcessMiB : limits.networkProcessMiB;
+    now.resident = ResidentBytes(pid);
+    if (now.resident > limitMiB * kMiB) {
+        const unsigned residentMiB = static_cast<unsigned>(now.resident / kMiB);
+        End(pid, kind,
+            page ? wxString::Format(wxS("[browser] the page's process exceeded its memory limit (%u MiB resident, "
+                                        "limit %u MiB); it was ended"),
+                                    residentMiB, limitMiB)
+                 : wxString::Format(wxS("[browser] the engine's network process exceeded its memory limit (%u MiB "
+                                        "resident, limit %u MiB); it was ended, and the run's cookies and site data "
+                                        "with it"),
+                                    residentMiB, limitMiB));
+        return false;
+    }
+    soon = soon || now.resident > limitMiB * kMiB / 2 ||
+           (before && now.resident > before->resident + kFastGrowthMiB * kMiB);
+    if (!page)
+        return true;
+    now.written = WrittenBytes(pid);
+    now.scannedAt = before ? before->scannedAt : 0;
+    soon = soon || (before && now.written > before->written + kFastWriteMiB * kMiB);
+    if (now.written < now.scannedAt + kScanStepMiB * kMiB)
+        return true;
+    now.scannedAt = now.written;
+    const uint64_t held = FilesOnDisk(pid);
+    if (held <= kMaxPageFilesMiB * kMiB)
+        return true;
+    End(pid, kind,
+        wxString::Format(wxS("[browser] the page's process held more than %u MiB of files on disk (%u MiB: media "
+                             "the engine buffers); it was ended"),
+                         static_cast<unsigned>(kMaxPageFilesMiB), static_cast<unsigned>(held / kMiB)));
+    return false;
+}
+
+gboolean Look(gpointer);
+
+void ScheduleLook(bool soon)
+{
+    if (soon)
+        g_timeout_add(kFastLookMs, Look, nullptr);
+    else
+        g_timeout_add_seconds(kLookSeconds, Look, nullptr);
+}
+
+gboolean Look(gpointer)
+{
+    Watch& watch = TheWatch();
+    std::map<pid_t, EngineProcess> kinds;
+    std::map<pid_t, Seen> seen;
+    std::set<pid_t> ended;
+    bool soon = false;
+    for (const pid_t pid : ChildProcesses()) {
+        const auto known = watch.kinds.find(pid);
+        const EngineProcess kind = known != watch.kinds.end() ? known->second : KindOf(pid);
+        kinds[pid] = kind;
+        if (watch.ended.count(pid)) {
+            ended.insert(pid);
+            continue;
+        }
+        if (kind == EngineProcess::Other)
+            continue;
+        const auto before = watch.seen.find(pid);
+        Seen now;
+        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, soon))
+            seen[pid] = now;
+        else
+            ended.insert(pid);
+    }
+    watch.kinds.swap(kinds);
+    watch.seen.swap(seen);
+    // What is no longer a child is gone.
+    watch.ended.swap(ended);
+    ScheduleLook(soon);
+    return G_SOURCE_REMOVE;
 }
 
 WebKitWebContext* MakeContext()
 {
-    const PageLimits& limits = Limits();
-    // Applies to the network processes started from now on: the program starts none before this.
-    WebKitMemoryPressureSettings* network = MemorySettings(limits.networkProcessMiB);
-    webkit_website_data_manager_set_memory_pressure_settings(network);
-    webkit_memory_pressure_settings_free(network);
-
     // Pages keep nothing on disk: site storage of every kind, cookies and the HTTP cache live in the
     // network process for as long as the program runs, within that process's memory limit.
     WebKitWebsiteDataManager* manager = webkit_website_data_manager_new_ephemeral();
-    WebKitMemoryPressureSettings* pages = MemorySettings(limits.pageProcessMiB);
-    WebKitWebContext* context = WEBKIT_WEB_CONTEXT(g_object_new(
-        WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, "memory-pressure-settings", pages, nullptr));
-    webkit_memory_pressure_settings_free(pages);
+    WebKitWebContext* context =
+        WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, nullptr));
     g_object_unref(manager);
     // The engine caches nothing between loads: a page the program loads comes from its server, and a
     // page's resources take no memory once it is gone.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    ScheduleLook(false);
     return context;
+}
+
+void DisableFeature(WebKitSettings* settings, const char* identifier)
+{
+    WebKitFeatureList* features = webkit_settings_get_all_features();
+    for (gsize i = 0; i < webkit_feature_list_get_length(features); ++i) {
+        WebKitFeature* feature = webkit_feature_list_get(features, i);
+        if (std::strcmp(webkit_feature_get_identifier(feature), identifier) == 0)
+            webkit_settings_set_feature_enabled(settings, feature, FALSE);
+    }
+    webkit_feature_list_unref(features);
 }
 
 } // namespace
 
 void SetPageLimits(const PageLimits& limits)
 {
-    Limits() = limits;
+    TheWatch().limits = limits;
+}
+
+PageLimits CurrentPageLimits()
+{
+    return TheWatch().limits;
 }
 
 WebKitWebContext* PageContext()
@@ -60,11 +303,37 @@ WebKitWebContext* PageContext()
     return context;
 }
 
+bool TakeProgramEnd()
+{
+    std::deque<gint64>& ends = TheWatch().pageEnds;
+    const gint64 now = g_get_monotonic_time();
+    while (!ends.empty() && now - ends.front() > kEndReportUs)
+        ends.pop_front();
+    if (ends.empty())
+        return false;
+    ends.pop_front();
+    return true;
+}
+
 } // namespace bcx
 
 // The toolkit's web view calls this to make its native view: on the program's context, not the
 // engine's default one.
+//
+// A page's media loads no more than its metadata and plays nothing until the user starts it: media
+// whose data the engine loads whole (preload "auto", a media element played) is buffered in a file on
+// disk, which the watch above bounds. The engine still loads it whole when a page's script calls load()
+// or plays an element without sound.
 extern "C" GtkWidget* webkit_web_view_new(void)
 {
-    return webkit_web_view_new_with_context(bcx::PageContext());
+    WebKitWebContext* context = bcx::PageContext();
+    WebKitWebsitePolicies* policies = webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_DENY, nullptr);
+    GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "is-ephemeral",
+                                              webkit_web_context_is_ephemeral(context), "website-policies",
+                                              policies, nullptr));
+    g_object_unref(policies);
+    WebKitSettings* settings = webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view));
+    webkit_settings_set_media_playback_requires_user_gesture(settings, TRUE);
+    bcx::DisableFeature(settings, "MediaDataLoadsAutomatically");
+    return view;
 }
