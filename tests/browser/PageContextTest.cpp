@@ -60,7 +60,7 @@ uint64_t EngineFilesOnDisk()
             if ((path.rfind("/var/tmp/", 0) == 0 || (deleted && path.rfind("/memfd:", 0) != 0 &&
                                                      path.rfind("/dev/shm/", 0) != 0)) &&
                 stat((fds + entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                total += uint64_t(st.st_size), fprintf(stderr, "HELD %s %s %lld\n", pid.c_str(), path.c_str(), (long long)st.st_size);
+                total += uint64_t(st.st_size);
         }
         if (dir)
             closedir(dir);
