@@ -13,10 +13,12 @@
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <glib-unix.h>
 #include <webkit2/webkit2.h>
 #include <wx/log.h>
 
@@ -26,19 +28,22 @@ namespace {
 const uint64_t kMiB = 1024 * 1024;
 
 // The program looks at the engine's processes every second (two small reads per process), and every
-// tenth of a second while one of them is above half its memory limit, grew by more than kFastGrowthMiB
-// or wrote more than kFastWriteMiB to disk since the last look. The engine's own memory-pressure
-// settings would look as often by reading each process's whole memory map in that process.
+// twentieth of a second while one of them is above half its memory limit, grew by more than
+// kFastGrowthMiB or wrote more than kFastWriteMiB to disk since the last look, and as soon as the engine
+// makes a media file. The engine's own memory-pressure settings would look as often by reading each
+// process's whole memory map in that process.
 const guint kLookSeconds = 1;
-const guint kFastLookMs = 100;
+const guint kFastLookMs = 50;
 const uint64_t kFastGrowthMiB = 32;
 const uint64_t kFastWriteMiB = 1;
 
-// A page's media that the user starts is buffered by the engine whole in a file of its own, under
-// /var/tmp, deleted but held open. A page's process is ended once the files it holds on disk pass this;
-// they are looked at whenever the process has written another kScanStepMiB.
-const uint64_t kMaxPageFilesMiB = 64;
-const uint64_t kScanStepMiB = 8;
+// Media whose data the engine loads whole is buffered in a file of its own under /var/tmp, deleted at
+// once and held open by the page's process. A page's process is ended once the files it holds on disk
+// pass kMaxPageFilesMiB; they are looked at whenever the process has written another kScanStepMiB.
+const char* const kMediaDirectory = "/var/tmp";
+const char* const kMediaFilePrefix = "WebKit-Media-";
+const uint64_t kMaxPageFilesMiB = 48;
+const uint64_t kScanStepMiB = 4;
 
 // The engine reports a page's process that the program ended as crashed; an end is matched to such a
 // report within this time.
@@ -218,12 +223,48 @@ bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, bool& 
 
 gboolean Look(gpointer);
 
+// The look to come, and whether it comes soon.
+guint gLookSource = 0;
+bool gLookSoon = false;
+
 void ScheduleLook(bool soon)
 {
-    if (soon)
-        g_timeout_add(kFastLookMs, Look, nullptr);
-    else
-        g_timeout_add_seconds(kLookSeconds, Look, nullptr);
+    gLookSoon = soon;
+    gLookSource = soon ? g_timeout_add(kFastLookMs, Look, nullptr) : g_timeout_add_seconds(kLookSeconds, Look, nullptr);
+}
+
+// The engine made a file in the media directory: the files its processes hold are looked at soon.
+gboolean MediaFileMade(gint fd, GIOCondition, gpointer)
+{
+    alignas(inotify_event) char buffer[4096];
+    bool media = false;
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+            const inotify_event* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            media = media || (event->len > 0 && std::strncmp(event->name, kMediaFilePrefix, std::strlen(kMediaFilePrefix)) == 0);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (media && !gLookSoon) {
+        g_source_remove(gLookSource);
+        ScheduleLook(true);
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+void WatchMediaFiles()
+{
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0 || ::inotify_add_watch(fd, kMediaDirectory, IN_CREATE) < 0) {
+        if (fd >= 0)
+            ::close(fd);
+        wxLogMessage(wxS("[browser] the media files pages make are looked at every second only: %s cannot be "
+                         "watched"),
+                     wxString::FromUTF8(kMediaDirectory));
+        return;
+    }
+    g_unix_fd_add(fd, G_IO_IN, MediaFileMade, nullptr);
 }
 
 gboolean Look(gpointer)
@@ -270,6 +311,7 @@ WebKitWebContext* MakeContext()
     // page's resources take no memory once it is gone.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     ScheduleLook(false);
+    WatchMediaFiles();
     return context;
 }
 
@@ -320,20 +362,12 @@ bool TakeProgramEnd()
 // The toolkit's web view calls this to make its native view: on the program's context, not the
 // engine's default one.
 //
-// A page's media loads no more than its metadata and plays nothing until the user starts it: media
-// whose data the engine loads whole (preload "auto", a media element played) is buffered in a file on
-// disk, which the watch above bounds. The engine still loads it whole when a page's script calls load()
-// or plays an element without sound.
+// A page's media loads no more than its metadata by itself (preload "auto" in the markup): media whose
+// data the engine loads whole is buffered in a file on disk, which the watch above bounds. A page's script
+// still has the engine load it whole by calling load() or by playing an element without sound.
 extern "C" GtkWidget* webkit_web_view_new(void)
 {
-    WebKitWebContext* context = bcx::PageContext();
-    WebKitWebsitePolicies* policies = webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_DENY, nullptr);
-    GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "is-ephemeral",
-                                              webkit_web_context_is_ephemeral(context), "website-policies",
-                                              policies, nullptr));
-    g_object_unref(policies);
-    WebKitSettings* settings = webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view));
-    webkit_settings_set_media_playback_requires_user_gesture(settings, TRUE);
-    bcx::DisableFeature(settings, "MediaDataLoadsAutomatically");
+    GtkWidget* view = webkit_web_view_new_with_context(bcx::PageContext());
+    bcx::DisableFeature(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view)), "MediaDataLoadsAutomatically");
     return view;
 }
