@@ -1,6 +1,7 @@
 #include "browser/webbrowser/PageContext.h"
 
 #include <csignal>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -38,8 +39,9 @@ const uint64_t kFastGrowthMiB = 32;
 const uint64_t kFastWriteMiB = 1;
 
 // Media whose data the engine loads whole is buffered in a file of its own under /var/tmp, deleted at
-// once and held open by the page's process. A page's process is ended once the files it holds on disk
-// pass kMaxPageFilesMiB; they are looked at whenever the process has written another kScanStepMiB.
+// once and held open by the page's process. Once the files that page processes hold on disk pass
+// kMaxPageFilesMiB together, the one that holds the most is ended; a process's files are looked at
+// whenever it has written another kScanStepMiB.
 const char* const kMediaDirectory = "/var/tmp";
 const char* const kMediaFilePrefix = "WebKit-Media-";
 const uint64_t kMaxPageFilesMiB = 48;
@@ -55,8 +57,9 @@ enum class EngineProcess { Other, Page, Network };
 struct Seen {
     uint64_t resident = 0;
     uint64_t written = 0;
-    // Written when its files were last looked at.
+    // Written when its files were last looked at, and what they held then.
     uint64_t scannedAt = 0;
+    uint64_t held = 0;
 };
 
 struct Watch {
@@ -207,18 +210,46 @@ bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, bool& 
         return true;
     now.written = WrittenBytes(pid);
     now.scannedAt = before ? before->scannedAt : 0;
+    now.held = before ? before->held : 0;
     soon = soon || (before && now.written > before->written + kFastWriteMiB * kMiB);
-    if (now.written < now.scannedAt + kScanStepMiB * kMiB)
-        return true;
-    now.scannedAt = now.written;
-    const uint64_t held = FilesOnDisk(pid);
-    if (held <= kMaxPageFilesMiB * kMiB)
-        return true;
-    End(pid, kind,
-        wxString::Format(wxS("[browser] the page's process held more than %u MiB of files on disk (%u MiB: media "
-                             "the engine buffers); it was ended"),
-                         static_cast<unsigned>(kMaxPageFilesMiB), static_cast<unsigned>(held / kMiB)));
-    return false;
+    if (now.written >= now.scannedAt + kScanStepMiB * kMiB) {
+        now.scannedAt = now.written;
+        now.held = FilesOnDisk(pid);
+    }
+    return true;
+}
+
+uint64_t HeldByPages(const std::map<pid_t, Seen>& seen)
+{
+    uint64_t total = 0;
+    for (const auto& process : seen)
+        total += process.second.held;
+    return total;
+}
+
+// The page processes together hold no more than kMaxPageFilesMiB on disk: past that the one that holds
+// the most is ended. The process ended, 0 when none was.
+pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
+{
+    const uint64_t bound = kMaxPageFilesMiB * kMiB;
+    if (HeldByPages(seen) <= bound)
+        return 0;
+    // What the others held when they were last looked at may be gone.
+    for (auto& process : seen)
+        if (process.second.held > 0)
+            process.second.held = FilesOnDisk(process.first);
+    const uint64_t total = HeldByPages(seen);
+    if (total <= bound)
+        return 0;
+    const auto most = std::max_element(seen.begin(), seen.end(), [](const auto& a, const auto& b) {
+        return a.second.held < b.second.held;
+    });
+    End(most->first, EngineProcess::Page,
+        wxString::Format(wxS("[browser] pages held more than %u MiB of files on disk (%u MiB, media the engine "
+                             "buffers): the page's process that held %u MiB of them was ended"),
+                         static_cast<unsigned>(kMaxPageFilesMiB), static_cast<unsigned>(total / kMiB),
+                         static_cast<unsigned>(most->second.held / kMiB)));
+    return most->first;
 }
 
 gboolean Look(gpointer);
@@ -290,6 +321,10 @@ gboolean Look(gpointer)
             seen[pid] = now;
         else
             ended.insert(pid);
+    }
+    for (pid_t over = BoundPageFiles(seen); over != 0; over = BoundPageFiles(seen)) {
+        seen.erase(over);
+        ended.insert(over);
     }
     watch.kinds.swap(kinds);
     watch.seen.swap(seen);

@@ -211,7 +211,7 @@ TEST_F(PageContextTest, MediaKeepsUnder100MBOnDiskAndPlaysWhenTheUserStartsIt)
         },
         10000);
     EXPECT_LT(peak, 100u << 20);
-    EXPECT_EQ(1u, log.Count("[browser] the page's process held more than 48 MiB of files on disk"));
+    EXPECT_EQ(1u, log.Count("[browser] pages held more than 48 MiB of files on disk"));
     // A short sound the user starts plays.
     panel->LoadUrl(server.Url("/sound.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "sound"));
