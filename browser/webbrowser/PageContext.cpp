@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -147,7 +148,8 @@ uint64_t WrittenBytes(pid_t pid)
     return written > cancelled ? written - cancelled : 0;
 }
 
-// The files on disk the process holds open: deleted ones (shared memory aside) and those under /var/tmp.
+// The files on disk the process holds open: deleted ones (shared memory aside) and those in the media
+// directory.
 uint64_t FilesOnDisk(pid_t pid)
 {
     uint64_t total = 0;
@@ -166,9 +168,9 @@ uint64_t FilesOnDisk(pid_t pid)
         const bool deleted = path.size() > deletedMark.size() &&
                              path.compare(path.size() - deletedMark.size(), deletedMark.size(), deletedMark) == 0;
         const bool memory = path.rfind("/memfd:", 0) == 0 || path.rfind("/dev/shm/", 0) == 0;
+        const bool media = path.rfind(std::string(kMediaDirectory) + "/", 0) == 0;
         struct stat st {};
-        if (((deleted && !memory) || path.rfind("/var/tmp/", 0) == 0) && ::stat(fd.c_str(), &st) == 0 &&
-            S_ISREG(st.st_mode))
+        if (((deleted && !memory) || media) && ::stat(fd.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             total += static_cast<uint64_t>(st.st_size);
     }
     ::closedir(dir);
@@ -261,7 +263,8 @@ bool gLookSoon = false;
 void ScheduleLook(bool soon)
 {
     gLookSoon = soon;
-    gLookSource = soon ? g_timeout_add(kFastLookMs, Look, nullptr) : g_timeout_add_seconds(kLookSeconds, Look, nullptr);
+    gLookSource =
+        soon ? g_timeout_add(kFastLookMs, Look, nullptr) : g_timeout_add_seconds(kLookSeconds, Look, nullptr);
 }
 
 // The engine made a file in the media directory: the files its processes hold are looked at soon.
@@ -273,7 +276,8 @@ gboolean MediaFileMade(gint fd, GIOCondition, gpointer)
     while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
         for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
             const inotify_event* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            media = media || (event->len > 0 && std::strncmp(event->name, kMediaFilePrefix, std::strlen(kMediaFilePrefix)) == 0);
+            media = media ||
+                    (event->len > 0 && std::strncmp(event->name, kMediaFilePrefix, std::strlen(kMediaFilePrefix)) == 0);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
