@@ -5,6 +5,7 @@
 
 #include "browser/PageLog.h"
 #include "browser/RecentEvents.h"
+#include "browser/webbrowser/PageContext.h"
 #include "browser/webbrowser/PageHistory.h"
 #include "platform/ProgramClock.h"
 
@@ -151,8 +152,9 @@ void NoteEndedProcess(WebKitWebView* view, WebKitWebProcessTerminationReason rea
         refusals->sinceProcessStart = 0;
         refusals->recent.Clear();
     }
-    // Ended by the program: its reason is logged already.
-    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+    // Ended by the program (past a bound of its process, the engine reports a crash): the reason is
+    // logged already.
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API || (reason == WEBKIT_WEB_PROCESS_CRASHED && TakeProgramEnd()))
         return;
     LogPageEnded(reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? wxS("the page's process exceeded its memory limit")
                  : reason == WEBKIT_WEB_PROCESS_CRASHED           ? wxS("the page's process crashed")

@@ -1,56 +1,380 @@
 #include "browser/webbrowser/PageContext.h"
 
+#include <csignal>
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <glib-unix.h>
 #include <webkit2/webkit2.h>
+#include <wx/log.h>
 
 namespace bcx {
 namespace {
 
-PageLimits& Limits()
+const uint64_t kMiB = 1024 * 1024;
+
+// The program looks at the engine's processes every second (two small reads per process), and every
+// twentieth of a second while one of them is above half its memory limit, grew by more than
+// kFastGrowthMiB or wrote more than kFastWriteMiB to disk since the last look, and as soon as the engine
+// makes a media file. The engine's own memory-pressure settings would look as often by reading each
+// process's whole memory map in that process.
+const guint kLookSeconds = 1;
+const guint kFastLookMs = 50;
+const uint64_t kFastGrowthMiB = 32;
+const uint64_t kFastWriteMiB = 1;
+
+// Media whose data the engine loads whole is buffered in a file of its own under /var/tmp, deleted at
+// once and held open by the page's process. Once the files that page processes hold on disk pass
+// kMaxPageFilesMiB together, the one that holds the most is ended; a process's files are looked at
+// whenever it has written another kScanStepMiB.
+const char* const kMediaDirectory = "/var/tmp";
+const char* const kMediaFilePrefix = "WebKit-Media-";
+const uint64_t kMaxPageFilesMiB = 48;
+const uint64_t kScanStepMiB = 4;
+
+// The engine reports a page's process that the program ended as crashed; an end is matched to such a
+// report within this time.
+const gint64 kEndReportUs = 5 * G_USEC_PER_SEC;
+
+enum class EngineProcess { Other, Page, Network };
+
+// What the last look saw of one of the engine's processes.
+struct Seen {
+    uint64_t resident = 0;
+    uint64_t written = 0;
+    // Written when its files were last looked at, and what they held then.
+    uint64_t scannedAt = 0;
+    uint64_t held = 0;
+};
+
+struct Watch {
+    PageLimits limits;
+    // The program's child processes seen so far, and the engine's among them.
+    std::map<pid_t, EngineProcess> kinds;
+    std::map<pid_t, Seen> seen;
+    // Ended and not gone yet.
+    std::set<pid_t> ended;
+    // When the program ended page processes whose end the engine has not reported yet.
+    std::deque<gint64> pageEnds;
+};
+
+Watch& TheWatch()
 {
-    static PageLimits limits;
-    return limits;
+    static Watch watch;
+    return watch;
 }
 
-WebKitMemoryPressureSettings* MemorySettings(unsigned limitMiB)
+std::string ProcPath(pid_t pid, const char* name)
 {
-    WebKitMemoryPressureSettings* settings = webkit_memory_pressure_settings_new();
-    webkit_memory_pressure_settings_set_memory_limit(settings, limitMiB);
-    // The engine frees what it can from a third and from half of the limit on; at the limit the process
-    // is ended. It looks once a second, so a page cannot run far past the limit between two looks.
-    webkit_memory_pressure_settings_set_conservative_threshold(settings, 0.33);
-    webkit_memory_pressure_settings_set_strict_threshold(settings, 0.5);
-    webkit_memory_pressure_settings_set_kill_threshold(settings, 1.0);
-    webkit_memory_pressure_settings_set_poll_interval(settings, 1.0);
-    return settings;
+    return "/proc/" + std::to_string(pid) + "/" + name;
+}
+
+// A small file of /proc, whole; empty when it cannot be read.
+std::string ReadProcFile(const std::string& path)
+{
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[1024];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(got));
+    ::close(fd);
+    return text;
+}
+
+// The engine starts its processes from the program's main thread.
+std::vector<pid_t> ChildProcesses()
+{
+    std::vector<pid_t> pids;
+    const pid_t self = ::getpid();
+    const std::string text = ReadProcFile(ProcPath(self, "task/") + std::to_string(self) + "/children");
+    const char* p = text.c_str();
+    char* end = nullptr;
+    for (long pid = std::strtol(p, &end, 10); end != p; pid = std::strtol(p, &end, 10)) {
+        pids.push_back(static_cast<pid_t>(pid));
+        p = end;
+    }
+    return pids;
+}
+
+EngineProcess KindOf(pid_t pid)
+{
+    // The process's name, cut to 15 characters.
+    const std::string name = ReadProcFile(ProcPath(pid, "comm"));
+    if (name.rfind("WebKitWebProces", 0) == 0)
+        return EngineProcess::Page;
+    if (name.rfind("WebKitNetworkPr", 0) == 0)
+        return EngineProcess::Network;
+    return EngineProcess::Other;
+}
+
+uint64_t ResidentBytes(pid_t pid)
+{
+    unsigned long long size = 0, resident = 0;
+    if (std::sscanf(ReadProcFile(ProcPath(pid, "statm")).c_str(), "%llu %llu", &size, &resident) != 2)
+        return 0;
+    return resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// What the process has written to disk and not taken back, over its life.
+uint64_t WrittenBytes(pid_t pid)
+{
+    const std::string io = ReadProcFile(ProcPath(pid, "io"));
+    unsigned long long written = 0, cancelled = 0;
+    const size_t w = io.find("\nwrite_bytes:");
+    const size_t c = io.find("\ncancelled_write_bytes:");
+    if (w == std::string::npos || c == std::string::npos ||
+        std::sscanf(io.c_str() + w, "\nwrite_bytes: %llu", &written) != 1 ||
+        std::sscanf(io.c_str() + c, "\ncancelled_write_bytes: %llu", &cancelled) != 1)
+        return 0;
+    return written > cancelled ? written - cancelled : 0;
+}
+
+// The files on disk the process holds open: deleted ones (shared memory aside) and those in the media
+// directory.
+uint64_t FilesOnDisk(pid_t pid)
+{
+    uint64_t total = 0;
+    const std::string fds = ProcPath(pid, "fd/");
+    DIR* dir = ::opendir(fds.c_str());
+    if (!dir)
+        return 0;
+    const std::string deletedMark = " (deleted)";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string fd = fds + entry->d_name;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(fd.c_str(), target, sizeof target);
+        if (n <= 0)
+            continue;
+        const std::string path(target, static_cast<size_t>(n));
+        const bool deleted = path.size() > deletedMark.size() &&
+                             path.compare(path.size() - deletedMark.size(), deletedMark.size(), deletedMark) == 0;
+        const bool memory = path.rfind("/memfd:", 0) == 0 || path.rfind("/dev/shm/", 0) == 0;
+        const bool media = path.rfind(std::string(kMediaDirectory) + "/", 0) == 0;
+        struct stat st {};
+        if (((deleted && !memory) || media) && ::stat(fd.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            total += static_cast<uint64_t>(st.st_size);
+    }
+    ::closedir(dir);
+    return total;
+}
+
+void End(pid_t pid, EngineProcess kind, const wxString& why)
+{
+    Watch& watch = TheWatch();
+    ::kill(pid, SIGKILL);
+    if (kind == EngineProcess::Page)
+        watch.pageEnds.push_back(g_get_monotonic_time());
+    // Logged past the page-log bound: a page's end is never lost among what pages logged before.
+    wxLogMessage(wxS("%s"), why);
+}
+
+// Looks at one of the engine's processes; false when it was ended.
+bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, bool& soon)
+{
+    const PageLimits& limits = TheWatch().limits;
+    const bool page = kind == EngineProcess::Page;
+    const unsigned limitMiB = page ? limits.pageProcessMiB : limits.networkProcessMiB;
+    now.resident = ResidentBytes(pid);
+    if (now.resident > limitMiB * kMiB) {
+        const unsigned residentMiB = static_cast<unsigned>(now.resident / kMiB);
+        End(pid, kind,
+            page ? wxString::Format(wxS("[browser] the page's process exceeded its memory limit (%u MiB resident, "
+                                        "limit %u MiB); it was ended"),
+                                    residentMiB, limitMiB)
+                 : wxString::Format(wxS("[browser] the engine's network process exceeded its memory limit (%u MiB "
+                                        "resident, limit %u MiB); it was ended, and the run's cookies and site data "
+                                        "with it"),
+                                    residentMiB, limitMiB));
+        return false;
+    }
+    soon = soon || now.resident > limitMiB * kMiB / 2 ||
+           (before && now.resident > before->resident + kFastGrowthMiB * kMiB);
+    if (!page)
+        return true;
+    now.written = WrittenBytes(pid);
+    now.scannedAt = before ? before->scannedAt : 0;
+    now.held = before ? before->held : 0;
+    soon = soon || (before && now.written > before->written + kFastWriteMiB * kMiB);
+    if (now.written >= now.scannedAt + kScanStepMiB * kMiB) {
+        now.scannedAt = now.written;
+        now.held = FilesOnDisk(pid);
+    }
+    return true;
+}
+
+uint64_t HeldByPages(const std::map<pid_t, Seen>& seen)
+{
+    uint64_t total = 0;
+    for (const auto& process : seen)
+        total += process.second.held;
+    return total;
+}
+
+// The page processes together hold no more than kMaxPageFilesMiB on disk: past that the one that holds
+// the most is ended. The process ended, 0 when none was.
+pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
+{
+    const uint64_t bound = kMaxPageFilesMiB * kMiB;
+    if (HeldByPages(seen) <= bound)
+        return 0;
+    // What the others held when they were last looked at may be gone.
+    for (auto& process : seen)
+        if (process.second.held > 0)
+            process.second.held = FilesOnDisk(process.first);
+    const uint64_t total = HeldByPages(seen);
+    if (total <= bound)
+        return 0;
+    const auto most = std::max_element(seen.begin(), seen.end(), [](const auto& a, const auto& b) {
+        return a.second.held < b.second.held;
+    });
+    End(most->first, EngineProcess::Page,
+        wxString::Format(wxS("[browser] pages held more than %u MiB of files on disk (%u MiB, media the engine "
+                             "buffers): the page's process that held %u MiB of them was ended"),
+                         static_cast<unsigned>(kMaxPageFilesMiB), static_cast<unsigned>(total / kMiB),
+                         static_cast<unsigned>(most->second.held / kMiB)));
+    return most->first;
+}
+
+gboolean Look(gpointer);
+
+// The look to come, and whether it comes soon.
+guint gLookSource = 0;
+bool gLookSoon = false;
+
+void ScheduleLook(bool soon)
+{
+    gLookSoon = soon;
+    gLookSource =
+        soon ? g_timeout_add(kFastLookMs, Look, nullptr) : g_timeout_add_seconds(kLookSeconds, Look, nullptr);
+}
+
+// The engine made a file in the media directory: the files its processes hold are looked at soon.
+gboolean MediaFileMade(gint fd, GIOCondition, gpointer)
+{
+    alignas(inotify_event) char buffer[4096];
+    bool media = false;
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+            const inotify_event* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            media = media ||
+                    (event->len > 0 && std::strncmp(event->name, kMediaFilePrefix, std::strlen(kMediaFilePrefix)) == 0);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (media && !gLookSoon) {
+        g_source_remove(gLookSource);
+        ScheduleLook(true);
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+void WatchMediaFiles()
+{
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0 || ::inotify_add_watch(fd, kMediaDirectory, IN_CREATE) < 0) {
+        if (fd >= 0)
+            ::close(fd);
+        wxLogMessage(wxS("[browser] the media files pages make are looked at every second only: %s cannot be "
+                         "watched"),
+                     wxString::FromUTF8(kMediaDirectory));
+        return;
+    }
+    g_unix_fd_add(fd, G_IO_IN, MediaFileMade, nullptr);
+}
+
+gboolean Look(gpointer)
+{
+    Watch& watch = TheWatch();
+    std::map<pid_t, EngineProcess> kinds;
+    std::map<pid_t, Seen> seen;
+    std::set<pid_t> ended;
+    bool soon = false;
+    for (const pid_t pid : ChildProcesses()) {
+        const auto known = watch.kinds.find(pid);
+        const EngineProcess kind = known != watch.kinds.end() ? known->second : KindOf(pid);
+        kinds[pid] = kind;
+        if (watch.ended.count(pid)) {
+            ended.insert(pid);
+            continue;
+        }
+        if (kind == EngineProcess::Other)
+            continue;
+        const auto before = watch.seen.find(pid);
+        Seen now;
+        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, soon))
+            seen[pid] = now;
+        else
+            ended.insert(pid);
+    }
+    for (pid_t over = BoundPageFiles(seen); over != 0; over = BoundPageFiles(seen)) {
+        seen.erase(over);
+        ended.insert(over);
+    }
+    watch.kinds.swap(kinds);
+    watch.seen.swap(seen);
+    // What is no longer a child is gone.
+    watch.ended.swap(ended);
+    ScheduleLook(soon);
+    return G_SOURCE_REMOVE;
 }
 
 WebKitWebContext* MakeContext()
 {
-    const PageLimits& limits = Limits();
-    // Applies to the network processes started from now on: the program starts none before this.
-    WebKitMemoryPressureSettings* network = MemorySettings(limits.networkProcessMiB);
-    webkit_website_data_manager_set_memory_pressure_settings(network);
-    webkit_memory_pressure_settings_free(network);
-
     // Pages keep nothing on disk: site storage of every kind, cookies and the HTTP cache live in the
     // network process for as long as the program runs, within that process's memory limit.
     WebKitWebsiteDataManager* manager = webkit_website_data_manager_new_ephemeral();
-    WebKitMemoryPressureSettings* pages = MemorySettings(limits.pageProcessMiB);
-    WebKitWebContext* context = WEBKIT_WEB_CONTEXT(g_object_new(
-        WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, "memory-pressure-settings", pages, nullptr));
-    webkit_memory_pressure_settings_free(pages);
+    WebKitWebContext* context =
+        WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, nullptr));
     g_object_unref(manager);
     // The engine caches nothing between loads: a page the program loads comes from its server, and a
     // page's resources take no memory once it is gone.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    ScheduleLook(false);
+    WatchMediaFiles();
     return context;
+}
+
+void DisableFeature(WebKitSettings* settings, const char* identifier)
+{
+    WebKitFeatureList* features = webkit_settings_get_all_features();
+    for (gsize i = 0; i < webkit_feature_list_get_length(features); ++i) {
+        WebKitFeature* feature = webkit_feature_list_get(features, i);
+        if (std::strcmp(webkit_feature_get_identifier(feature), identifier) == 0)
+            webkit_settings_set_feature_enabled(settings, feature, FALSE);
+    }
+    webkit_feature_list_unref(features);
 }
 
 } // namespace
 
 void SetPageLimits(const PageLimits& limits)
 {
-    Limits() = limits;
+    TheWatch().limits = limits;
+}
+
+PageLimits CurrentPageLimits()
+{
+    return TheWatch().limits;
 }
 
 WebKitWebContext* PageContext()
@@ -60,11 +384,29 @@ WebKitWebContext* PageContext()
     return context;
 }
 
+bool TakeProgramEnd()
+{
+    std::deque<gint64>& ends = TheWatch().pageEnds;
+    const gint64 now = g_get_monotonic_time();
+    while (!ends.empty() && now - ends.front() > kEndReportUs)
+        ends.pop_front();
+    if (ends.empty())
+        return false;
+    ends.pop_front();
+    return true;
+}
+
 } // namespace bcx
 
 // The toolkit's web view calls this to make its native view: on the program's context, not the
 // engine's default one.
+//
+// A page's media loads no more than its metadata by itself (preload "auto" in the markup): media whose
+// data the engine loads whole is buffered in a file on disk, which the watch above bounds. A page's script
+// still has the engine load it whole by calling load() or by playing an element without sound.
 extern "C" GtkWidget* webkit_web_view_new(void)
 {
-    return webkit_web_view_new_with_context(bcx::PageContext());
+    GtkWidget* view = webkit_web_view_new_with_context(bcx::PageContext());
+    bcx::DisableFeature(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view)), "MediaDataLoadsAutomatically");
+    return view;
 }

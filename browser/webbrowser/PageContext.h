@@ -1,27 +1,37 @@
 #pragma once
-// The engine context that every page of the program runs in. Pages are peers: the memory of the processes
-// the engine starts for them is bounded here, once, before the first view, and they keep nothing on disk.
+// The engine context that every page of the program runs in. Pages are peers: they keep nothing on disk
+// but the media the engine buffers there, which is bounded here like the memory of the processes the
+// engine starts for them. The program looks at those processes itself, cheaply, every second: a page's
+// process is ended past its memory limit or once the files it holds on disk pass 64 MiB, the network
+// process past its memory limit.
 //
 // The toolkit's web view makes its native view with webkit_web_view_new(), which puts it on the engine's
 // default context, whose limits can only be given when a context is made. The program therefore defines
-// webkit_web_view_new() itself (PageContext.cpp): the toolkit's views are made on this context.
+// webkit_web_view_new() itself (PageContext.cpp, compiled into every executable that links the windows,
+// so that the engine's own definition is never the one taken): the toolkit's views are made on this
+// context, with the program's media policy.
 
 typedef struct _WebKitWebContext WebKitWebContext;
 
 namespace bcx {
 
 struct PageLimits {
-    // A page's process is ended by the engine once it uses more than this (MiB); it looks every second.
+    // A page's process is ended once its resident memory passes this (MiB).
     unsigned pageProcessMiB = 768;
     // The same for the engine's network process, which holds what pages store (cookies, local storage,
     // IndexedDB, cache storage); the engine starts a new one when it is needed again.
     unsigned networkProcessMiB = 384;
 };
 
-// Tests may lower the limits; they take effect for a context that is not made yet.
+// Takes effect at the next look at the engine's processes.
 void SetPageLimits(const PageLimits& limits);
+PageLimits CurrentPageLimits();
 
 // The program's context, made at first use. Never null.
 WebKitWebContext* PageContext();
+
+// True, once, when a page's process ended within the last few seconds because the program ended it past
+// one of its bounds (the engine reports that end as a crash); the program has logged why already.
+bool TakeProgramEnd();
 
 } // namespace bcx

@@ -1,0 +1,258 @@
+// What the program and the engine's processes cost while nothing happens, and how far a page that
+// allocates as fast as it can gets before its process is ended.
+//
+// On a private Xvfb display a browser panel (as in the program's About and News pages) shows a page; once
+// it has settled, the event loop runs on its own for the measured time. Each case runs in a fresh process:
+//   - builtin: the built-in About page;
+//   - news:    a news-like page served on 127.0.0.1 (text, styles, images, a little script, no timers).
+// Measured over the whole process tree (the program and the engine processes it started; the display
+// server aside): CPU time from /proc/<pid>/stat (user + system) as % of one core, and wakeups per second
+// (voluntary context switches of every thread).
+//   - burst (run with the argument "burst"): after three idle seconds a page takes 64 MB more at a time
+//     without pause, every page of it written, up to 3 GB; measured: the peak resident memory of the
+//     page's process and the time from the load until it is ended.
+// Usage: bench_engine_idle [seconds (default 60)] | burst
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <wx/evtloop.h>
+#include <wx/frame.h>
+#include <wx/sizer.h>
+
+#include "BenchGui.h"
+#include "browser/BrowserPanel.h"
+#include "support/PageServer.h"
+#include "support/Pump.h"
+#include "support/gui/WebPages.h"
+#include "ui/MemoryPages.h"
+
+namespace {
+
+struct Usage {
+    double cpuSeconds = 0;
+    double switches = 0;
+};
+
+struct Figures {
+    double cpuPercent;     // of one core
+    double wakeupsPerS;
+    int processes;         // the program and the engine's processes
+    double peakPageMiB;    // burst: the page process's peak resident memory
+    double endedAfterS;    // burst: until the page's process was gone; -1 when it was not
+};
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// This process and its descendants but the display server.
+std::vector<std::string> Tree()
+{
+    std::multimap<std::string, std::string> children;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string stat = ReadText("/proc/" + pid + "/stat");
+        const size_t close = stat.rfind(')');
+        long ppid = 0;
+        char state = 0;
+        if (close != std::string::npos && std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &ppid) == 2)
+            children.emplace(std::to_string(ppid), pid);
+    }
+    std::vector<std::string> tree, todo{std::to_string(getpid())};
+    while (!todo.empty()) {
+        const std::string pid = todo.back();
+        todo.pop_back();
+        if (ReadText("/proc/" + pid + "/comm").rfind("Xvfb", 0) == 0)
+            continue;
+        tree.push_back(pid);
+        const auto range = children.equal_range(pid);
+        for (auto it = range.first; it != range.second; ++it)
+            todo.push_back(it->second);
+    }
+    return tree;
+}
+
+Usage UsageOf(const std::vector<std::string>& tree)
+{
+    Usage usage;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    for (const std::string& pid : tree) {
+        const std::string stat = ReadText("/proc/" + pid + "/stat");
+        const size_t close = stat.rfind(')');
+        unsigned long long utime = 0, stime = 0;
+        // Fields 14 and 15; the text after the name starts with field 3.
+        if (close != std::string::npos &&
+            std::sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
+                        &stime) == 2)
+            usage.cpuSeconds += static_cast<double>(utime + stime) / tick;
+        std::error_code ec;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/" + pid + "/task", ec)) {
+            const std::string status = ReadText((task.path() / "status").string());
+            const size_t at = status.find("\nvoluntary_ctxt_switches:");
+            if (at != std::string::npos)
+                usage.switches += std::atof(status.c_str() + at + 25);
+        }
+    }
+    return usage;
+}
+
+long PageProcessRssKiB(const std::vector<std::string>& tree)
+{
+    long rss = 0;
+    for (const std::string& pid : tree) {
+        if (ReadText("/proc/" + pid + "/comm").rfind("WebKitWebProces", 0) != 0)
+            continue;
+        const std::string status = ReadText("/proc/" + pid + "/status");
+        const size_t at = status.find("\nVmRSS:");
+        if (at != std::string::npos)
+            rss = std::max(rss, std::atol(status.c_str() + at + 7));
+    }
+    return rss;
+}
+
+std::string NewsPage()
+{
+    std::string body = "<style>body { font: 14px sans-serif; margin: 2em } h2 { color: #235 } .item { border-bottom: "
+                       "1px solid #ccc; padding: 1em 0 } img { float: left; margin-right: 1em }</style><h1>News</h1>";
+    for (int i = 0; i < 20; ++i)
+        body += "<div class='item'><img src='/pic" + std::to_string(i % 4) +
+                ".svg' width='64' height='48'><h2>Headline number " + std::to_string(i) +
+                "</h2><p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
+                "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, quis nostrud exercitation "
+                "ullamco laboris nisi ut aliquip ex ea commodo consequat.</p><a href='/item" +
+                std::to_string(i) + "'>Read more</a></div>";
+    body += "<script>document.querySelectorAll('h2').forEach(function(h, n) { h.title = 'item ' + n; "
+            "});</script>";
+    return "<html><head><title>News</title></head><body>" + body + "</body></html>";
+}
+
+// It starts once the page has been idle for three seconds, so that nothing of its load is seen first.
+const char* const kBurst = "<html><head><title>burst</title></head><body><script>var kept = []; setTimeout(function() "
+                           "{ for (var n = 0; n < 48; ++n) { var a = new Uint8Array(64 << 20); for (var i = 0; i < "
+                           "a.length; i += 4096) a[i] = 1; kept.push(a); } document.title = 'all'; }, 3000);"
+                           "</script>burst</body></html>";
+
+enum class Case { Builtin, News, Burst };
+
+int RunCase(Case which, int seconds, Figures& out)
+{
+    return bench::RunWithGuiToolkit("[Net]\nDatagramPort=0\nSessionPort=0\n", [&] {
+        wxGUIEventLoop loop;
+        wxEventLoopActivator activate(&loop);
+        bcx::RegisterMemoryPages();
+        bcxtest::PageServer server;
+        if (!server.IsListening())
+            return 2;
+        server.AddPage("/news.html", NewsPage());
+        for (int i = 0; i < 4; ++i)
+            server.AddPage("/pic" + std::to_string(i) + ".svg",
+                           "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='48'><rect width='64' "
+                           "height='48' fill='#" +
+                               std::string(i % 2 ? "8ac" : "ca8") + "'/></svg>",
+                           "image/svg+xml");
+        server.AddPage("/burst.html", kBurst);
+
+        wxFrame* frame = new wxFrame(nullptr, wxID_ANY, wxS("bench"), wxPoint(0, 0), wxSize(800, 600));
+        bcxBrowser* panel = new bcxBrowser(frame, wxID_ANY, wxS("bcx:about"));
+        wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+        sizer->Add(panel, 1, wxEXPAND);
+        frame->SetSizer(sizer);
+        panel->Create(false);
+        frame->Show();
+        wxWebView* view = bcxtest::FindWebView(panel);
+        if (!bcxtest::WaitForPageText(view, "Brawlcast")) {
+            std::fprintf(stderr, "no built-in page\n");
+            return 2;
+        }
+        if (which == Case::News) {
+            panel->LoadUrl(server.Url("/news.html"));
+            if (!bcxtest::WaitForPageTitle(view, "News")) {
+                std::fprintf(stderr, "no news page\n");
+                return 2;
+            }
+        }
+        // The engine settles (its first collections, the network process's idle time-outs).
+        bench::RunLoopUntil(loop, nullptr, 10000);
+        if (which == Case::Burst) {
+            out.endedAfterS = -1;
+            long peak = 0;
+            const auto start = std::chrono::steady_clock::now();
+            panel->LoadUrl(server.Url("/burst.html"));
+            // Sampled until the page's process is gone and a new one shows nothing of the burst.
+            bool sawBurst = false;
+            bcxtest::PumpUntil(
+                [&] {
+                    const long rss = PageProcessRssKiB(Tree());
+                    peak = std::max(peak, rss);
+                    sawBurst = sawBurst || rss > 512 * 1024;
+                    if (sawBurst && rss < 512 * 1024) {
+                        out.endedAfterS =
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                        return true;
+                    }
+                    return false;
+                },
+                60000);
+            out.peakPageMiB = peak / 1024.0;
+        } else {
+            const std::vector<std::string> tree = Tree();
+            const Usage before = UsageOf(tree);
+            const double start = bench::MonotonicSeconds();
+            bench::RunLoopUntil(loop, nullptr, seconds * 1000);
+            const double elapsed = bench::MonotonicSeconds() - start;
+            const Usage after = UsageOf(tree);
+            out.cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / elapsed;
+            out.wakeupsPerS = (after.switches - before.switches) / elapsed;
+            out.processes = static_cast<int>(tree.size());
+        }
+        frame->Destroy();
+        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+        return 0;
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bool burst = argc > 1 && std::strcmp(argv[1], "burst") == 0;
+    const int seconds = argc > 1 && !burst ? std::max(1, std::atoi(argv[1])) : 60;
+    if (burst) {
+        Figures f{};
+        if (!bench::RunInFreshProcess([&](Figures& out) { return RunCase(Case::Burst, 0, out); }, f)) {
+            std::printf("burst   run failed\n");
+            return 1;
+        }
+        std::printf("burst   page process peak %7.1f MiB", f.peakPageMiB);
+        std::printf(f.endedAfterS < 0 ? "  not ended\n" : "  ended after %.2f s\n", f.endedAfterS);
+        return 0;
+    }
+    int failures = 0;
+    for (const auto& c : {std::make_pair(Case::Builtin, "builtin"), std::make_pair(Case::News, "news")}) {
+        Figures f{};
+        if (!bench::RunInFreshProcess([&](Figures& out) { return RunCase(c.first, seconds, out); }, f)) {
+            std::printf("%-7s run failed\n", c.second);
+            ++failures;
+            continue;
+        }
+        std::printf("%-7s idle CPU %5.2f %% of a core  wakeups %5.1f /s  (%d processes, %d s)\n", c.second,
+                    f.cpuPercent, f.wakeupsPerS, f.processes, seconds);
+    }
+    return failures == 0 ? 0 : 1;
+}
