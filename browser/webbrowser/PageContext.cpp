@@ -14,6 +14,7 @@
 
 #include <climits>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -23,6 +24,8 @@
 #include <glib-unix.h>
 #include <webkit2/webkit2.h>
 #include <wx/log.h>
+
+#include "platform/Descriptors.h"
 
 namespace bcx {
 namespace {
@@ -338,14 +341,34 @@ gboolean Look(gpointer)
     return G_SOURCE_REMOVE;
 }
 
+// Has the engine draw a random number, so that it opens its random source. The engine's library exports its
+// generator (WTF::cryptographicallyRandomNumber<unsigned>) but declares it in no header of its interface:
+// it is looked up, and without it nothing is drawn (the engine then opens its source at its first load).
+void DrawEngineRandomNumber()
+{
+    using Generator = unsigned (*)();
+    if (void* symbol = dlsym(RTLD_DEFAULT, "_ZN3WTF29cryptographicallyRandomNumberIjEET_v"))
+        reinterpret_cast<Generator>(symbol)();
+    else
+        wxLogMessage(wxS("[browser] the web engine's random source is opened at its first load"));
+}
+
 WebKitWebContext* MakeContext()
 {
     // Pages keep nothing on disk: site storage of every kind, cookies and the HTTP cache live in the
     // network process for as long as the program runs, within that process's memory limit.
-    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new_ephemeral();
-    WebKitWebContext* context =
-        WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, nullptr));
-    g_object_unref(manager);
+    //
+    // The engine keeps its random sources (/dev/urandom) open for the life of the program, made without
+    // close-on-exec: one while the context is made, one at the first random number it draws, which is
+    // inside the first load, right before it starts a process. Both are opened here, before the engine
+    // starts any process, and marked.
+    WebKitWebContext* context = nullptr;
+    CloseOnExecDuring([&context] {
+        WebKitWebsiteDataManager* manager = webkit_website_data_manager_new_ephemeral();
+        context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, nullptr));
+        g_object_unref(manager);
+        DrawEngineRandomNumber();
+    });
     // The engine caches nothing between loads: a page the program loads comes from its server, and a
     // page's resources take no memory once it is gone.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);

@@ -62,21 +62,12 @@ std::map<int, std::string> Descriptors(pid_t pid)
 // What the process was started with: the descriptors of whoever runs the tests, not the program's.
 const std::map<int, std::string> gInherited = Descriptors(::getpid());
 
-// The web engine's own descriptors that it keeps for the life of the process and opens without
-// close-on-exec, inside its own calls or on its own threads: its random source, and the files that its
-// memory-pressure monitor reads every second. Its own processes get them; they are read-only files that
-// every process may open for itself.
-bool EngineOwn(const std::string& target)
-{
-    return target == "/dev/urandom" || target.rfind("/proc/", 0) == 0 || target.rfind("/sys/fs/cgroup/", 0) == 0;
-}
-
-// The descriptors of the program: neither inherited nor the engine's own.
+// The descriptors of the program: all but those it was started with.
 std::map<int, std::string> ProgramDescriptors()
 {
     std::map<int, std::string> fds = Descriptors(::getpid());
     for (auto it = fds.begin(); it != fds.end();)
-        it = gInherited.count(it->first) || EngineOwn(it->second) ? fds.erase(it) : std::next(it);
+        it = gInherited.count(it->first) ? fds.erase(it) : std::next(it);
     return fds;
 }
 
