@@ -74,4 +74,11 @@ void CloseOnExecDuring(const std::function<void()>& make)
             SetCloseOnExec(fd);
 }
 
+void CloseOnExecAll()
+{
+    for (int fd : OpenDescriptors())
+        if (fd > 2)
+            SetCloseOnExec(fd);
+}
+
 } // namespace bcx

@@ -32,4 +32,8 @@ bool CreateFileCloseOnExec(wxFile& file, const wxString& path, int access);
 // process starts between the two.
 void CloseOnExecDuring(const std::function<void()>& make);
 
+// Marks close-on-exec every descriptor above 2 that is open now: right before a library starts a process,
+// for what the library's own threads opened without the flag. On the GUI thread, as above.
+void CloseOnExecAll();
+
 } // namespace bcx

@@ -369,6 +369,11 @@ WebKitWebContext* MakeContext()
         g_object_unref(manager);
         DrawEngineRandomNumber();
     });
+    // The engine's own threads open files of their own without close-on-exec (its memory monitor keeps
+    // /proc/meminfo and its cgroup's files open): they are marked before each page process starts.
+    g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext*, gpointer) {
+                         CloseOnExecAll();
+                     }), nullptr);
     // The engine caches nothing between loads: a page the program loads comes from its server, and a
     // page's resources take no memory once it is gone.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);

@@ -126,6 +126,9 @@ const char* WebViewHost::WrittenDocumentAddress()
 
 WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::move(listener))
 {
+    // The program's context is made before the toolkit's view, which asks the engine for other things
+    // first: the descriptors the engine opens when it starts are marked close-on-exec then.
+    PageContext();
     wxWebView* view = wxWebView::New();
     mView = view;
     view->Create(parent, wxID_ANY, wxS(""), wxPoint(0, 0), parent->GetClientSize());
