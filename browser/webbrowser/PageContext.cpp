@@ -129,14 +129,6 @@ EngineProcess KindOf(pid_t pid)
     return EngineProcess::Other;
 }
 
-uint64_t ResidentBytes(pid_t pid)
-{
-    unsigned long long size = 0, resident = 0;
-    if (std::sscanf(ReadProcFile(ProcPath(pid, "statm")).c_str(), "%llu %llu", &size, &resident) != 2)
-        return 0;
-    return resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-}
-
 // What the process has written to disk and not taken back, over its life.
 uint64_t WrittenBytes(pid_t pid)
 {
@@ -394,6 +386,14 @@ void DisableFeature(WebKitSettings* settings, const char* identifier)
 }
 
 } // namespace
+
+uint64_t ResidentBytes(pid_t pid)
+{
+    unsigned long long size = 0, resident = 0;
+    if (std::sscanf(ReadProcFile(ProcPath(pid, "statm")).c_str(), "%llu %llu", &size, &resident) != 2)
+        return 0;
+    return resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
 
 void SetPageLimits(const PageLimits& limits)
 {

@@ -2,14 +2,18 @@
 // The engine context that every page of the program runs in. Pages are peers: they keep nothing on disk
 // but the media the engine buffers there, which is bounded here like the memory of the processes the
 // engine starts for them. The program looks at those processes itself, cheaply, every second: a page's
-// process is ended past its memory limit or once the files it holds on disk pass 64 MiB, the network
-// process past its memory limit.
+// process is ended past its memory limit, or when it holds the most of the files on disk that the page
+// processes together hold past 48 MiB; the network process past its memory limit.
 //
 // The toolkit's web view makes its native view with webkit_web_view_new(), which puts it on the engine's
 // default context, whose limits can only be given when a context is made. The program therefore defines
 // webkit_web_view_new() itself (PageContext.cpp, compiled into every executable that links the windows,
 // so that the engine's own definition is never the one taken): the toolkit's views are made on this
 // context, with the program's media policy.
+
+#include <cstdint>
+
+#include <sys/types.h>
 
 typedef struct _WebKitWebContext WebKitWebContext;
 
@@ -26,6 +30,9 @@ struct PageLimits {
 // Takes effect at the next look at the engine's processes.
 void SetPageLimits(const PageLimits& limits);
 PageLimits CurrentPageLimits();
+
+// The resident memory of a process (the program's own too), in bytes; 0 when it cannot be read.
+uint64_t ResidentBytes(pid_t pid);
 
 // The program's context, made at first use. Never null.
 WebKitWebContext* PageContext();

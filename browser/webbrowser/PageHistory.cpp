@@ -1,15 +1,12 @@
 #include "browser/webbrowser/PageHistory.h"
 
-#include <cstdio>
-#include <cstring>
-
-#include <fcntl.h>
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
 #include "browser/PageLog.h"
 #include "browser/RecentEvents.h"
 #include "browser/webbrowser/EngineSignals.h"
+#include "browser/webbrowser/PageContext.h"
 #include "platform/ProgramClock.h"
 
 namespace bcx {
@@ -86,21 +83,6 @@ void ForgetNavigations(WebKitWebView* view, WebKitLoadEvent event, gpointer)
     navigations->refusalLogged = false;
 }
 
-// The program's own resident memory, in bytes; 0 when it cannot be read.
-size_t ResidentBytes()
-{
-    char text[64] = {};
-    const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const ssize_t n = read(fd, text, sizeof text - 1);
-    close(fd);
-    unsigned long total = 0, resident = 0;
-    if (n <= 0 || std::sscanf(text, "%lu %lu", &total, &resident) != 2)
-        return 0;
-    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
-
 // The engine tells nothing of what an entry holds (its own writing out of the history takes a hundred
 // times the size of a state object), and an entry it is made to forget (a restored session) stays in the
 // program for as long as the view lives; it frees an entry only when its list drops it by itself (past a
@@ -112,7 +94,7 @@ gboolean CheckHistory(gpointer data)
 {
     PageNavigations* navigations = static_cast<PageNavigations*>(data);
     navigations->checking = 0;
-    const size_t resident = ResidentBytes();
+    const size_t resident = static_cast<size_t>(ResidentBytes(getpid()));
     if (navigations->leastResident == 0 || resident < navigations->leastResident)
         navigations->leastResident = resident;
     const size_t limit = Limits().maxHistoryGrowthBytes;
