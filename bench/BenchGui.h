@@ -1,16 +1,20 @@
 #pragma once
 // The GUI toolkit for a timed program: a private Xvfb display and a GUI application, so that a run can
 // use the event loop the program itself runs (wxGUIEventLoop) with the sockets and timers of the GUI
-// toolkit.
+// toolkit; and a browser panel on the built-in About page.
 
 #include <cstdio>
 
 #include <wx/app.h>
+#include <wx/frame.h>
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/socket.h>
 
 #include "BenchSupport.h"
+#include "browser/BrowserPanel.h"
+#include "support/Pump.h"
+#include "support/gui/WebPages.h"
 #include "support/gui/Xvfb.h"
 
 namespace bench {
@@ -47,5 +51,43 @@ int RunWithGuiToolkit(const char* configuration, Run run)
         return rc;
     });
 }
+
+// A browser panel that fills a frame of its own and shows the built-in About page, as in the program's
+// About and News pages; the frame goes with the object at the latest.
+class AboutPanel {
+public:
+    AboutPanel() : mFrame(new wxFrame(nullptr, wxID_ANY, wxS("bench"), wxPoint(0, 0), wxSize(800, 600))) {}
+    ~AboutPanel() { Close(); }
+    AboutPanel(const AboutPanel&) = delete;
+    AboutPanel& operator=(const AboutPanel&) = delete;
+
+    // False, with a line on stderr, when the page is not shown in time.
+    bool Open()
+    {
+        panel = bcxtest::OpenPanel(mFrame, wxS("bcx:about"));
+        view = panel ? bcxtest::FindWebView(panel) : nullptr;
+        if (view && bcxtest::WaitForPageText(view, "Brawlcast"))
+            return true;
+        std::fprintf(stderr, "no built-in page\n");
+        return false;
+    }
+
+    void Close()
+    {
+        if (!mFrame)
+            return;
+        mFrame->Destroy();
+        mFrame = nullptr;
+        panel = nullptr;
+        view = nullptr;
+        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+    }
+
+    bcxBrowser* panel = nullptr;
+    wxWebView* view = nullptr;
+
+private:
+    wxFrame* mFrame;
+};
 
 } // namespace bench

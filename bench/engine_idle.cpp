@@ -19,20 +19,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
 #include <wx/evtloop.h>
-#include <wx/frame.h>
-#include <wx/sizer.h>
 
 #include "BenchGui.h"
 #include "browser/BrowserPanel.h"
+#include "support/Files.h"
 #include "support/PageServer.h"
+#include "support/Processes.h"
 #include "support/Pump.h"
 #include "support/gui/WebPages.h"
 #include "ui/MemoryPages.h"
@@ -52,48 +50,13 @@ struct Figures {
     double endedAfterS;    // burst: until the page's process was gone; -1 when it was not
 };
 
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// This process and its descendants but the display server.
-std::vector<std::string> Tree()
-{
-    std::multimap<std::string, std::string> children;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string pid = entry.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string stat = ReadText("/proc/" + pid + "/stat");
-        const size_t close = stat.rfind(')');
-        long ppid = 0;
-        char state = 0;
-        if (close != std::string::npos && std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &ppid) == 2)
-            children.emplace(std::to_string(ppid), pid);
-    }
-    std::vector<std::string> tree, todo{std::to_string(getpid())};
-    while (!todo.empty()) {
-        const std::string pid = todo.back();
-        todo.pop_back();
-        if (ReadText("/proc/" + pid + "/comm").rfind("Xvfb", 0) == 0)
-            continue;
-        tree.push_back(pid);
-        const auto range = children.equal_range(pid);
-        for (auto it = range.first; it != range.second; ++it)
-            todo.push_back(it->second);
-    }
-    return tree;
-}
-
-Usage UsageOf(const std::vector<std::string>& tree)
+Usage UsageOf(const std::vector<pid_t>& tree)
 {
     Usage usage;
     const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
-    for (const std::string& pid : tree) {
-        const std::string stat = ReadText("/proc/" + pid + "/stat");
+    for (const pid_t pid : tree) {
+        const std::string proc = "/proc/" + std::to_string(pid);
+        const std::string stat = bcxtest::ReadFile(proc + "/stat");
         const size_t close = stat.rfind(')');
         unsigned long long utime = 0, stime = 0;
         // Fields 14 and 15; the text after the name starts with field 3.
@@ -102,8 +65,8 @@ Usage UsageOf(const std::vector<std::string>& tree)
                         &stime) == 2)
             usage.cpuSeconds += static_cast<double>(utime + stime) / tick;
         std::error_code ec;
-        for (const auto& task : std::filesystem::directory_iterator("/proc/" + pid + "/task", ec)) {
-            const std::string status = ReadText((task.path() / "status").string());
+        for (const auto& task : std::filesystem::directory_iterator(proc + "/task", ec)) {
+            const std::string status = bcxtest::ReadFile(task.path() / "status");
             const size_t at = status.find("\nvoluntary_ctxt_switches:");
             if (at != std::string::npos)
                 usage.switches += std::atof(status.c_str() + at + 25);
@@ -112,17 +75,11 @@ Usage UsageOf(const std::vector<std::string>& tree)
     return usage;
 }
 
-long PageProcessRssKiB(const std::vector<std::string>& tree)
+long PageProcessRssKiB()
 {
     long rss = 0;
-    for (const std::string& pid : tree) {
-        if (ReadText("/proc/" + pid + "/comm").rfind("WebKitWebProces", 0) != 0)
-            continue;
-        const std::string status = ReadText("/proc/" + pid + "/status");
-        const size_t at = status.find("\nVmRSS:");
-        if (at != std::string::npos)
-            rss = std::max(rss, std::atol(status.c_str() + at + 7));
-    }
+    for (const pid_t pid : bcxtest::EngineProcesses("WebKitWebProces"))
+        rss = std::max(rss, bcxtest::RssKiB(pid));
     return rss;
 }
 
@@ -139,7 +96,7 @@ std::string NewsPage()
                 std::to_string(i) + "'>Read more</a></div>";
     body += "<script>document.querySelectorAll('h2').forEach(function(h, n) { h.title = 'item ' + n; "
             "});</script>";
-    return "<html><head><title>News</title></head><body>" + body + "</body></html>";
+    return bcxtest::Page("News", body);
 }
 
 // It starts once the page has been idle for three seconds, so that nothing of its load is seen first.
@@ -168,21 +125,12 @@ int RunCase(Case which, int seconds, Figures& out)
                            "image/svg+xml");
         server.AddPage("/burst.html", kBurst);
 
-        wxFrame* frame = new wxFrame(nullptr, wxID_ANY, wxS("bench"), wxPoint(0, 0), wxSize(800, 600));
-        bcxBrowser* panel = new bcxBrowser(frame, wxID_ANY, wxS("bcx:about"));
-        wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(panel, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        panel->Create(false);
-        frame->Show();
-        wxWebView* view = bcxtest::FindWebView(panel);
-        if (!bcxtest::WaitForPageText(view, "Brawlcast")) {
-            std::fprintf(stderr, "no built-in page\n");
+        bench::AboutPanel about;
+        if (!about.Open())
             return 2;
-        }
         if (which == Case::News) {
-            panel->LoadUrl(server.Url("/news.html"));
-            if (!bcxtest::WaitForPageTitle(view, "News")) {
+            about.panel->LoadUrl(server.Url("/news.html"));
+            if (!bcxtest::WaitForPageTitle(about.view, "News")) {
                 std::fprintf(stderr, "no news page\n");
                 return 2;
             }
@@ -193,12 +141,12 @@ int RunCase(Case which, int seconds, Figures& out)
             out.endedAfterS = -1;
             long peak = 0;
             const auto start = std::chrono::steady_clock::now();
-            panel->LoadUrl(server.Url("/burst.html"));
+            about.panel->LoadUrl(server.Url("/burst.html"));
             // Sampled until the page's process is gone and a new one shows nothing of the burst.
             bool sawBurst = false;
             bcxtest::PumpUntil(
                 [&] {
-                    const long rss = PageProcessRssKiB(Tree());
+                    const long rss = PageProcessRssKiB();
                     peak = std::max(peak, rss);
                     sawBurst = sawBurst || rss > 512 * 1024;
                     if (sawBurst && rss < 512 * 1024) {
@@ -211,7 +159,7 @@ int RunCase(Case which, int seconds, Figures& out)
                 60000);
             out.peakPageMiB = peak / 1024.0;
         } else {
-            const std::vector<std::string> tree = Tree();
+            const std::vector<pid_t> tree = bcxtest::ProcessTree();
             const Usage before = UsageOf(tree);
             const double start = bench::MonotonicSeconds();
             bench::RunLoopUntil(loop, nullptr, seconds * 1000);
@@ -221,8 +169,6 @@ int RunCase(Case which, int seconds, Figures& out)
             out.wakeupsPerS = (after.switches - before.switches) / elapsed;
             out.processes = static_cast<int>(tree.size());
         }
-        frame->Destroy();
-        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
         return 0;
     });
 }

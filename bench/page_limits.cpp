@@ -16,7 +16,7 @@
 // answers: up to twice 25 MB more for the media), the peak RSS of all its processes together (the program and the engine processes
 // it started), the longest wait for a ping's echo, when the page was stopped or ended, and the disk
 // written: the bytes below the XDG data and cache directories afterwards, and the peak of the files the
-// engine processes hold open that are deleted or below /var/tmp.
+// engine processes hold open that are deleted (shared memory aside) or below /var/tmp.
 // Goals: growth below 100 MB, every echo within 5 s, all processes together below 4 GB, disk below
 // 100 MB.
 
@@ -26,20 +26,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <wx/evtloop.h>
-#include <wx/frame.h>
-#include <wx/sizer.h>
 #include <wx/webview.h>
 
 #include "BenchGui.h"
@@ -49,6 +44,7 @@
 #include "support/Files.h"
 #include "support/LogCapture.h"
 #include "support/PageServer.h"
+#include "support/Processes.h"
 #include "support/Pump.h"
 #include "support/WxLoopback.h"
 #include "support/gui/WebPages.h"
@@ -64,7 +60,7 @@ struct Figures {
     double longestEchoMs;   // the longest wait for a ping's echo
     double endedAfterS;     // until the page was stopped or ended; -1 when it was not
     double diskMiB;         // below the XDG data and cache directories
-    double heldFilesMiB;    // deleted or /var/tmp files the processes held open, peak
+    double heldFilesMiB;    // deleted or /var/tmp files the engine processes held open, peak
     double ownHeldMiB;      // the program's RSS after the next ordinary page, minus before
 };
 
@@ -73,89 +69,11 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-long RssKiB(const std::string& pid)
-{
-    try {
-        std::ifstream status("/proc/" + pid + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("VmRSS:", 0) == 0)
-                return std::atol(line.c_str() + 6);
-    } catch (const std::exception&) {
-        // The process ended meanwhile.
-    }
-    return 0;
-}
-
-// This process and all its descendants.
-std::vector<std::string> ProcessTree()
-{
-    std::multimap<std::string, std::string> children;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string pid = entry.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::string text;
-        // A process that ended meanwhile fails the read.
-        try {
-            std::ifstream stat(entry.path() / "stat");
-            text.assign(std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>());
-        } catch (const std::exception&) {
-            continue;
-        }
-        const size_t close = text.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        char state = 0;
-        long ppid = 0;
-        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) == 2)
-            children.emplace(std::to_string(ppid), pid);
-    }
-    std::vector<std::string> tree;
-    std::vector<std::string> todo{std::to_string(getpid())};
-    while (!todo.empty()) {
-        const std::string pid = todo.back();
-        todo.pop_back();
-        tree.push_back(pid);
-        const auto range = children.equal_range(pid);
-        for (auto it = range.first; it != range.second; ++it)
-            todo.push_back(it->second);
-    }
-    return tree;
-}
-
-long TreeRssKiB(const std::vector<std::string>& tree)
+long TreeRssKiB(const std::vector<pid_t>& tree)
 {
     long total = 0;
-    for (const std::string& pid : tree)
-        total += RssKiB(pid);
-    return total;
-}
-
-// The bytes on disk of the files the processes hold open that are deleted or below /var/tmp, each file
-// once.
-uint64_t HeldFileBytes(const std::vector<std::string>& tree)
-{
-    std::set<std::pair<dev_t, ino_t>> seen;
-    uint64_t total = 0;
-    for (const std::string& pid : tree) {
-        std::error_code ec;
-        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + pid + "/fd", ec)) {
-            char target[4096];
-            const ssize_t n = readlink(fd.path().c_str(), target, sizeof target - 1);
-            if (n <= 0)
-                continue;
-            const std::string path(target, static_cast<size_t>(n));
-            const bool deleted = path.size() > 10 && path.compare(path.size() - 10, 10, " (deleted)") == 0;
-            if (path[0] != '/' || (!deleted && path.rfind("/var/tmp/", 0) != 0))
-                continue;
-            struct stat st{};
-            if (stat(fd.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second)
-                continue;
-            total += static_cast<uint64_t>(st.st_blocks) * 512;
-        }
-    }
+    for (const pid_t pid : tree)
+        total += bcxtest::RssKiB(pid);
     return total;
 }
 
@@ -223,11 +141,6 @@ private:
     double mLongest = 0;
 };
 
-std::string Page(const std::string& body, const std::string& title = "page")
-{
-    return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>";
-}
-
 const char* const kFlood = "<script>var a = document.createElement('a'); for (var i = 0; i < 100000; ++i) { a.href = "
                            "'bcx:ext_browser/http://127.0.0.1/' + i; a.click(); }</script>flood";
 const char* const kGrowth = "<script>var kept = [], t = setInterval(function() { var a = new Uint8Array(8 << 20); for "
@@ -259,9 +172,9 @@ std::string StatesPage(int k)
 {
     const std::string next = k + 1 < kStateDocuments ? "location = '/s" + std::to_string(k + 1) + ".html';"
                                                      : "document.title = 'done';";
-    return Page("<script>for (var i = 0; i < 6; ++i) try { history.pushState(new Uint8Array(10 << 20), '', '?' + "
-                "i); } catch (e) {} setTimeout(function() { " +
-                next + " }, 300);</script>states");
+    return bcxtest::Page("page", "<script>for (var i = 0; i < 6; ++i) try { history.pushState(new Uint8Array(10 "
+                                 "<< 20), '', '?' + i); } catch (e) {} setTimeout(function() { " +
+                                     next + " }, 300);</script>states");
 }
 
 enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media };
@@ -269,11 +182,11 @@ enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media };
 void AddPages(Case which, bcxtest::PageServer& server)
 {
     switch (which) {
-    case Case::Flood: server.AddPage("/p.html", Page(kFlood)); break;
-    case Case::Growth: server.AddPage("/p.html", Page(kGrowth)); break;
-    case Case::Storage: server.AddPage("/p.html", Page(kStorage)); break;
-    case Case::Hashes: server.AddPage("/p.html", Page(kHashes)); break;
-    case Case::LongHash: server.AddPage("/p.html", Page(kLongHash)); break;
+    case Case::Flood: server.AddPage("/p.html", bcxtest::Page("page", kFlood)); break;
+    case Case::Growth: server.AddPage("/p.html", bcxtest::Page("page", kGrowth)); break;
+    case Case::Storage: server.AddPage("/p.html", bcxtest::Page("page", kStorage)); break;
+    case Case::Hashes: server.AddPage("/p.html", bcxtest::Page("page", kHashes)); break;
+    case Case::LongHash: server.AddPage("/p.html", bcxtest::Page("page", kLongHash)); break;
     case Case::States:
         for (int k = 0; k < kStateDocuments; ++k)
             server.AddPage(k == 0 ? "/p.html" : "/s" + std::to_string(k) + ".html", StatesPage(k));
@@ -290,7 +203,7 @@ void AddPages(Case which, bcxtest::PageServer& server)
             server.AddPage(path, bytes, "audio/mpeg", "Accept-Ranges: none\r\n");
             body += "<audio preload='auto' muted src='" + path + "'></audio>";
         }
-        server.AddPage("/p.html", Page(body + "media"));
+        server.AddPage("/p.html", bcxtest::Page("page", body + "media"));
         break;
     }
     }
@@ -325,38 +238,28 @@ int RunCase(Case which, Figures& out)
             return 2;
         }
 
-        wxFrame* frame = new wxFrame(nullptr, wxID_ANY, wxS("bench"), wxPoint(0, 0), wxSize(800, 600));
-        bcxBrowser* panel = new bcxBrowser(frame, wxID_ANY, wxS("bcx:about"));
-        wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(panel, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        panel->Create(false);
-        frame->Show();
-        wxWebView* view = bcxtest::FindWebView(panel);
-        if (!bcxtest::WaitForPageText(view, "Brawlcast")) {
-            std::fprintf(stderr, "no built-in page\n");
+        bench::AboutPanel about;
+        if (!about.Open())
             return 2;
-        }
         // The engine has settled on the built-in page.
         bcxtest::PumpUntil([] { return false; }, 2000);
 
         // The pages are served from this process: they are in place before the program is measured.
         AddPages(which, server);
-        server.AddPage("/next.html", Page("next", "next"));
+        server.AddPage("/next.html", bcxtest::Page("next", "next"));
         bcxtest::PumpUntil([] { return false; }, 1000);
-        const std::string self = std::to_string(getpid());
-        const long ownBefore = RssKiB(self);
+        const pid_t self = getpid();
+        const long ownBefore = bcxtest::RssKiB(self);
         long ownPeak = ownBefore, allPeak = 0;
         uint64_t heldPeak = 0;
         const auto sample = [&] {
-            ownPeak = std::max(ownPeak, RssKiB(self));
-            const std::vector<std::string> tree = ProcessTree();
-            allPeak = std::max(allPeak, TreeRssKiB(tree));
-            heldPeak = std::max(heldPeak, HeldFileBytes(tree));
+            ownPeak = std::max(ownPeak, bcxtest::RssKiB(self));
+            allPeak = std::max(allPeak, TreeRssKiB(bcxtest::ProcessTree()));
+            heldPeak = std::max(heldPeak, bcxtest::EngineFilesOnDisk());
         };
         relay.StartPinging();
         const auto start = Clock::now();
-        panel->LoadUrl(server.Url("/p.html"));
+        about.panel->LoadUrl(server.Url("/p.html"));
         const char* const ended =
             which == Case::Growth ? "[browser] the page's process exceeded its memory limit" : "[browser] page stopped";
         out.endedAfterS = -1;
@@ -364,7 +267,7 @@ int RunCase(Case which, Figures& out)
         for (auto until = start + limit; Clock::now() < until;) {
             bcxtest::PumpUntil([] { return false; }, 100);
             sample();
-            const wxString title = view->GetCurrentTitle();
+            const wxString title = about.view->GetCurrentTitle();
             if (title == wxS("stored") || title == wxS("done"))
                 break;
             if (out.endedAfterS < 0 && log.Contains(ended)) {
@@ -374,18 +277,17 @@ int RunCase(Case which, Figures& out)
             }
         }
         // What the program still holds once the next ordinary page is shown.
-        panel->LoadUrl(server.Url("/next.html"));
-        bcxtest::WaitForPageTitle(view, "next");
+        about.panel->LoadUrl(server.Url("/next.html"));
+        bcxtest::WaitForPageTitle(about.view, "next");
         bcxtest::PumpUntil([] { return false; }, 3000);
         sample();
-        out.ownHeldMiB = (RssKiB(self) - ownBefore) / 1024.0;
+        out.ownHeldMiB = (bcxtest::RssKiB(self) - ownBefore) / 1024.0;
         out.ownGrowthMiB = (ownPeak - ownBefore) / 1024.0;
         out.allPeakMiB = allPeak / 1024.0;
         out.longestEchoMs = relay.LongestEchoMs();
         out.diskMiB = (bcxtest::BytesBelow(home + "/data") + bcxtest::BytesBelow(home + "/cache")) / 1048576.0;
         out.heldFilesMiB = heldPeak / 1048576.0;
-        frame->Destroy();
-        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+        about.Close();
         ClientCore::Get(true);
         return 0;
     });

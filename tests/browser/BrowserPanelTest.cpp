@@ -31,6 +31,7 @@
 #include "support/Pump.h"
 #include "support/Text.h"
 #include "support/WxLoopback.h"
+#include "support/gui/PanelFixture.h"
 #include "support/gui/Screenshot.h"
 #include "support/gui/WebPages.h"
 #include "support/gui/X11Windows.h"
@@ -41,11 +42,6 @@ namespace {
 
 using namespace bcxtest;
 
-std::string Page(const std::string& title, const std::string& body)
-{
-    return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>";
-}
-
 size_t InfoRequests(const bcxtest::TestRelayServer& relay, uint32_t id)
 {
     size_t n = 0;
@@ -54,48 +50,24 @@ size_t InfoRequests(const bcxtest::TestRelayServer& relay, uint32_t id)
     return n;
 }
 
-class BrowserPanelTest : public testing::Test {
+class BrowserPanelTest : public PanelTest {
 protected:
     void SetUp() override
     {
-        static bool pagesRegistered = false;
-        if (!pagesRegistered)
-            bcx::RegisterMemoryPages();
-        pagesRegistered = true;
-        std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
+        ASSERT_NO_FATAL_FAILURE(PanelTest::SetUp());
         core = ClientCore::Get();
         ASSERT_NE(nullptr, core);
         core->Settings().mUserName = "tester";
-        ASSERT_TRUE(server.IsListening());
         bcxBrowser::SetDesktopOpener([this](const wxString& url) {
             opened.push_back(Utf8(url));
             return true;
         });
-        frame = new wxFrame(nullptr, wxID_ANY, wxS("browser"), wxPoint(0, 0), wxSize(800, 600));
     }
 
     void TearDown() override
     {
         bcxBrowser::SetDesktopOpener(nullptr);
-        frame->Destroy();
-        bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
-    }
-
-    void Open(const wxString& start, bool withButtons = false)
-    {
-        panel = OpenPanel(frame, start, withButtons);
-        ASSERT_NE(nullptr, panel);
-        view = FindWebView(panel);
-        ASSERT_NE(nullptr, view);
-    }
-
-    bool LogOn()
-    {
-        if (!relay.Start())
-            return false;
-        hook = std::make_unique<bcxtest::ScopedPumpHook>([this] { relay.Poll(); });
-        core->Connect(bcxtest::LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
-        return bcxtest::PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; });
+        PanelTest::TearDown();
     }
 
     // Everything the client sent before this has reached the relay once the echo of a ping is there.
@@ -112,25 +84,8 @@ protected:
         return true;
     }
 
-    // A real mouse click on the element, as the user makes it.
-    bool MouseClick(const std::string& id)
-    {
-        const std::string where = "var r = document.getElementById('" + id + "').getBoundingClientRect();"
-                                  "Math.round(r.left + 5) + ',' + Math.round(r.top + r.height / 2)";
-        int x = 0, y = 0;
-        wxUIActionSimulator mouse;
-        return bcxtest::PumpUntil([&] { return sscanf(EvalInPage(view, where).c_str(), "%d,%d", &x, &y) == 2; }) &&
-               mouse.MouseMove(view->ClientToScreen(wxPoint(x, y))) && mouse.MouseClick();
-    }
-
     ClientCore* core = nullptr;
-    bcxtest::PageServer server;
-    bcxtest::TestRelayServer relay;
-    std::unique_ptr<bcxtest::ScopedPumpHook> hook;
     std::vector<std::string> opened;
-    wxFrame* frame = nullptr;
-    bcxBrowser* panel = nullptr;
-    wxWebView* view = nullptr;
 };
 
 TEST_F(BrowserPanelTest, BuiltInPagesTakeThePlaceOfTheCurrentPage)

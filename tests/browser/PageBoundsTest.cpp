@@ -2,37 +2,18 @@
 // refuses what goes past its bounds, stops the page, keeps its own memory bounded and serves the relay
 // meanwhile; ordinary pages keep their history, back and forward.
 
-#include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <string>
-
-#include <gtest/gtest.h>
 #include <unistd.h>
-#include <wx/frame.h>
-#include <wx/webview.h>
 
-#include "browser/BrowserPanel.h"
 #include "browser/HtmlBrowserCtrl.h"
 #include "browser/webbrowser/PageHistory.h"
-#include "core/ClientCore.h"
-#include "peers/TestRelayServer.h"
 #include "support/LogCapture.h"
-#include "support/PageServer.h"
-#include "support/Pump.h"
+#include "support/Processes.h"
 #include "support/Text.h"
-#include "support/WxLoopback.h"
-#include "support/gui/WebPages.h"
-#include "ui/MemoryPages.h"
+#include "support/gui/PanelFixture.h"
 
 namespace {
 
 using namespace bcxtest;
-
-std::string Page(const std::string& title, const std::string& body)
-{
-    return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>";
-}
 
 // With the address sanitizer, what it holds back of freed memory is given back first.
 extern "C" __attribute__((weak)) void __sanitizer_purge_allocator();
@@ -43,53 +24,23 @@ long HeldRssMiB()
     bcxtest::PumpUntil([] { return false; }, 2000);
     if (__sanitizer_purge_allocator)
         __sanitizer_purge_allocator();
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6) / 1024;
-    return 0;
+    return RssKiB(getpid()) / 1024;
 }
 
-// A panel in a frame, the client logged on to our relay, which is polled while the events are pumped.
-class PageBoundsTest : public testing::Test {
+// A panel in a frame, the client logged on to our relay.
+class PageBoundsTest : public PanelTest {
 protected:
     void SetUp() override
     {
-        static const bool pagesRegistered = (bcx::RegisterMemoryPages(), true);
-        (void)pagesRegistered;
-        std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
-        ClientCore* core = ClientCore::Get();
-        ASSERT_NE(nullptr, core);
-        ASSERT_TRUE(server.IsListening());
-        ASSERT_TRUE(relay.Start());
-        hook = std::make_unique<ScopedPumpHook>([this] { relay.Poll(); });
-        core->Connect(LoopbackWxAddress(relay.Port()), wxS("127.0.0.1"));
-        ASSERT_TRUE(PumpUntil([&] { return core->GetRelayState() == RelayLoggedOn; }));
-        frame = new wxFrame(nullptr, wxID_ANY, wxS("browser"), wxPoint(0, 0), wxSize(800, 600));
+        ASSERT_NO_FATAL_FAILURE(PanelTest::SetUp());
+        ASSERT_TRUE(LogOn());
     }
 
     void TearDown() override
     {
         bcx::SetHistoryLimits(bcx::HistoryLimits());
-        frame->Destroy();
-        PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
+        PanelTest::TearDown();
     }
-
-    void Open(const wxString& start)
-    {
-        panel = OpenPanel(frame, start);
-        ASSERT_NE(nullptr, panel);
-        view = FindWebView(panel);
-        ASSERT_NE(nullptr, view);
-    }
-
-    PageServer server;
-    TestRelayServer relay;
-    std::unique_ptr<ScopedPumpHook> hook;
-    wxFrame* frame = nullptr;
-    bcxBrowser* panel = nullptr;
-    wxWebView* view = nullptr;
 };
 
 TEST_F(PageBoundsTest, APageNavigatingWithoutEndIsStoppedWhileTheRelayIsServed)

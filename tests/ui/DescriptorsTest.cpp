@@ -33,6 +33,7 @@
 #include "platform/Descriptors.h"
 #include "platform/ProgramClock.h"
 #include "support/Loopback.h"
+#include "support/Processes.h"
 #include "support/Pump.h"
 #include "support/WxLoopback.h"
 #include "ui/GameListPanel.h"
@@ -91,21 +92,6 @@ std::string ProgramDescriptorsHeldBy(pid_t other)
             if (::syscall(SYS_kcmp, ::getpid(), other, KCMP_FILE, fd, entry.first) == 0)
                 lines += std::to_string(entry.first) + " -> " + target + "\n";
     return lines;
-}
-
-// The web engine's processes, which it starts from this (the GUI) thread.
-std::vector<pid_t> EngineProcesses()
-{
-    std::vector<pid_t> pids;
-    const std::string self = std::to_string(::getpid());
-    std::ifstream children("/proc/" + self + "/task/" + self + "/children");
-    for (pid_t pid; children >> pid;) {
-        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-        std::string name;
-        if (std::getline(comm, name) && name.rfind("WebKit", 0) == 0)
-            pids.push_back(pid);
-    }
-    return pids;
 }
 
 // The program's socket connected to 127.0.0.1:port, or -1.
@@ -176,7 +162,7 @@ protected:
         frame->Show();
         ASSERT_TRUE(bcxtest::PumpUntil([&] { return frame->IsShownOnScreen(); }));
         ASSERT_NE(nullptr, frame->GetFileLog());
-        ASSERT_TRUE(bcxtest::PumpUntil([] { return !EngineProcesses().empty(); }, 30000));
+        ASSERT_TRUE(bcxtest::PumpUntil([] { return !bcxtest::EngineProcesses().empty(); }, 30000));
     }
 
     // A Warcraft III connection to the session port that the program has accepted.
@@ -192,14 +178,14 @@ protected:
     // A web view of its own in a window of its own: the engine starts a page process for it.
     void OpenAnotherPage()
     {
-        const std::vector<pid_t> before = EngineProcesses();
+        const std::vector<pid_t> before = bcxtest::EngineProcesses();
         wxFrame* window = new wxFrame(frame, wxID_ANY, wxS("news"), wxDefaultPosition, wxSize(400, 300));
         bcxBrowser* page = new bcxBrowser(window, wxID_ANY, wxS("bcx:about"));
         page->Create(false);
         window->Show();
         ASSERT_TRUE(bcxtest::PumpUntil(
             [&] {
-                for (pid_t pid : EngineProcesses())
+                for (pid_t pid : bcxtest::EngineProcesses())
                     if (std::find(before.begin(), before.end(), pid) == before.end())
                         return true;
                 return false;
@@ -259,7 +245,7 @@ TEST_F(DescriptorsTest, TheEnginesProcessesHoldNoDescriptorOfTheProgram)
     JoinGameClient();
     OpenAnotherPage();
 
-    const std::vector<pid_t> children = EngineProcesses();
+    const std::vector<pid_t> children = bcxtest::EngineProcesses();
     ASSERT_GE(children.size(), 3u);  // the network process and two page processes
     for (pid_t child : children)
         EXPECT_EQ("", ProgramDescriptorsHeldBy(child)) << "process " << child;

@@ -14,6 +14,11 @@
 
 namespace bcxtest {
 
+std::string Page(const std::string& title, const std::string& body)
+{
+    return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>";
+}
+
 wxWebView* FindWebView(wxWindow* window)
 {
     for (wxWindow* child : window->GetChildren()) {

@@ -1,6 +1,6 @@
 #pragma once
-// Looking into the web views of the browser panels: the view inside a window, scripts run in its page,
-// and waits on the page's text or title.
+// Pages for the browser panels, and looking into their web views: the view inside a window, scripts run
+// in its page, and waits on the page's text or title.
 
 #include <string>
 
@@ -14,6 +14,9 @@ class wxWebView;
 class wxWindow;
 
 namespace bcxtest {
+
+// A page of the title and body.
+std::string Page(const std::string& title, const std::string& body);
 
 // The first web view among the window's descendants, or null.
 wxWebView* FindWebView(wxWindow* window);
