@@ -10,7 +10,7 @@
 //               program decides and allows);
 //   - longhash: a page sets location.hash to a 4 MB fragment every 50 ms, 100 times;
 //   - states:   30 documents of one site each push six 10 MB history states, then go on to the next;
-//   - media:    a page has 12 muted <audio preload="auto"> on 25 MB files served without ranges.
+//   - media:    a page has 12 muted <audio preload="auto"> on 25 MB sound files served without ranges.
 // Measured for each: the program's own RSS growth (peak, and what it still holds a few seconds after the
 // next ordinary page; the page server runs in the same process, and copies a page it serves while it
 // answers: up to twice 25 MB more for the media), the peak RSS of all its processes together (the program and the engine processes
@@ -193,14 +193,11 @@ void AddPages(Case which, bcxtest::PageServer& server)
         break;
     case Case::Media: {
         std::string body;
-        // Bytes that no decoder takes for anything it can play: the engine still fetches them in full.
-        std::string bytes(25u << 20, '\0');
-        uint32_t seed = 12345;
-        for (char& c : bytes)
-            seed = seed * 1103515245 + 12345, c = static_cast<char>(seed >> 24);
+        // 25 MB of sound each.
+        const std::string sound = bcxtest::Wav(3200);
         for (int i = 0; i < kMediaFiles; ++i) {
-            const std::string path = "/m" + std::to_string(i) + ".mp3";
-            server.AddPage(path, bytes, "audio/mpeg", "Accept-Ranges: none\r\n");
+            const std::string path = "/m" + std::to_string(i) + ".wav";
+            server.AddPage(path, sound, "audio/wav", "Accept-Ranges: none\r\n");
             body += "<audio preload='auto' muted src='" + path + "'></audio>";
         }
         server.AddPage("/p.html", bcxtest::Page("page", body + "media"));

@@ -15,22 +15,6 @@ namespace {
 
 using namespace bcxtest;
 
-// A WAV file of 8-bit mono 8 kHz silence, `seconds` long.
-std::string Wav(unsigned seconds)
-{
-    const uint32_t data = 8000 * seconds;
-    std::string wav = "RIFF....WAVEfmt ";
-    const auto u32 = [&](uint32_t v) { wav.append(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [&](uint16_t v) { wav.append(reinterpret_cast<const char*>(&v), 2); };
-    u32(16), u16(1), u16(1), u32(8000), u32(8000), u16(1), u16(8);
-    wav += "data";
-    u32(data);
-    wav.append(data, '\x80');
-    const uint32_t riff = uint32_t(wav.size() - 8);
-    wav.replace(4, 4, reinterpret_cast<const char*>(&riff), 4);
-    return wav;
-}
-
 class PageContextTest : public PanelTest {
 protected:
     // Counts the ends of the view's process that the engine reports.

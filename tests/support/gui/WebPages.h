@@ -40,4 +40,7 @@ bcxBrowser* OpenPanel(wxFrame* frame, const wxString& start, bool withButtons = 
 // client sent before has reached the relay then.
 bool RelayEchoed(TestRelayServer& relay, uint32_t marker, int timeoutMs);
 
+// A WAV file of 8-bit mono 8 kHz silence, `seconds` long (8,000 bytes a second).
+std::string Wav(unsigned seconds);
+
 } // namespace bcxtest
