@@ -6,8 +6,9 @@
 // Where the program makes the descriptor itself, it is made close-on-exec (SOCK_CLOEXEC, O_CLOEXEC, "e" in
 // an fopen mode), so that no other thread's process start can come between. The toolkit makes its TCP
 // sockets (connect, listen, accept) without the flag and has no way to ask for it: each of those is marked
-// with SetCloseOnExec right after the toolkit call that made it. Those calls are made on the GUI thread,
-// and so are the web engine's process starts, so no process starts between the two.
+// with SetCloseOnExec right after the toolkit call that made it, on the GUI thread. What libraries open
+// without the flag (the web engine's random source and its memory monitor's files among them) is marked
+// with CloseOnExecAll right before the web engine starts each of its processes.
 
 #include <functional>
 
@@ -33,7 +34,8 @@ bool CreateFileCloseOnExec(wxFile& file, const wxString& path, int access);
 void CloseOnExecDuring(const std::function<void()>& make);
 
 // Marks close-on-exec every descriptor above 2 that is open now: right before a library starts a process,
-// for what the library's own threads opened without the flag. On the GUI thread, as above.
+// for what the library and its threads opened without the flag. A descriptor another thread opens
+// without the flag after this call still reaches a process started after it.
 void CloseOnExecAll();
 
 } // namespace bcx

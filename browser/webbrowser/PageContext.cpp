@@ -333,39 +333,20 @@ gboolean Look(gpointer)
     return G_SOURCE_REMOVE;
 }
 
-// Has the engine draw a random number, so that it opens its random source. The engine's library exports its
-// generator (WTF::cryptographicallyRandomNumber<unsigned>) but declares it in no header of its interface:
-// it is looked up, and without it nothing is drawn (the engine then opens its source at its first load).
-void DrawEngineRandomNumber()
-{
-    using Generator = unsigned (*)();
-    if (void* symbol = dlsym(RTLD_DEFAULT, "_ZN3WTF29cryptographicallyRandomNumberIjEET_v"))
-        reinterpret_cast<Generator>(symbol)();
-    else
-        wxLogMessage(wxS("[browser] the web engine's random source is opened at its first load"));
-}
-
 WebKitWebContext* MakeContext()
 {
     // Pages keep nothing on disk: site storage of every kind, cookies and the HTTP cache live in the
     // network process for as long as the program runs, within that process's memory limit.
     //
-    // The engine keeps its random sources (/dev/urandom) open for the life of the program, made without
-    // close-on-exec: one while the context is made, one at the first random number it draws, which is
-    // inside the first load, right before it starts a process. Both are opened here, before the engine
-    // starts any process, and marked.
+    // The engine opens its random source (/dev/urandom) without close-on-exec while the context is made
+    // and keeps it open: it is marked here, for the processes the toolkit starts (the engine's own are
+    // started through g_subprocess_launcher_spawnv below, which marks every descriptor).
     WebKitWebContext* context = nullptr;
     CloseOnExecDuring([&context] {
         WebKitWebsiteDataManager* manager = webkit_website_data_manager_new_ephemeral();
         context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, nullptr));
         g_object_unref(manager);
-        DrawEngineRandomNumber();
     });
-    // The engine's own threads open files of their own without close-on-exec (its memory monitor keeps
-    // /proc/meminfo and its cgroup's files open): they are marked before each page process starts.
-    g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext*, gpointer) {
-                         CloseOnExecAll();
-                     }), nullptr);
     // The engine caches nothing between loads: a page the program loads comes from its server, and a
     // page's resources take no memory once it is gone.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
@@ -437,4 +418,25 @@ extern "C" GtkWidget* webkit_web_view_new(void)
     GtkWidget* view = webkit_web_view_new_with_context(bcx::PageContext());
     bcx::DisableFeature(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view)), "MediaDataLoadsAutomatically");
     return view;
+}
+
+// The engine starts its network and page processes with GLib's subprocess launcher, on the GUI thread.
+// The program defines that function, as it does the view constructor above, so that every descriptor is
+// close-on-exec right before each of those processes starts, whichever it is and whenever it comes: the
+// engine and its threads open files without the flag at any time (its random source, its memory
+// monitor's /proc and cgroup files). The descriptors the engine hands to the process
+// (g_subprocess_launcher_take_fd) reach it all the same: GLib clears the flag on those in the child
+// itself (or, where it uses posix_spawn, duplicates them onto their targets), whatever it was.
+extern "C" GSubprocess* g_subprocess_launcher_spawnv(GSubprocessLauncher* launcher, const gchar* const* argv,
+                                                    GError** error)
+{
+    using Spawn = GSubprocess* (*)(GSubprocessLauncher*, const gchar* const*, GError**);
+    static const Spawn spawn = reinterpret_cast<Spawn>(dlsym(RTLD_NEXT, "g_subprocess_launcher_spawnv"));
+    if (!spawn) {
+        wxLogMessage(wxS("[browser] no process can be started: GLib's g_subprocess_launcher_spawnv is not found"));
+        g_set_error_literal(error, G_SPAWN_ERROR, G_SPAWN_ERROR_FAILED, "g_subprocess_launcher_spawnv not found");
+        return nullptr;
+    }
+    bcx::CloseOnExecAll();
+    return spawn(launcher, argv, error);
 }

@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -82,6 +84,14 @@ std::string DescriptorsWithoutCloseOnExec()
     return lines;
 }
 
+// Why kcmp cannot tell whether this process and the other share an open file; empty when it can.
+std::string KcmpUnavailable(pid_t other)
+{
+    if (::syscall(SYS_kcmp, ::getpid(), other, KCMP_VM, 0, 0) < 0)
+        return std::string("kcmp of process ") + std::to_string(other) + " is not allowed: " + std::strerror(errno);
+    return std::string();
+}
+
 // "fd -> target" lines of the program's descriptors that the other process holds (the same open file).
 std::string ProgramDescriptorsHeldBy(pid_t other)
 {
@@ -92,6 +102,15 @@ std::string ProgramDescriptorsHeldBy(pid_t other)
             if (::syscall(SYS_kcmp, ::getpid(), other, KCMP_FILE, fd, entry.first) == 0)
                 lines += std::to_string(entry.first) + " -> " + target + "\n";
     return lines;
+}
+
+// Whether the program holds the file open.
+bool ProgramHolds(const std::string& path)
+{
+    for (const auto& entry : ProgramDescriptors())
+        if (entry.second == path)
+            return true;
+    return false;
 }
 
 // The program's socket connected to 127.0.0.1:port, or -1.
@@ -111,10 +130,11 @@ class DescriptorsTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        bcx::RegisterMemoryPages();
+        static const bool pagesRegistered = (bcx::RegisterMemoryPages(), true);
+        (void)pagesRegistered;
         // Nothing runs out while the test looks: not the relay's logon deadline, not the join deadline.
         bcx::ProgramClock::SetManual(true);
-        ASSERT_EQ(0, ::mkdir("log", 0755));
+        ASSERT_TRUE(::mkdir("log", 0755) == 0 || errno == EEXIST);
         std::ofstream("bcxClient.ini") << "[Net]\nDatagramPort=0\nSessionPort=0\n";
         core = ClientCore::Get();
         ASSERT_NE(nullptr, core);
@@ -123,6 +143,9 @@ protected:
 
     void TearDown() override
     {
+        // The next test (in this process too) connects the program afresh.
+        if (core)
+            core->Disconnect(true, wxString());
         if (frame) {
             frame->Destroy();
             bcxtest::PumpUntil([] { return wxTopLevelWindows.IsEmpty(); });
@@ -243,12 +266,32 @@ TEST_F(DescriptorsTest, TheEnginesProcessesHoldNoDescriptorOfTheProgram)
     ConnectRelay();
     OpenFrame();
     JoinGameClient();
-    OpenAnotherPage();
+    const std::string noKcmp = KcmpUnavailable(bcxtest::EngineProcesses().front());
+    if (!noKcmp.empty())
+        GTEST_SKIP() << noKcmp;
+    std::map<pid_t, std::string> held;
+    const auto look = [&] {
+        for (pid_t child : bcxtest::EngineProcesses())
+            held[child] = ProgramDescriptorsHeldBy(child);
+    };
+    look();
 
-    const std::vector<pid_t> children = bcxtest::EngineProcesses();
-    ASSERT_GE(children.size(), 3u);  // the network process and two page processes
-    for (pid_t child : children)
-        EXPECT_EQ("", ProgramDescriptorsHeldBy(child)) << "process " << child;
+    // The engine's memory monitor opens its files (/proc/meminfo among them) some time after start-up,
+    // on a thread of its own: a page process started after that, and the network process started again
+    // after its end, are started with them open.
+    ASSERT_TRUE(bcxtest::PumpUntil([] { return ProgramHolds("/proc/meminfo"); }, 30000));
+    const std::vector<pid_t> network = bcxtest::EngineProcesses("WebKitNetworkPr");
+    ASSERT_EQ(1u, network.size());
+    ASSERT_EQ(0, ::kill(network.front(), SIGKILL));
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return bcxtest::EngineProcesses("WebKitNetworkPr").empty(); }, 10000));
+    // A new page's process asks for the network process: the engine starts it again.
+    OpenAnotherPage();
+    ASSERT_TRUE(bcxtest::PumpUntil([] { return !bcxtest::EngineProcesses("WebKitNetworkPr").empty(); }, 30000));
+    look();
+
+    ASSERT_GE(held.size(), 4u);  // two network processes and two page processes
+    for (const auto& [child, lines] : held)
+        EXPECT_EQ("", lines) << "process " << child;
 }
 
 TEST_F(DescriptorsTest, ARelayConnectionDroppedOnABrokenFrameIsClosedWhole)
