@@ -33,10 +33,11 @@ namespace {
 const uint64_t kMiB = 1024 * 1024;
 
 // The program looks at the engine's processes every second (two small reads per process), and every
-// twentieth of a second while one of them is above half its memory limit, grew by more than
-// kFastGrowthMiB or wrote more than kFastWriteMiB to disk since the last look, and as soon as the engine
-// makes a media file. The engine's own memory-pressure settings would look as often by reading each
-// process's whole memory map in that process.
+// twentieth of a second while one of them grows by more than kFastGrowthMiB or writes more than
+// kFastWriteMiB to disk a second (as measured since the last look), and as soon as the engine makes a
+// media file. A process that only stands still, however close to its limit, is looked at every second.
+// The engine's own memory-pressure settings would look as often by reading each process's whole memory
+// map in that process.
 const guint kLookSeconds = 1;
 const guint kFastLookMs = 50;
 const uint64_t kFastGrowthMiB = 32;
@@ -75,6 +76,9 @@ struct Watch {
     std::set<pid_t> ended;
     // When the program ended page processes whose end the engine has not reported yet.
     std::deque<gint64> pageEnds;
+    // When the last look was taken, and how many were taken.
+    gint64 lastLook = 0;
+    unsigned long looks = 0;
 };
 
 Watch& TheWatch()
@@ -182,8 +186,14 @@ void End(pid_t pid, EngineProcess kind, const wxString& why)
     wxLogMessage(wxS("%s"), why);
 }
 
-// Looks at one of the engine's processes; false when it was ended.
-bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, bool& soon)
+// Whether a count went up by more than perSecond a second over spanUs.
+bool Faster(uint64_t now, uint64_t before, uint64_t perSecond, gint64 spanUs)
+{
+    return now > before && now - before > perSecond * static_cast<uint64_t>(spanUs) / G_USEC_PER_SEC;
+}
+
+// Looks at one of the engine's processes, spanUs after the last look; false when it was ended.
+bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, gint64 spanUs, bool& soon)
 {
     const PageLimits& limits = TheWatch().limits;
     const bool page = kind == EngineProcess::Page;
@@ -201,14 +211,13 @@ bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, bool& 
                                     residentMiB, limitMiB));
         return false;
     }
-    soon = soon || now.resident > limitMiB * kMiB / 2 ||
-           (before && now.resident > before->resident + kFastGrowthMiB * kMiB);
+    soon = soon || (before && Faster(now.resident, before->resident, kFastGrowthMiB * kMiB, spanUs));
     if (!page)
         return true;
     now.written = WrittenBytes(pid);
     now.scannedAt = before ? before->scannedAt : 0;
     now.held = before ? before->held : 0;
-    soon = soon || (before && now.written > before->written + kFastWriteMiB * kMiB);
+    soon = soon || (before && Faster(now.written, before->written, kFastWriteMiB * kMiB, spanUs));
     if (now.written >= now.scannedAt + kScanStepMiB * kMiB) {
         now.scannedAt = now.written;
         now.held = FilesOnDisk(pid);
@@ -304,6 +313,10 @@ gboolean Look(gpointer)
     std::map<pid_t, Seen> seen;
     std::set<pid_t> ended;
     bool soon = false;
+    const gint64 lookedAt = g_get_monotonic_time();
+    const gint64 spanUs = watch.lastLook != 0 ? lookedAt - watch.lastLook : kLookSeconds * G_USEC_PER_SEC;
+    watch.lastLook = lookedAt;
+    ++watch.looks;
     for (const pid_t pid : ChildProcesses()) {
         const auto known = watch.kinds.find(pid);
         const EngineProcess kind = known != watch.kinds.end() ? known->second : KindOf(pid);
@@ -316,7 +329,7 @@ gboolean Look(gpointer)
             continue;
         const auto before = watch.seen.find(pid);
         Seen now;
-        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, soon))
+        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, spanUs, soon))
             seen[pid] = now;
         else
             ended.insert(pid);
@@ -391,6 +404,11 @@ WebKitWebContext* PageContext()
     // Lives as long as the program, like the engine's default context.
     static WebKitWebContext* context = MakeContext();
     return context;
+}
+
+unsigned long WatchLooksForTesting()
+{
+    return TheWatch().looks;
 }
 
 bool TakeProgramEnd()

@@ -37,6 +37,9 @@ uint64_t ResidentBytes(pid_t pid);
 // The program's context, made at first use. Never null.
 WebKitWebContext* PageContext();
 
+// The looks at the engine's processes taken so far.
+unsigned long WatchLooksForTesting();
+
 // True, once, when a page's process ended within the last few seconds because the program ended it past
 // one of its bounds (the engine reports that end as a crash); the program has logged why already.
 bool TakeProgramEnd();

@@ -3,6 +3,7 @@
 // starts it.
 
 #include <algorithm>
+#include <chrono>
 
 #include <webkit2/webkit2.h>
 
@@ -65,6 +66,34 @@ TEST_F(PageContextTest, APageOutgrowingItsMemoryIsEndedAndTheProgramGoesOn)
     EXPECT_FALSE(log.Contains("crashed"));
     panel->LoadUrl(server.Url("/next.html"));
     EXPECT_TRUE(WaitForPageTitle(view, "next"));
+}
+
+TEST_F(PageContextTest, APageStandingAboveHalfItsLimitIsLookedAtEverySecond)
+{
+    struct Limits {
+        bcx::PageLimits before = bcx::CurrentPageLimits();
+        ~Limits() { bcx::SetPageLimits(before); }
+    } restore;
+    server.AddPage("/hold.html", Page("hold", "<script>var kept = new Uint8Array(64 << 20); for (var i = 0; i < "
+                                              "kept.length; i += 4096) kept[i] = 1; document.title = 'held';"
+                                              "</script>"));
+    Open(server.Url("/hold.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "held"));
+    CountProcessEnds();
+    // The page's process stands above half its limit, and under it.
+    long mostKiB = 0;
+    for (pid_t pid : EngineProcesses("WebKitWebProces"))
+        mostKiB = std::max(mostKiB, RssKiB(pid));
+    ASSERT_GT(mostKiB, 64 << 10);
+    bcx::PageLimits limits;
+    limits.pageProcessMiB = static_cast<unsigned>(mostKiB / 1024 * 3 / 2);
+    bcx::SetPageLimits(limits);
+    // Four looks, one or two of them fast while the page still grew, take more than a second and a half.
+    const unsigned long from = bcx::WatchLooksForTesting();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PumpUntil([&] { return bcx::WatchLooksForTesting() >= from + 4; }, 10000));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_EQ(0u, processEnds);
 }
 
 TEST_F(PageContextTest, MediaKeepsUnder100MBOnDiskAndPlaysWhenTheUserStartsIt)
