@@ -92,11 +92,13 @@ std::string ProcPath(pid_t pid, const char* name)
     return "/proc/" + std::to_string(pid) + "/" + name;
 }
 
-// A small file of /proc, whole; empty when it cannot be read.
-std::string ReadProcFile(const std::string& path)
+// A small file of /proc, whole; empty when it cannot be read (and then unopened is set, if given).
+std::string ReadProcFile(const std::string& path, bool* unopened = nullptr)
 {
     std::string text;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (unopened)
+        *unopened = fd < 0;
     if (fd < 0)
         return text;
     char buffer[1024];
@@ -107,12 +109,23 @@ std::string ReadProcFile(const std::string& path)
     return text;
 }
 
-// The engine starts its processes from the program's main thread.
+// The engine starts its processes from the program's main thread. None when the kernel does not list a
+// thread's children (built without it, or /proc mounted without it): that is logged once, since the
+// engine's processes then go unwatched.
 std::vector<pid_t> ChildProcesses()
 {
     std::vector<pid_t> pids;
     const pid_t self = ::getpid();
-    const std::string text = ReadProcFile(ProcPath(self, "task/") + std::to_string(self) + "/children");
+    const std::string path = ProcPath(self, "task/") + std::to_string(self) + "/children";
+    bool unopened = false;
+    const std::string text = ReadProcFile(path, &unopened);
+    static bool logged = false;
+    if (unopened && !logged) {
+        logged = true;
+        wxLogMessage(wxS("[browser] the engine's processes are not watched, their memory is not bounded: %s "
+                         "cannot be read (%s)"),
+                     wxString::FromUTF8(path), wxString::FromUTF8(std::strerror(errno)));
+    }
     const char* p = text.c_str();
     char* end = nullptr;
     for (long pid = std::strtol(p, &end, 10); end != p; pid = std::strtol(p, &end, 10)) {

@@ -108,13 +108,11 @@ struct NativeViewSignals {
 
 bool WebViewHost::PressLog::IsNew(Kind kind, unsigned code, uint32_t time)
 {
-    for (size_t i = 0; i < mCount; ++i)
-        if (mSeen[i].kind == kind && mSeen[i].code == code && mSeen[i].time == time)
-            return false;
-    mSeen[mNext] = Press{kind, code, time};
-    mNext = (mNext + 1) % kRemembered;
-    if (mCount < kRemembered)
-        ++mCount;
+    const auto seen = mLast.emplace(std::make_pair(static_cast<unsigned>(kind), code), time);
+    // Event times are milliseconds that wrap around after 49 days: later is up to 24 days ahead.
+    if (!seen.second && static_cast<int32_t>(time - seen.first->second) <= 0)
+        return false;
+    seen.first->second = time;
     return true;
 }
 

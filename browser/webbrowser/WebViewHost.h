@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -87,23 +88,18 @@ private:
     bool mUserInput = false;
     // The keys held down in the view (hardware key codes): their repeats are no new presses.
     std::set<unsigned> mHeldKeys;
-    // The last presses seen, by the window system's event time: the same event handed back by the engine
-    // is not a press again.
+    // The last press seen of each key and button, by the window system's event time: the same event
+    // handed back by the engine, or any other that is not later (however many repeats came between), is
+    // not a press again.
     class PressLog {
     public:
         enum Kind : unsigned { Key, Button };
-        // False when this press (kind, code, time) was seen among the last ones.
+        // False when a press of this key or button (kind, code) at this time or later was seen already.
         bool IsNew(Kind kind, unsigned code, uint32_t time);
 
     private:
-        static const size_t kRemembered = 16;
-        struct Press {
-            unsigned kind, code;
-            uint32_t time;
-        };
-        Press mSeen[kRemembered] = {};
-        size_t mNext = 0;
-        size_t mCount = 0;
+        // At most one entry for each key code and button the window system has.
+        std::map<std::pair<unsigned, unsigned>, uint32_t> mLast;
     };
     PressLog mPresses;
     // The entry the program went back or forward to, until the engine asks to decide it.

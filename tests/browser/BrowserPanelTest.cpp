@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <glib.h>
+#include <gtk/gtk.h>
 #include <gtest/gtest.h>
 #include <wx/bmpbuttn.h>
 #include <wx/frame.h>
@@ -316,6 +317,33 @@ TEST_F(BrowserPanelTest, AHeldKeyOpensOneAddress)
     ASSERT_TRUE(repeated);
     // Each keydown's link has been decided: opened, or refused for want of a press.
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() + log.Count("not opened without a click") >= 8; }));
+    EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/k0"}, opened);
+}
+
+TEST_F(BrowserPanelTest, AHeldKeyOpensOneAddressAlsoPastSixteenRepeatsOfABusyPage)
+{
+    bcxtest::LogCapture log;
+    // The first keydown keeps the page busy for three seconds: the engine hands the first press back to the
+    // view only then, after the repeats and the release.
+    server.AddPage("/busy.html", Page("busy", "<script>var n = 0; addEventListener('keydown', function(e) { var a = "
+                                              "document.createElement('a'); a.href = 'bcx:ext_browser/http://127.0.0.1/"
+                                              "k' + n; a.click(); if (n++ == 0) for (var end = Date.now() + 3000; "
+                                              "Date.now() < end;) {} document.title = 'keys ' + n; });</script><p "
+                                              "id='p'>keys</p>"));
+    Open(server.Url("/busy.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "busy"));
+    ASSERT_TRUE(MouseClick("p"));
+    size_t presses = 0;
+    g_signal_connect(view->GetNativeBackend(), "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer n) {
+                         ++*static_cast<size_t*>(n);
+                         return FALSE;
+                     }), &presses);
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.KeyDown('a'));
+    const bool repeated = bcxtest::PumpUntil([&] { return presses >= 20; });
+    ASSERT_TRUE(keys.KeyUp('a'));
+    ASSERT_TRUE(repeated);
+    ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() + log.Count("not opened without a click") >= 20; }, 15000));
     EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1/k0"}, opened);
 }
 
