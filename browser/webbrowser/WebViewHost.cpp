@@ -53,7 +53,9 @@ struct NativeViewSignals {
                                       WEBKIT_NAVIGATION_TYPE_LINK_CLICKED &&
                                   !webkit_navigation_action_is_redirect(action) &&
                                   webkit_navigation_action_is_user_gesture(action);
-        if (static_cast<WebViewHost*>(host)->DecideNavigation(url, followedLink))
+        const bool historyMove =
+            action && webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_BACK_FORWARD;
+        if (static_cast<WebViewHost*>(host)->DecideNavigation(url, followedLink, historyMove))
             webkit_policy_decision_use(decision);
         else
             webkit_policy_decision_ignore(decision);
@@ -96,6 +98,20 @@ struct NativeViewSignals {
         if (event)
             static_cast<WebViewHost*>(host)->mHeldKeys.erase(event->hardware_keycode);
         return FALSE;
+    }
+
+    // The entry the program moved to became the current one, and then another did: the move is over,
+    // whether or not the engine asked to decide it (it does not for an entry of the same document). The
+    // engine makes the entry current before it asks.
+    static void HistoryChanged(WebKitBackForwardList* list, WebKitBackForwardListItem*, gpointer, gpointer host)
+    {
+        WebViewHost* self = static_cast<WebViewHost*>(host);
+        if (!self->mHistoryMoveItem)
+            return;
+        if (webkit_back_forward_list_get_current_item(list) == self->mHistoryMoveItem)
+            self->mHistoryMoveReached = true;
+        else if (self->mHistoryMoveReached)
+            self->EndHistoryMove();
     }
 
     // A key released while the view had no focus sends the view no release.
@@ -141,6 +157,8 @@ WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::m
         g_signal_connect(native, "key-press-event", G_CALLBACK(NativeViewSignals::KeyPressed), this);
         g_signal_connect(native, "key-release-event", G_CALLBACK(NativeViewSignals::KeyReleased), this);
         g_signal_connect(native, "focus-out-event", G_CALLBACK(NativeViewSignals::FocusLeft), this);
+        g_signal_connect(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(native)), "changed",
+                         G_CALLBACK(NativeViewSignals::HistoryChanged), this);
         if (webkit_web_view_get_context(WEBKIT_WEB_VIEW(native)) != PageContext())
             wxLogMessage(wxS("[browser] the web view is not on the program's own context: what its pages use is "
                              "not bounded"));
@@ -154,8 +172,10 @@ WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::m
 
 WebViewHost::~WebViewHost()
 {
+    EndHistoryMove();
     if (mNative) {
         g_signal_handlers_disconnect_by_data(mNative, this);
+        g_signal_handlers_disconnect_by_data(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(mNative)), this);
         g_object_remove_weak_pointer(G_OBJECT(mNative), &mNative);
     }
     if (mView) {
@@ -295,15 +315,26 @@ void WebViewHost::RunPendingWrite()
 
 void WebViewHost::ExpectHistoryMove(bool forward)
 {
-    mHistoryMove.clear();
+    EndHistoryMove();
     WebKitBackForwardList* list = mNative ? webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(mNative)) : nullptr;
     WebKitBackForwardListItem* item =
         !list ? nullptr : forward ? webkit_back_forward_list_get_forward_item(list) : webkit_back_forward_list_get_back_item(list);
-    if (const char* uri = item ? webkit_back_forward_list_item_get_uri(item) : nullptr)
+    if (const char* uri = item ? webkit_back_forward_list_item_get_uri(item) : nullptr) {
         mHistoryMove = wxString::FromUTF8(uri);
+        mHistoryMoveItem = g_object_ref(item);
+    }
 }
 
-bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
+void WebViewHost::EndHistoryMove()
+{
+    mHistoryMove.clear();
+    mHistoryMoveReached = false;
+    if (mHistoryMoveItem)
+        g_object_unref(mHistoryMoveItem);
+    mHistoryMoveItem = nullptr;
+}
+
+bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink, bool historyMove)
 {
     if (!(followedLink && mUserInput) && IsExpectedReport(url)) {
         if (mNative)
@@ -312,9 +343,10 @@ bool WebViewHost::DecideNavigation(const wxString& url, bool followedLink)
     }
     // Back and forward asked for by the program are its own, also after a page was stopped (the engine
     // then loads the entry in a new process, as a navigation of no particular kind): they are decided
-    // like its other navigations, not counted against the page.
-    if (!mHistoryMove.empty() && url == mHistoryMove) {
-        mHistoryMove.clear();
+    // like its other navigations, not counted against the page. Whatever else the page asks for is the
+    // page's, at that address too.
+    if (!mHistoryMove.empty() && url == mHistoryMove && (historyMove || PageStopped(mNative))) {
+        EndHistoryMove();
         return AllowNavigation(url, false);
     }
     // What a stopped page still had queued goes nowhere.

@@ -18,6 +18,8 @@
 #include <wx/weakref.h>
 #include <wx/webview.h>
 
+typedef struct _WebKitBackForwardListItem WebKitBackForwardListItem;
+
 namespace bcx {
 
 // Commands of the back/forward state changes, numbered as the browser's command-state events number
@@ -69,9 +71,11 @@ private:
     // The native view's signal handlers.
     friend struct NativeViewSignals;
 
-    bool DecideNavigation(const wxString& url, bool followedLink);
+    // historyMove: the engine goes back or forward in the view's history.
+    bool DecideNavigation(const wxString& url, bool followedLink, bool historyMove);
     // The program goes back (or forward): the address of that entry, when the engine asks, is its own.
     void ExpectHistoryMove(bool forward);
+    void EndHistoryMove();
     void RefuseNewWindow(const wxString& url);
     void OnLoadEnded(wxWebViewEvent& event);
     bool AllowNavigation(const wxString& url, bool userGesture);
@@ -102,8 +106,12 @@ private:
         std::map<std::pair<unsigned, unsigned>, uint32_t> mLast;
     };
     PressLog mPresses;
-    // The entry the program went back or forward to, until the engine asks to decide it.
+    // The entry the program went back or forward to (its address, the engine's item, and whether it has
+    // become the current one), until the engine asks to decide it or another entry becomes the current
+    // one (a move to an entry of the same document needs no decision).
     wxString mHistoryMove;
+    WebKitBackForwardListItem* mHistoryMoveItem = nullptr;
+    bool mHistoryMoveReached = false;
     Listener mListener;
     // The last back/forward state reported: -1 unknown, 0 disabled, 1 enabled.
     int mCanGoBack = -1;

@@ -123,4 +123,22 @@ TEST_F(PageBoundsTest, WhatAPagePutsInItsHistoryLeavesTheProgramBounded)
     EXPECT_TRUE(WaitForPageTitle(view, "two"));
 }
 
+TEST_F(PageBoundsTest, APageGoingToTheAddressOfABackMoveWithinItIsCounted)
+{
+    LogCapture log;
+    bcx::HistoryLimits limits;
+    limits.maxNavigationsPerPage = 1;
+    bcx::SetHistoryLimits(limits);
+    server.AddPage("/a.html", Page("a", "<script>onload = function() { setTimeout(function() { location.hash = 'x'; "
+                                        "}, 0); };</script>a"));
+    Open(server.Url("/a.html"));
+    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "location.hash") == "#x"; }));
+    // Back to the entry of the same document: no decision.
+    ASSERT_TRUE(PumpUntil([&] { return panel->GetBrowser()->GoBack(); }));
+    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "location.hash") == ""; }));
+    // The page then goes to that address itself: past its bound.
+    EvalInPage(view, "location.href = '/a.html'");
+    EXPECT_TRUE(PumpUntil([&] { return log.Contains("[browser] navigations refused: more than 1 since the page started"); }));
+}
+
 } // namespace
