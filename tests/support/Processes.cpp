@@ -85,7 +85,7 @@ uint64_t EngineFilesOnDisk()
             struct stat st {};
             if (!unreadable && (path.rfind("/var/tmp/", 0) == 0 || (deleted && !memory)) &&
                 ::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                total += static_cast<uint64_t>(st.st_size);
+                total += static_cast<uint64_t>(st.st_blocks) * 512;
         }
     }
     return total;

@@ -19,8 +19,9 @@ std::vector<pid_t> ProcessTree();
 // that thread whose name starts with prefix ("WebKitWebProces": the page processes).
 std::vector<pid_t> EngineProcesses(const std::string& prefix = "WebKit");
 
-// The bytes of the files on disk that the engine's processes hold open: below /var/tmp, or deleted
-// (shared memory aside).
+// The bytes of disk that the files the engine's processes hold open take: below /var/tmp, or deleted
+// (shared memory aside). Counted by the blocks the files use, not by their length as the program counts
+// them, so that a wrong count of the program's shows.
 uint64_t EngineFilesOnDisk();
 
 } // namespace bcxtest
