@@ -333,14 +333,23 @@ TEST_F(BrowserPanelTest, AHeldKeyOpensOneAddressAlsoPastSixteenRepeatsOfABusyPag
     Open(server.Url("/busy.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "busy"));
     ASSERT_TRUE(MouseClick("p"));
-    size_t presses = 0;
-    g_signal_connect(view->GetNativeBackend(), "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer n) {
-                         ++*static_cast<size_t*>(n);
-                         return FALSE;
-                     }), &presses);
+    // The presses the view gets, counted for as long as the test runs.
+    struct Presses {
+        explicit Presses(gpointer native) : native(native)
+        {
+            id = g_signal_connect(native, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer n) {
+                                      ++static_cast<Presses*>(n)->count;
+                                      return FALSE;
+                                  }), this);
+        }
+        ~Presses() { g_signal_handler_disconnect(native, id); }
+        gpointer native;
+        gulong id = 0;
+        size_t count = 0;
+    } presses(view->GetNativeBackend());
     wxUIActionSimulator keys;
     ASSERT_TRUE(keys.KeyDown('a'));
-    const bool repeated = bcxtest::PumpUntil([&] { return presses >= 20; });
+    const bool repeated = bcxtest::PumpUntil([&] { return presses.count >= 20; });
     ASSERT_TRUE(keys.KeyUp('a'));
     ASSERT_TRUE(repeated);
     ASSERT_TRUE(bcxtest::PumpUntil([&] { return opened.size() + log.Count("not opened without a click") >= 20; }, 15000));
