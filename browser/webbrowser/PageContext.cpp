@@ -119,12 +119,13 @@ std::vector<pid_t> ChildProcesses()
     const std::string path = ProcPath(self, "task/") + std::to_string(self) + "/children";
     bool unopened = false;
     const std::string text = ReadProcFile(path, &unopened);
+    const int error = errno;
     static bool logged = false;
     if (unopened && !logged) {
         logged = true;
         wxLogMessage(wxS("[browser] the engine's processes are not watched, their memory is not bounded: %s "
                          "cannot be read (%s)"),
-                     wxString::FromUTF8(path), wxString::FromUTF8(std::strerror(errno)));
+                     wxString::FromUTF8(path), wxString::FromUTF8(std::strerror(error)));
     }
     const char* p = text.c_str();
     char* end = nullptr;
@@ -457,7 +458,8 @@ extern "C" GtkWidget* webkit_web_view_new(void)
 // engine and its threads open files without the flag at any time (its random source, its memory
 // monitor's /proc and cgroup files). The descriptors the engine hands to the process
 // (g_subprocess_launcher_take_fd) reach it all the same: GLib clears the flag on those in the child
-// itself (or, where it uses posix_spawn, duplicates them onto their targets), whatever it was.
+// itself (or, where it uses posix_spawn, duplicates them onto their targets), whatever it was. What
+// another thread opens without the flag between the marking and GLib's fork still reaches that process.
 extern "C" GSubprocess* g_subprocess_launcher_spawnv(GSubprocessLauncher* launcher, const gchar* const* argv,
                                                     GError** error)
 {

@@ -9,7 +9,8 @@
 // default context, whose limits can only be given when a context is made. The program therefore defines
 // webkit_web_view_new() itself (PageContext.cpp, compiled into every executable that links the windows,
 // so that the engine's own definition is never the one taken): the toolkit's views are made on this
-// context, with the program's media policy.
+// context, with the program's media policy. It defines g_subprocess_launcher_spawnv() the same way, through
+// which the engine starts its processes: every descriptor of the program is marked close-on-exec first.
 
 #include <cstdint>
 
