@@ -1,0 +1,204 @@
+#include "browser/webbrowser/PageText.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <dlfcn.h>
+
+#include <wx/log.h>
+
+#include <webkit2/webkit2.h>
+
+#include "browser/PageLog.h"
+#include "browser/RecentEvents.h"
+#include "platform/ProgramClock.h"
+
+namespace bcx {
+namespace {
+
+// "…"
+const char* const kEllipsis = "\xE2\x80\xA6";
+// Lines about cut tooltips: at most one a minute (a page may change its titles every second).
+const uint32_t kTooltipLineMs = 60000;
+// An option of a group is indented in the program's menu, as in the engine's.
+const char* const kGroupIndent = "    ";
+// On an item of the program's option menu: the option's index.
+const char* const kIndexKey = "bcx-option";
+
+TextLimits& Limits()
+{
+    static TextLimits limits;
+    return limits;
+}
+
+// The number of characters in utf8 up to maxChars + 1, and where the (maxChars + 1)th starts.
+size_t CutPoint(const char* utf8, size_t maxChars, size_t& chars)
+{
+    chars = 0;
+    size_t at = 0;
+    for (; utf8[at] != '\0'; ++at) {
+        // A byte that starts a character.
+        if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80 && ++chars > maxChars)
+            return at;
+    }
+    return at;
+}
+
+bool Longer(const char* utf8, size_t maxChars)
+{
+    size_t chars = 0;
+    CutPoint(utf8 ? utf8 : "", maxChars, chars);
+    return chars > maxChars;
+}
+
+// The program's own option menu for the engine's menu.
+struct ShownMenu {
+    WebKitOptionMenu* options;
+    GtkWidget* menu;
+    // The options shown start at this index.
+    guint first;
+};
+
+void ActivateOption(GtkMenuItem* item, gpointer data)
+{
+    WebKitOptionMenu* options = static_cast<WebKitOptionMenu*>(data);
+    webkit_option_menu_activate_item(options, GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), kIndexKey)));
+}
+
+// The toolkit's menu goes once the engine's is closed.
+void DestroyMenu(WebKitOptionMenu*, gpointer menu)
+{
+    gtk_widget_destroy(GTK_WIDGET(menu));
+}
+
+// The menu is deactivated before the item picked is activated: the engine's menu is closed after that.
+void MenuDeactivated(GtkMenuShell*, gpointer data)
+{
+    g_idle_add_full(G_PRIORITY_DEFAULT, [](gpointer options) -> gboolean {
+        webkit_option_menu_close(WEBKIT_OPTION_MENU(options));
+        return G_SOURCE_REMOVE;
+    }, g_object_ref(data), g_object_unref);
+}
+
+GtkWidget* MenuItem(WebKitOptionMenu* options, guint index, const TextLimits& limits, GtkWidget*& selected)
+{
+    WebKitOptionMenuItem* option = webkit_option_menu_get_item(options, index);
+    std::string label = CutText(webkit_option_menu_item_get_label(option), limits.optionChars);
+    if (webkit_option_menu_item_is_group_child(option))
+        label = kGroupIndent + label;
+    GtkWidget* item = gtk_menu_item_new_with_label(label.c_str());
+    const char* title = webkit_option_menu_item_get_tooltip(option);
+    if (title && *title)
+        gtk_widget_set_tooltip_text(item, CutText(title, limits.tooltipChars).c_str());
+    if (webkit_option_menu_item_is_group_label(option) || !webkit_option_menu_item_is_enabled(option))
+        gtk_widget_set_sensitive(item, FALSE);
+    else {
+        g_object_set_data(G_OBJECT(item), kIndexKey, GUINT_TO_POINTER(index));
+        g_signal_connect(item, "activate", G_CALLBACK(ActivateOption), options);
+    }
+    if (webkit_option_menu_item_is_selected(option))
+        selected = item;
+    return item;
+}
+
+// The engine's menu for a select is shown by the engine when it is within the bounds; otherwise the
+// program shows its own.
+gboolean ShowOptionMenu(WebKitWebView* view, WebKitOptionMenu* options, GdkEvent* event, GdkRectangle* rectangle,
+                        gpointer)
+{
+    const TextLimits limits = Limits();
+    const guint count = webkit_option_menu_get_n_items(options);
+    guint selectedIndex = 0;
+    bool longText = false;
+    for (guint i = 0; i < count; ++i) {
+        WebKitOptionMenuItem* option = webkit_option_menu_get_item(options, i);
+        longText = longText || Longer(webkit_option_menu_item_get_label(option), limits.optionChars) ||
+                   Longer(webkit_option_menu_item_get_tooltip(option), limits.tooltipChars);
+        if (webkit_option_menu_item_is_selected(option))
+            selectedIndex = i;
+    }
+    if (count <= limits.menuOptions && !longText)
+        return FALSE;
+    // The options around the selected one.
+    const guint shown = static_cast<guint>(std::min<size_t>(count, limits.menuOptions));
+    const guint first = std::min(count - shown, selectedIndex > shown / 2 ? selectedIndex - shown / 2 : 0);
+    if (shown < count)
+        LogBrowser(wxString::Format(wxS("a menu of %u options shows the %u around the selected one (options %u to %u)"),
+                                    count, shown, first + 1, first + shown));
+    if (longText)
+        LogBrowser(wxString::Format(wxS("a menu's options are shown cut to %u characters, their titles to %u"),
+                                    static_cast<unsigned>(limits.optionChars),
+                                    static_cast<unsigned>(limits.tooltipChars)));
+    GtkWidget* menu = gtk_menu_new();
+    // The engine's menu lives as long as the toolkit's.
+    g_object_set_data_full(G_OBJECT(menu), "bcx-options", g_object_ref(options), g_object_unref);
+    GtkWidget* selected = nullptr;
+    for (guint i = first; i < first + shown; ++i)
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), MenuItem(options, i, limits, selected));
+    gtk_widget_show_all(menu);
+    g_signal_connect(menu, "deactivate", G_CALLBACK(MenuDeactivated), options);
+    g_signal_connect_object(options, "close", G_CALLBACK(DestroyMenu), menu, static_cast<GConnectFlags>(0));
+    gtk_menu_attach_to_widget(GTK_MENU(menu), GTK_WIDGET(view), nullptr);
+    gtk_menu_popup_at_rect(GTK_MENU(menu), gtk_widget_get_window(GTK_WIDGET(view)), rectangle,
+                           GDK_GRAVITY_SOUTH_WEST, GDK_GRAVITY_NORTH_WEST, event);
+    if (selected)
+        gtk_menu_shell_select_item(GTK_MENU_SHELL(menu), selected);
+    return TRUE;
+}
+
+} // namespace
+
+void SetTextLimits(const TextLimits& limits)
+{
+    Limits() = limits;
+}
+
+TextLimits CurrentTextLimits()
+{
+    return Limits();
+}
+
+std::string CutText(const char* utf8, size_t maxChars)
+{
+    if (!utf8)
+        return std::string();
+    size_t chars = 0;
+    const size_t at = CutPoint(utf8, maxChars, chars);
+    if (chars <= maxChars)
+        return std::string(utf8, at);
+    return std::string(utf8, at) + kEllipsis;
+}
+
+void BoundOptionMenus(gpointer view)
+{
+    if (WEBKIT_IS_WEB_VIEW(view))
+        g_signal_connect(view, "show-option-menu", G_CALLBACK(ShowOptionMenu), nullptr);
+}
+
+} // namespace bcx
+
+// The toolkit's tooltips take their text here (the engine's for an element's title among them): at most the
+// first thousand characters of it are laid out and shown.
+extern "C" void gtk_tooltip_set_text(GtkTooltip* tooltip, const gchar* text)
+{
+    using SetText = void (*)(GtkTooltip*, const gchar*);
+    static const SetText toolkit = reinterpret_cast<SetText>(dlsym(RTLD_NEXT, "gtk_tooltip_set_text"));
+    if (!toolkit) {
+        static bool logged = false;
+        if (!logged)
+            wxLogMessage(wxS("[browser] the toolkit's tooltips cannot be found: no tooltip is shown"));
+        logged = true;
+        return;
+    }
+    const size_t maxChars = bcx::Limits().tooltipChars;
+    size_t chars = 0;
+    if (!text || (bcx::CutPoint(text, maxChars, chars), chars <= maxChars)) {
+        toolkit(tooltip, text);
+        return;
+    }
+    static bcx::RecentEvents<1> lines(bcx::kTooltipLineMs);
+    if (lines.Admit(bcx::ProgramClock::Now()))
+        bcx::LogBrowser(wxString::Format(wxS("a tooltip is shown cut to its first %u characters"),
+                                         static_cast<unsigned>(maxChars)));
+    toolkit(tooltip, bcx::CutText(text, maxChars).c_str());
+}
