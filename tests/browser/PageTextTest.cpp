@@ -113,6 +113,9 @@ TEST_F(PageTextTest, AHugeSelectShowsTheOptionsAroundTheSelectedOneAndTakesThePi
     wxUIActionSimulator keys;
     ASSERT_TRUE(keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
     EXPECT_TRUE(WaitForPageTitle(view, "50001"));
+    // The options the menu leaves out are reached with the keys on the closed select.
+    ASSERT_TRUE(keys.Char(WXK_END));
+    EXPECT_TRUE(WaitForPageTitle(view, "100000"));
 }
 
 TEST_F(PageTextTest, LinesAboutEndedProcessesStayWithinTheirBound)
