@@ -1,9 +1,11 @@
 #include "browser/webbrowser/PageText.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <wx/log.h>
 
@@ -18,8 +20,8 @@ namespace {
 
 // "…"
 const char* const kEllipsis = "\xE2\x80\xA6";
-// Lines about cut tooltips: at most one a minute (a page may change its titles every second).
-const uint32_t kTooltipLineMs = 60000;
+// Lines about text shown cut: at most one a minute of each kind (a page may change its titles every second).
+const uint32_t kCutLineMs = 60000;
 // An option of a group is indented in the program's menu, as in the engine's.
 const char* const kGroupIndent = "    ";
 // On an item of the program's option menu: the option's index.
@@ -51,13 +53,70 @@ bool Longer(const char* utf8, size_t maxChars)
     return chars > maxChars;
 }
 
-// The program's own option menu for the engine's menu.
-struct ShownMenu {
-    WebKitOptionMenu* options;
-    GtkWidget* menu;
-    // The options shown start at this index.
-    guint first;
+// The addresses of the engine's library, found once.
+struct Range {
+    uintptr_t begin = 0, end = 0;
 };
+
+Range EngineCode()
+{
+    Range range;
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&webkit_web_view_get_type), &info))
+        return range;
+    range.begin = reinterpret_cast<uintptr_t>(info.dli_fbase);
+    dl_iterate_phdr(
+        [](dl_phdr_info* object, size_t, void* data) {
+            Range& found = *static_cast<Range*>(data);
+            if (object->dlpi_addr != found.begin)
+                return 0;
+            for (int i = 0; i < object->dlpi_phnum; ++i)
+                if (object->dlpi_phdr[i].p_type == PT_LOAD)
+                    found.end = std::max<uintptr_t>(found.end, object->dlpi_addr + object->dlpi_phdr[i].p_vaddr +
+                                                                    object->dlpi_phdr[i].p_memsz);
+            return 1;
+        },
+        &range);
+    return range;
+}
+
+// True when the code at caller is the engine's (its library calls the toolkit for what it shows of a page).
+bool CalledByEngine(const void* caller)
+{
+    static const Range engine = EngineCode();
+    const uintptr_t at = reinterpret_cast<uintptr_t>(caller);
+    return at >= engine.begin && at < engine.end;
+}
+
+template <typename Function>
+Function Toolkit(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// A label's text from a page, as the engine shows it (a script dialog's message, a form field's
+// validation message): cut; false when it was short enough as it is.
+bool CutLabel(const char* text, std::string& cut)
+{
+    const size_t maxChars = Limits().labelChars;
+    if (!text || !Longer(text, maxChars))
+        return false;
+    cut = CutText(text, maxChars);
+    static RecentEvents<1> lines(kCutLineMs);
+    if (lines.Admit(ProgramClock::Now()))
+        LogBrowser(wxString::Format(wxS("a page's text of %u characters or more is shown cut to its first %u"),
+                                    static_cast<unsigned>(maxChars + 1), static_cast<unsigned>(maxChars)));
+    return true;
+}
+
+// Where the engine would add a row past the bound to a field's suggestion list, it is handed this mark
+// instead.
+int gDroppedRow;
+
+bool DroppedRow(const GtkTreeIter* iter)
+{
+    return iter && iter->stamp == 0 && iter->user_data == &gDroppedRow;
+}
 
 void ActivateOption(GtkMenuItem* item, gpointer data)
 {
@@ -182,7 +241,7 @@ void BoundOptionMenus(gpointer view)
 extern "C" void gtk_tooltip_set_text(GtkTooltip* tooltip, const gchar* text)
 {
     using SetText = void (*)(GtkTooltip*, const gchar*);
-    static const SetText toolkit = reinterpret_cast<SetText>(dlsym(RTLD_NEXT, "gtk_tooltip_set_text"));
+    static const SetText toolkit = bcx::Toolkit<SetText>("gtk_tooltip_set_text");
     if (!toolkit) {
         static bool logged = false;
         if (!logged)
@@ -196,9 +255,77 @@ extern "C" void gtk_tooltip_set_text(GtkTooltip* tooltip, const gchar* text)
         toolkit(tooltip, text);
         return;
     }
-    static bcx::RecentEvents<1> lines(bcx::kTooltipLineMs);
+    static bcx::RecentEvents<1> lines(bcx::kCutLineMs);
     if (lines.Admit(bcx::ProgramClock::Now()))
         bcx::LogBrowser(wxString::Format(wxS("a tooltip is shown cut to its first %u characters"),
                                          static_cast<unsigned>(maxChars)));
     toolkit(tooltip, bcx::CutText(text, maxChars).c_str());
+}
+
+// The labels the engine makes for a page's text (script dialogs, validation messages) take their text
+// here: at most the first thousand characters of a page's text are laid out. Labels of the toolkit's and
+// of the program's own windows are left as they are.
+extern "C" void gtk_label_set_text(GtkLabel* label, const gchar* text)
+{
+    using SetText = void (*)(GtkLabel*, const gchar*);
+    static const SetText toolkit = bcx::Toolkit<SetText>("gtk_label_set_text");
+    std::string cut;
+    const bool engine = bcx::CalledByEngine(__builtin_return_address(0));
+    if (toolkit)
+        toolkit(label, engine && bcx::CutLabel(text, cut) ? cut.c_str() : text);
+}
+
+// The same for text with markup (a validation message, with its font): its text is cut, its attributes kept.
+extern "C" void gtk_label_set_markup(GtkLabel* label, const gchar* markup)
+{
+    using SetText = void (*)(GtkLabel*, const gchar*);
+    static const SetText toolkit = bcx::Toolkit<SetText>("gtk_label_set_markup");
+    static const SetText setText = bcx::Toolkit<SetText>("gtk_label_set_text");
+    if (!toolkit || !setText)
+        return;
+    PangoAttrList* attributes = nullptr;
+    char* text = nullptr;
+    std::string cut;
+    const bool engine = bcx::CalledByEngine(__builtin_return_address(0));
+    if (!engine || !markup || !bcx::Longer(markup, bcx::Limits().labelChars) ||
+        !pango_parse_markup(markup, -1, 0, &attributes, &text, nullptr, nullptr) || !bcx::CutLabel(text, cut)) {
+        toolkit(label, markup);
+    } else {
+        setText(label, cut.c_str());
+        gtk_label_set_attributes(label, attributes);
+    }
+    if (attributes)
+        pango_attr_list_unref(attributes);
+    g_free(text);
+}
+
+// The engine's suggestion list for a form field (a datalist's options, as the user types) is a list of
+// rows that it adds and then sets one by one: rows past the bound are not added (the user narrows the
+// list by typing more), and never laid out.
+extern "C" void gtk_list_store_append(GtkListStore* store, GtkTreeIter* iter)
+{
+    using Append = void (*)(GtkListStore*, GtkTreeIter*);
+    static const Append toolkit = bcx::Toolkit<Append>("gtk_list_store_append");
+    const size_t maxRows = bcx::Limits().menuOptions;
+    if (iter && bcx::CalledByEngine(__builtin_return_address(0)) &&
+        static_cast<size_t>(gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr)) >= maxRows) {
+        *iter = GtkTreeIter{0, &bcx::gDroppedRow, nullptr, nullptr};
+        static bcx::RecentEvents<1> lines(bcx::kCutLineMs);
+        if (lines.Admit(bcx::ProgramClock::Now()))
+            bcx::LogBrowser(wxString::Format(wxS("a field's suggestions are shown up to the first %u"),
+                                             static_cast<unsigned>(maxRows)));
+        return;
+    }
+    if (toolkit)
+        toolkit(store, iter);
+}
+
+extern "C" void gtk_list_store_set(GtkListStore* store, GtkTreeIter* iter, ...)
+{
+    if (bcx::DroppedRow(iter))
+        return;
+    va_list values;
+    va_start(values, iter);
+    gtk_list_store_set_valist(store, iter, values);
+    va_end(values);
 }

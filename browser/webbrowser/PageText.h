@@ -1,21 +1,28 @@
 #pragma once
-// Text that a page has the program lay out on its one thread: an element's title shown as a tooltip, and
-// the labels of a <select>'s option menu. The toolkit lays such text out whole (a megabyte of title makes
-// a tooltip window wider than 32,767 pixels and keeps the program's thread for seconds at every pointer
-// move; a select of a hundred thousand options, for tens of seconds), so the program shows only the
-// start of it, as browsers do.
+// Text that a page has the program lay out on its one thread: an element's title shown as a tooltip, the
+// options of a <select>'s menu, a script dialog's message, a form field's validation message and its
+// suggestions (a datalist). The toolkit lays such text out whole: a megabyte of title made a tooltip window
+// wider than 32,767 pixels and kept the program's thread for seconds at every pointer move, a megabyte of
+// alert() or of validation message, seconds, a select of a hundred thousand options tens of seconds, and
+// as many suggestions, seconds. So the program shows only the start of it, as browsers do.
 //
-// Tooltips: the engine hands an element's title to the toolkit with gtk_tooltip_set_text(), which the
+// The engine hands a page's text to the toolkit through a few of the toolkit's functions, which the
 // program defines itself (PageText.cpp, compiled into every executable that links the windows, like the
-// engine context): every tooltip shows at most its first thousand characters.
+// engine context) and hands on (the next definition, dlsym RTLD_NEXT):
+//   - gtk_tooltip_set_text: every tooltip shows at most its first thousand characters;
+//   - gtk_label_set_text, gtk_label_set_markup: a label the engine's code sets (a script dialog's message,
+//     a validation message) shows at most the first thousand characters of its text; the labels of the
+//     toolkit and of the program are left as they are;
+//   - gtk_list_store_append, gtk_list_store_set: a list the engine's code fills (a field's suggestions)
+//     gets no more rows than an option menu shows; the user narrows it by typing more.
 //
 // Option menus: an ordinary one is left to the engine. One with more options than the bound, or an
 // option whose label or title is longer than its bound, is shown by the program as a menu of its own:
 // labels and titles cut, and the options around the selected one only (the others are reached with the
 // keys on the closed select). The option the user picks is the page's as from the engine's own menu.
 //
-// Left to the engine, measured: script dialogs (a megabyte of alert() or prompt() text is drawn inside the
-// view within milliseconds); the program does not show a page's title.
+// Left to the engine, measured: a prompt()'s default text (a megabyte in the field took 0.4 s, and it is
+// what the page gets back). The program does not show a page's title.
 
 #include <cstddef>
 #include <string>
@@ -29,8 +36,11 @@ struct TextLimits {
     size_t tooltipChars = 1000;
     // Characters of an option's label in an option menu.
     size_t optionChars = 200;
-    // Options an option menu shows.
+    // Options an option menu shows, and rows of a field's suggestions.
     size_t menuOptions = 500;
+    // Characters of a page's text in a label the engine shows (a script dialog's message, a form field's
+    // validation message).
+    size_t labelChars = 1000;
 };
 
 // Take effect at the next tooltip or option menu.
