@@ -3,8 +3,8 @@
 // meanwhile; ordinary titles, selects, dialogs and suggestions work as ever. Lines about ended processes
 // stay within their bound.
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include <gtk/gtk.h>
@@ -21,39 +21,23 @@ namespace {
 using namespace bcxtest;
 using Clock = std::chrono::steady_clock;
 
-// The text of the last visible label in widget and below.
-void FindLabel(GtkWidget* widget, std::string& text)
-{
-    if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget))
-        text = gtk_label_get_text(GTK_LABEL(widget));
-    else if (GTK_IS_CONTAINER(widget))
-        gtk_container_forall(
-            GTK_CONTAINER(widget),
-            [](GtkWidget* child, gpointer out) { FindLabel(child, *static_cast<std::string*>(out)); }, &text);
-}
-
 // The texts of the visible labels in widget and below.
-void FindLabels(GtkWidget* widget, std::vector<std::string>& texts)
+void Labels(GtkWidget* widget, std::vector<std::string>& texts)
 {
     if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget))
         texts.push_back(gtk_label_get_text(GTK_LABEL(widget)));
     else if (GTK_IS_CONTAINER(widget))
         gtk_container_forall(
             GTK_CONTAINER(widget),
-            [](GtkWidget* child, gpointer out) { FindLabels(child, *static_cast<std::vector<std::string>*>(out)); },
+            [](GtkWidget* child, gpointer out) { Labels(child, *static_cast<std::vector<std::string>*>(out)); },
             &texts);
 }
 
-// The longest of them.
 std::string LongestLabel(GtkWidget* widget)
 {
-    std::vector<std::string> texts;
-    FindLabels(widget, texts);
-    std::string longest;
-    for (const std::string& text : texts)
-        if (text.size() > longest.size())
-            longest = text;
-    return longest;
+    std::vector<std::string> texts{""};
+    Labels(widget, texts);
+    return *std::max_element(texts.begin(), texts.end(), [](auto& a, auto& b) { return a.size() < b.size(); });
 }
 
 // The text of the tooltip on screen; empty when none is.
@@ -64,7 +48,7 @@ std::string ShownTooltip()
     for (GList* w = windows; w; w = w->next)
         if (gtk_widget_get_mapped(GTK_WIDGET(w->data)) &&
             gtk_window_get_type_hint(GTK_WINDOW(w->data)) == GDK_WINDOW_TYPE_HINT_TOOLTIP)
-            FindLabel(GTK_WIDGET(w->data), text);
+            text = LongestLabel(GTK_WIDGET(w->data));
     g_list_free(windows);
     return text;
 }
@@ -99,8 +83,9 @@ protected:
         const auto until = Clock::now() + std::chrono::milliseconds(ms);
         for (uint32_t marker = 1; Clock::now() < until; ++marker) {
             ASSERT_TRUE(RelayEchoed(relay, marker, 1000)) << marker;
-            // Scripts are run in the page as the page runs its own.
-            EvalInPage(view, "document.title");
+            // The engine releases its script context after idle seconds, which the test build's
+            // sanitizer reports falsely: a script is run now and then.
+            EvalInPage(view, "0");
         }
         EXPECT_LT(away, std::chrono::seconds(1));
     }
@@ -130,7 +115,7 @@ TEST_F(PageTextTest, ATooltipShowsTheStartOfAMegabyteTitleWhileTheRelayIsServed)
 
 TEST_F(PageTextTest, AHugeSelectShowsTheOptionsAroundTheSelectedOneAndTakesThePick)
 {
-    bcxtest::LogCapture log;
+    LogCapture log;
     // A hundred thousand options, the 50,000th selected, and one of a megabyte.
     server.AddPage("/select.html",
                    Page("select", "<select id='s' onchange='document.title = s.selectedIndex'></select><script>for "
@@ -163,8 +148,8 @@ TEST_F(PageTextTest, AMegabyteDialogOrValidationMessageIsShownCutAndOrdinaryDial
     GtkWidget* native = GTK_WIDGET(view->GetNativeBackend());
     ASSERT_TRUE(PumpUntil([&] {
         std::vector<std::string> texts;
-        FindLabels(native, texts);
-        return std::find(texts.begin(), texts.end(), "an ordinary message") != texts.end();
+        Labels(native, texts);
+        return std::count(texts.begin(), texts.end(), "an ordinary message") == 1;
     }));
     // The user closes each dialog with the key.
     wxUIActionSimulator keys;
@@ -183,9 +168,8 @@ TEST_F(PageTextTest, AMegabyteDialogOrValidationMessageIsShownCutAndOrdinaryDial
 
 TEST_F(PageTextTest, AFieldsSuggestionsShowTheFirstOnesAndTakeWhatTheUserTypes)
 {
-    server.AddPage("/field.html", Page("field", "<input id='i' list='l' onchange='document.title = i.value'><datalist "
-                                                "id='l'></datalist><script>for (var k = 0; k < 100000; ++k) "
-                                                "l.appendChild(new Option('', 's' + k));</script>"));
+    server.AddPage("/field.html", Page("field", "<input id='i' list='l'><datalist id='l'></datalist><script>for (var "
+                                                "k = 0; k < 100000; ++k) l.appendChild(new Option('', 's' + k));</script>"));
     Open(server.Url("/field.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "field"));
     ASSERT_TRUE(MouseClick("i"));
