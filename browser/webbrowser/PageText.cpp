@@ -27,11 +27,15 @@ const char* const kGroupIndent = "    ";
 // On an item of the program's option menu: the option's index.
 const char* const kIndexKey = "bcx-option";
 
-TextLimits& Limits()
-{
-    static TextLimits limits;
-    return limits;
-}
+// Characters of a tooltip, and of an option's title in the program's option menu.
+const size_t kTooltipChars = 1000;
+// Characters of an option's label in an option menu.
+const size_t kOptionChars = 200;
+// Options an option menu shows, and rows of a field's suggestions.
+const size_t kMenuOptions = 500;
+// Characters of a page's text in a label the engine shows (a script dialog's message, a field's
+// validation message).
+const size_t kLabelChars = 1000;
 
 // The number of characters in utf8 up to maxChars + 1, and where the (maxChars + 1)th starts.
 size_t CutPoint(const char* utf8, size_t maxChars, size_t& chars)
@@ -51,6 +55,19 @@ bool Longer(const char* utf8, size_t maxChars)
     size_t chars = 0;
     CutPoint(utf8 ? utf8 : "", maxChars, chars);
     return chars > maxChars;
+}
+
+// utf8 (null: empty) cut to at most maxChars characters, at a character boundary, with an ellipsis when
+// anything was cut.
+std::string CutText(const char* utf8, size_t maxChars)
+{
+    if (!utf8)
+        return std::string();
+    size_t chars = 0;
+    const size_t at = CutPoint(utf8, maxChars, chars);
+    if (chars <= maxChars)
+        return std::string(utf8, at);
+    return std::string(utf8, at) + kEllipsis;
 }
 
 // The addresses of the engine's library, found once.
@@ -98,7 +115,7 @@ Function Toolkit(const char* name)
 // validation message): cut; false when it was short enough as it is.
 bool CutLabel(const char* text, std::string& cut)
 {
-    const size_t maxChars = Limits().labelChars;
+    const size_t maxChars = kLabelChars;
     if (!text || !Longer(text, maxChars))
         return false;
     cut = CutText(text, maxChars);
@@ -139,16 +156,16 @@ void MenuDeactivated(GtkMenuShell*, gpointer data)
     }, g_object_ref(data), g_object_unref);
 }
 
-GtkWidget* MenuItem(WebKitOptionMenu* options, guint index, const TextLimits& limits, GtkWidget*& selected)
+GtkWidget* MenuItem(WebKitOptionMenu* options, guint index, GtkWidget*& selected)
 {
     WebKitOptionMenuItem* option = webkit_option_menu_get_item(options, index);
-    std::string label = CutText(webkit_option_menu_item_get_label(option), limits.optionChars);
+    std::string label = CutText(webkit_option_menu_item_get_label(option), kOptionChars);
     if (webkit_option_menu_item_is_group_child(option))
         label = kGroupIndent + label;
     GtkWidget* item = gtk_menu_item_new_with_label(label.c_str());
     const char* title = webkit_option_menu_item_get_tooltip(option);
     if (title && *title)
-        gtk_widget_set_tooltip_text(item, CutText(title, limits.tooltipChars).c_str());
+        gtk_widget_set_tooltip_text(item, CutText(title, kTooltipChars).c_str());
     if (webkit_option_menu_item_is_group_label(option) || !webkit_option_menu_item_is_enabled(option))
         gtk_widget_set_sensitive(item, FALSE);
     else {
@@ -165,35 +182,34 @@ GtkWidget* MenuItem(WebKitOptionMenu* options, guint index, const TextLimits& li
 gboolean ShowOptionMenu(WebKitWebView* view, WebKitOptionMenu* options, GdkEvent* event, GdkRectangle* rectangle,
                         gpointer)
 {
-    const TextLimits limits = Limits();
     const guint count = webkit_option_menu_get_n_items(options);
     guint selectedIndex = 0;
     bool longText = false;
     for (guint i = 0; i < count; ++i) {
         WebKitOptionMenuItem* option = webkit_option_menu_get_item(options, i);
-        longText = longText || Longer(webkit_option_menu_item_get_label(option), limits.optionChars) ||
-                   Longer(webkit_option_menu_item_get_tooltip(option), limits.tooltipChars);
+        longText = longText || Longer(webkit_option_menu_item_get_label(option), kOptionChars) ||
+                   Longer(webkit_option_menu_item_get_tooltip(option), kTooltipChars);
         if (webkit_option_menu_item_is_selected(option))
             selectedIndex = i;
     }
-    if (count <= limits.menuOptions && !longText)
+    if (count <= kMenuOptions && !longText)
         return FALSE;
     // The options around the selected one.
-    const guint shown = static_cast<guint>(std::min<size_t>(count, limits.menuOptions));
+    const guint shown = static_cast<guint>(std::min<size_t>(count, kMenuOptions));
     const guint first = std::min(count - shown, selectedIndex > shown / 2 ? selectedIndex - shown / 2 : 0);
     if (shown < count)
         LogBrowser(wxString::Format(wxS("a menu of %u options shows the %u around the selected one (options %u to %u)"),
                                     count, shown, first + 1, first + shown));
     if (longText)
         LogBrowser(wxString::Format(wxS("a menu's options are shown cut to %u characters, their titles to %u"),
-                                    static_cast<unsigned>(limits.optionChars),
-                                    static_cast<unsigned>(limits.tooltipChars)));
+                                    static_cast<unsigned>(kOptionChars),
+                                    static_cast<unsigned>(kTooltipChars)));
     GtkWidget* menu = gtk_menu_new();
     // The engine's menu lives as long as the toolkit's.
     g_object_set_data_full(G_OBJECT(menu), "bcx-options", g_object_ref(options), g_object_unref);
     GtkWidget* selected = nullptr;
     for (guint i = first; i < first + shown; ++i)
-        gtk_menu_shell_append(GTK_MENU_SHELL(menu), MenuItem(options, i, limits, selected));
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), MenuItem(options, i, selected));
     gtk_widget_show_all(menu);
     g_signal_connect(menu, "deactivate", G_CALLBACK(MenuDeactivated), options);
     g_signal_connect_object(options, "close", G_CALLBACK(DestroyMenu), menu, static_cast<GConnectFlags>(0));
@@ -206,27 +222,6 @@ gboolean ShowOptionMenu(WebKitWebView* view, WebKitOptionMenu* options, GdkEvent
 }
 
 } // namespace
-
-void SetTextLimits(const TextLimits& limits)
-{
-    Limits() = limits;
-}
-
-TextLimits CurrentTextLimits()
-{
-    return Limits();
-}
-
-std::string CutText(const char* utf8, size_t maxChars)
-{
-    if (!utf8)
-        return std::string();
-    size_t chars = 0;
-    const size_t at = CutPoint(utf8, maxChars, chars);
-    if (chars <= maxChars)
-        return std::string(utf8, at);
-    return std::string(utf8, at) + kEllipsis;
-}
 
 void BoundOptionMenus(gpointer view)
 {
@@ -249,7 +244,7 @@ extern "C" void gtk_tooltip_set_text(GtkTooltip* tooltip, const gchar* text)
         logged = true;
         return;
     }
-    const size_t maxChars = bcx::Limits().tooltipChars;
+    const size_t maxChars = bcx::kTooltipChars;
     size_t chars = 0;
     if (!text || (bcx::CutPoint(text, maxChars, chars), chars <= maxChars)) {
         toolkit(tooltip, text);
@@ -287,7 +282,7 @@ extern "C" void gtk_label_set_markup(GtkLabel* label, const gchar* markup)
     char* text = nullptr;
     std::string cut;
     const bool engine = bcx::CalledByEngine(__builtin_return_address(0));
-    if (!engine || !markup || !bcx::Longer(markup, bcx::Limits().labelChars) ||
+    if (!engine || !markup || !bcx::Longer(markup, bcx::kLabelChars) ||
         !pango_parse_markup(markup, -1, 0, &attributes, &text, nullptr, nullptr) || !bcx::CutLabel(text, cut)) {
         toolkit(label, markup);
     } else {
@@ -306,7 +301,7 @@ extern "C" void gtk_list_store_append(GtkListStore* store, GtkTreeIter* iter)
 {
     using Append = void (*)(GtkListStore*, GtkTreeIter*);
     static const Append toolkit = bcx::Toolkit<Append>("gtk_list_store_append");
-    const size_t maxRows = bcx::Limits().menuOptions;
+    const size_t maxRows = bcx::kMenuOptions;
     if (iter && bcx::CalledByEngine(__builtin_return_address(0)) &&
         static_cast<size_t>(gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr)) >= maxRows) {
         *iter = GtkTreeIter{0, &bcx::gDroppedRow, nullptr, nullptr};

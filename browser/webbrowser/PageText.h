@@ -16,40 +16,17 @@
 //   - gtk_list_store_append, gtk_list_store_set: a list the engine's code fills (a field's suggestions)
 //     gets no more rows than an option menu shows; the user narrows it by typing more.
 //
-// Option menus: an ordinary one is left to the engine. One with more options than the bound, or an
-// option whose label or title is longer than its bound, is shown by the program as a menu of its own:
-// labels and titles cut, and the options around the selected one only (the others are reached with the
-// keys on the closed select). The option the user picks is the page's as from the engine's own menu.
+// Option menus: an ordinary one is left to the engine. One of more than 500 options, or with an option's
+// label past 200 characters or its title past 1,000, is shown by the program as a menu of its own:
+// labels and titles cut, and the 500 options around the selected one only (the others are reached with
+// the keys on the closed select). The option the user picks is the page's as from the engine's own menu.
 //
 // Left to the engine, measured: a prompt()'s default text (a megabyte in the field took 0.4 s, and it is
 // what the page gets back). The program does not show a page's title.
 
-#include <cstddef>
-#include <string>
-
 #include <glib-object.h>
 
 namespace bcx {
-
-struct TextLimits {
-    // Characters of a tooltip, and of an option's title in the program's option menu.
-    size_t tooltipChars = 1000;
-    // Characters of an option's label in an option menu.
-    size_t optionChars = 200;
-    // Options an option menu shows, and rows of a field's suggestions.
-    size_t menuOptions = 500;
-    // Characters of a page's text in a label the engine shows (a script dialog's message, a form field's
-    // validation message).
-    size_t labelChars = 1000;
-};
-
-// Take effect at the next tooltip or option menu.
-void SetTextLimits(const TextLimits& limits);
-TextLimits CurrentTextLimits();
-
-// utf8 (null: empty) cut to at most maxChars characters, at a character boundary, with an ellipsis when
-// anything was cut.
-std::string CutText(const char* utf8, size_t maxChars);
 
 // For a WebKitWebView, once when it is created: its option menus are bounded as above.
 void BoundOptionMenus(gpointer view);
