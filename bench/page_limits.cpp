@@ -10,7 +10,9 @@
 //               program decides and allows);
 //   - longhash: a page sets location.hash to a 4 MB fragment every 50 ms, 100 times;
 //   - states:   30 documents of one site each push six 10 MB history states, then go on to the next;
-//   - media:    a page has 12 muted <audio preload="auto"> on 25 MB sound files served without ranges.
+//   - media:    a page has 12 muted <audio preload="auto"> on 25 MB sound files served without ranges;
+//   - tooltip:  an element that fills the page has a title of a megabyte, new every second, for 20 s,
+//               while the pointer moves over it a little every second (a tooltip shows between moves).
 // Measured for each: the program's own RSS growth (peak, and what it still holds a few seconds after the
 // next ordinary page; the page server runs in the same process, and copies a page it serves while it
 // answers: up to twice 25 MB more for the media), the peak RSS of all its processes together (the program and the engine processes
@@ -35,6 +37,7 @@
 #include <unistd.h>
 
 #include <wx/evtloop.h>
+#include <wx/uiaction.h>
 #include <wx/webview.h>
 
 #include "BenchGui.h"
@@ -177,7 +180,23 @@ std::string StatesPage(int k)
                                      next + " }, 300);</script>states");
 }
 
-enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media };
+const char* const kTooltip = "<div id='t' style='position:fixed;left:0;top:0;width:100%;height:100%'></div><script>var "
+                             "n = 0, t0 = Date.now(); function retitle() { t.title = (n++ + ' text ').repeat(131072); "
+                             "if (Date.now() - t0 > 20000) document.title = 'done'; } retitle(); "
+                             "setInterval(retitle, 1000);</script>";
+
+// The pointer moves over the view a few pixels every second: the toolkit shows a tooltip once it rests.
+void MovePointerOver(wxWebView* view, Clock::time_point& moved)
+{
+    if (Clock::now() - moved < std::chrono::seconds(1))
+        return;
+    moved = Clock::now();
+    static int step = 0;
+    ++step;
+    wxUIActionSimulator().MouseMove(view->GetScreenPosition() + wxPoint(300 + step % 2 * 4, 200 + step % 3 * 4));
+}
+
+enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media, Tooltip };
 
 void AddPages(Case which, bcxtest::PageServer& server)
 {
@@ -187,6 +206,7 @@ void AddPages(Case which, bcxtest::PageServer& server)
     case Case::Storage: server.AddPage("/p.html", bcxtest::Page("page", kStorage)); break;
     case Case::Hashes: server.AddPage("/p.html", bcxtest::Page("page", kHashes)); break;
     case Case::LongHash: server.AddPage("/p.html", bcxtest::Page("page", kLongHash)); break;
+    case Case::Tooltip: server.AddPage("/p.html", bcxtest::Page("page", kTooltip)); break;
     case Case::States:
         for (int k = 0; k < kStateDocuments; ++k)
             server.AddPage(k == 0 ? "/p.html" : "/s" + std::to_string(k) + ".html", StatesPage(k));
@@ -261,8 +281,11 @@ int RunCase(Case which, Figures& out)
             which == Case::Growth ? "[browser] the page's process exceeded its memory limit" : "[browser] page stopped";
         out.endedAfterS = -1;
         const auto limit = std::chrono::seconds(which == Case::Media ? 40 : 120);
+        auto moved = Clock::now() - std::chrono::seconds(1);
         for (auto until = start + limit; Clock::now() < until;) {
             bcxtest::PumpUntil([] { return false; }, 100);
+            if (which == Case::Tooltip)
+                MovePointerOver(about.view, moved);
             sample();
             const wxString title = about.view->GetCurrentTitle();
             if (title == wxS("stored") || title == wxS("done"))
@@ -302,7 +325,7 @@ int main(int argc, char** argv)
         const char* name;
     } cases[] = {{Case::Flood, "flood"},   {Case::Growth, "growth"},     {Case::Storage, "storage"},
                  {Case::Hashes, "hashes"}, {Case::LongHash, "longhash"}, {Case::States, "states"},
-                 {Case::Media, "media"}};
+                 {Case::Media, "media"},   {Case::Tooltip, "tooltip"}};
     int failures = 0;
     for (const auto& c : cases) {
         // Cases may be named on the command line; all run without.

@@ -17,6 +17,9 @@ const size_t kMaxLoggedChars = 200;
 // At most this many lines in any window of this length (milliseconds of the program clock).
 const size_t kMaxLinesPerWindow = 200;
 const uint32_t kLineWindowMs = 10000;
+// Of those, lines about ended processes: at most this many in any window of this length.
+const size_t kMaxEndLinesPerWindow = 10;
+const uint32_t kEndLineWindowMs = 60000;
 
 // The lines logged lately. The program clock starts itself when it is read first, so it runs whether or
 // not start-up has started it.
@@ -110,6 +113,26 @@ void LogBrowser(const wxString& text)
         wxLogMessage(wxS("%s"), line);
     else if (!notice.empty())
         wxLogMessage(wxS("%s"), notice);
+}
+
+void LogProcessEnd(const wxString& text)
+{
+    static RecentEvents<kMaxEndLinesPerWindow> ends(kEndLineWindowMs);
+    static bool noticed = false;
+    static uint32_t noticeTime = 0;
+    const uint32_t now = ProgramClock::Now();
+    if (ends.Admit(now)) {
+        LogBrowser(text);
+        return;
+    }
+    if (!noticed || now - noticeTime >= kEndLineWindowMs) {
+        noticed = true;
+        noticeTime = now;
+        LogBrowser(wxString::Format(wxS("%u lines about ended processes within %u seconds; lines past that bound "
+                                        "are not logged"),
+                                    static_cast<unsigned>(kMaxEndLinesPerWindow),
+                                    static_cast<unsigned>(kEndLineWindowMs / 1000)));
+    }
 }
 
 PageLogScope::PageLogScope()

@@ -14,6 +14,12 @@ wxString ForLog(const wxString& text);
 // ones). The first line dropped gets a line of its own saying so (at most one such line in ten seconds).
 void LogBrowser(const wxString& text);
 
+// Logs "[browser] " + text about one of the engine's processes that ended or was ended (a page stopped, a
+// process past its bound, a crash), through LogBrowser's bound. Besides, at most 10 such lines in any
+// minute: the engine starts some processes again by itself (a page's workers), and a page can have them
+// ended again and again. The first line dropped gets a line of its own saying so (at most one a minute).
+void LogProcessEnd(const wxString& text);
+
 // While one lives, every line logged on the GUI thread (whatever part of the program logs it, with its
 // text unchanged) counts against the same bound as LogBrowser's lines and is dropped past it: for the
 // work a page's navigation starts, which logs through other parts too (the game list's "[g]" lines, the

@@ -7,6 +7,7 @@
 #include "browser/RecentEvents.h"
 #include "browser/webbrowser/PageContext.h"
 #include "browser/webbrowser/PageHistory.h"
+#include "browser/webbrowser/PageText.h"
 #include "platform/ProgramClock.h"
 
 namespace bcx {
@@ -32,12 +33,11 @@ struct PageRefusals {
     bool stopped = false;
 };
 
-// That a page was ended is logged past the page-log bound, so that it is never lost among what pages
-// logged before. It needs no bound of its own: after an end the view stays empty until the program loads
-// another page.
+// Within the page-log bound, and the bound of lines about ended processes: the engine reports every end
+// of a page's process, also one the page has the engine start again and again.
 void LogPageEnded(const wxString& text)
 {
-    wxLogMessage(wxS("%s"), wxS("[browser] ") + text);
+    LogProcessEnd(text);
 }
 
 PageRefusals* RefusalsOf(gpointer view)
@@ -232,6 +232,7 @@ bool DecideEngineDefaults(gpointer view)
     TakeOverSignal(view, "show-notification", G_CALLBACK(RefuseNotification), nullptr);
     TakeOverSignal(view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
     TakeOverSignal(view, "web-process-terminated", G_CALLBACK(NoteEndedProcess), nullptr);
+    BoundOptionMenus(view);
     BoundPageHistory(view);
     return true;
 }

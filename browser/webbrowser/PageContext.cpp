@@ -25,6 +25,7 @@
 #include <webkit2/webkit2.h>
 #include <wx/log.h>
 
+#include "browser/PageLog.h"
 #include "platform/Descriptors.h"
 
 namespace bcx {
@@ -196,8 +197,9 @@ void End(pid_t pid, EngineProcess kind, const wxString& why)
     ::kill(pid, SIGKILL);
     if (kind == EngineProcess::Page)
         watch.pageEnds.push_back(g_get_monotonic_time());
-    // Logged past the page-log bound: a page's end is never lost among what pages logged before.
-    wxLogMessage(wxS("%s"), why);
+    // Within the page-log bound: the engine starts some processes again by itself (a page's workers), and
+    // a page can have them ended again and again.
+    LogProcessEnd(why);
 }
 
 // Whether a count went up by more than perSecond a second over spanUs.
@@ -216,10 +218,10 @@ bool LookAt(pid_t pid, EngineProcess kind, Seen& now, const Seen* before, gint64
     if (now.resident > limitMiB * kMiB) {
         const unsigned residentMiB = static_cast<unsigned>(now.resident / kMiB);
         End(pid, kind,
-            page ? wxString::Format(wxS("[browser] the page's process exceeded its memory limit (%u MiB resident, "
+            page ? wxString::Format(wxS("the page's process exceeded its memory limit (%u MiB resident, "
                                         "limit %u MiB); it was ended"),
                                     residentMiB, limitMiB)
-                 : wxString::Format(wxS("[browser] the engine's network process exceeded its memory limit (%u MiB "
+                 : wxString::Format(wxS("the engine's network process exceeded its memory limit (%u MiB "
                                         "resident, limit %u MiB); it was ended, and the run's cookies and site data "
                                         "with it"),
                                     residentMiB, limitMiB));
@@ -265,7 +267,7 @@ pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
         return a.second.held < b.second.held;
     });
     End(most->first, EngineProcess::Page,
-        wxString::Format(wxS("[browser] pages held more than %u MiB of files on disk (%u MiB, media the engine "
+        wxString::Format(wxS("pages held more than %u MiB of files on disk (%u MiB, media the engine "
                              "buffers): the page's process that held %u MiB of them was ended"),
                          static_cast<unsigned>(kMaxPageFilesMiB), static_cast<unsigned>(total / kMiB),
                          static_cast<unsigned>(most->second.held / kMiB)));

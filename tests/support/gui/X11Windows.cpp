@@ -101,6 +101,17 @@ bool CloseTopWindow(unsigned long id)
     return true;
 }
 
+bool MovePointer(int x, int y)
+{
+    DisplayConnection connection;
+    ::Display* display = connection.get();
+    if (!display)
+        return false;
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, x, y);
+    XFlush(display);
+    return true;
+}
+
 std::vector<unsigned char> GrabScreen(int x, int y, int& width, int& height)
 {
     std::vector<unsigned char> pixels;

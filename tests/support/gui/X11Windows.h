@@ -26,4 +26,8 @@ bool CloseTopWindow(unsigned long id);
 // everything this process drew so far; width and height receive the clipped size. Empty on failure.
 std::vector<unsigned char> GrabScreen(int x, int y, int& width, int& height);
 
+// Moves the real pointer to (x, y) of the screen: its clients see motion as from the user's mouse. False
+// when the display cannot be opened.
+bool MovePointer(int x, int y);
+
 } // namespace bcxtest

@@ -1,0 +1,208 @@
+// Text a page has the program lay out on its one thread (an element's title as a tooltip, the options of a
+// select, a script dialog's message, a field's suggestions) is shown cut, and the relay is served
+// meanwhile; ordinary titles, selects, dialogs and suggestions work as ever. Lines about ended processes
+// stay within their bound.
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include <gtk/gtk.h>
+#include <wx/uiaction.h>
+
+#include "browser/webbrowser/EngineSignals.h"
+#include "platform/ProgramClock.h"
+#include "support/LogCapture.h"
+#include "support/gui/PanelFixture.h"
+#include "support/gui/X11Windows.h"
+
+namespace {
+
+using namespace bcxtest;
+using Clock = std::chrono::steady_clock;
+
+// The texts of the visible labels in widget and below.
+void Labels(GtkWidget* widget, std::vector<std::string>& texts)
+{
+    if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget))
+        texts.push_back(gtk_label_get_text(GTK_LABEL(widget)));
+    else if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(
+            GTK_CONTAINER(widget),
+            [](GtkWidget* child, gpointer out) { Labels(child, *static_cast<std::vector<std::string>*>(out)); },
+            &texts);
+}
+
+std::string LongestLabel(GtkWidget* widget)
+{
+    std::vector<std::string> texts{""};
+    Labels(widget, texts);
+    return *std::max_element(texts.begin(), texts.end(), [](auto& a, auto& b) { return a.size() < b.size(); });
+}
+
+// The text of the tooltip on screen; empty when none is.
+std::string ShownTooltip()
+{
+    std::string text;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* w = windows; w; w = w->next)
+        if (gtk_widget_get_mapped(GTK_WIDGET(w->data)) &&
+            gtk_window_get_type_hint(GTK_WINDOW(w->data)) == GDK_WINDOW_TYPE_HINT_TOOLTIP)
+            text = LongestLabel(GTK_WIDGET(w->data));
+    g_list_free(windows);
+    return text;
+}
+
+class PageTextTest : public PanelTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(PanelTest::SetUp());
+        ASSERT_TRUE(LogOn());
+    }
+
+    // The relay pings the client for about ms, while the real pointer moves over the view a little every
+    // second when asked (a tooltip shows between moves): every echo is there within a second, and the
+    // program's event loop is never away for a second.
+    void ExpectServed(int ms, bool movePointer = false)
+    {
+        const wxPoint origin = view->GetScreenPosition();
+        int step = 0;
+        auto moved = Clock::now() - std::chrono::seconds(1);
+        auto turn = Clock::now();
+        Clock::duration away{};
+        ScopedPumpHook hook([&] {
+            away = std::max(away, Clock::now() - turn);
+            turn = Clock::now();
+            if (!movePointer || turn - moved < std::chrono::seconds(1))
+                return;
+            moved = turn;
+            ++step;
+            MovePointer(origin.x + 300 + step % 2 * 4, origin.y + 200 + step % 3 * 4);
+        });
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+        for (uint32_t marker = 1; Clock::now() < until; ++marker) {
+            ASSERT_TRUE(RelayEchoed(relay, marker, 1000)) << marker;
+            // The engine releases its script context after idle seconds, which the test build's
+            // sanitizer reports falsely: a script is run now and then.
+            EvalInPage(view, "0");
+        }
+        EXPECT_LT(away, std::chrono::seconds(1));
+    }
+};
+
+TEST_F(PageTextTest, ATooltipShowsTheStartOfAMegabyteTitleWhileTheRelayIsServed)
+{
+    const std::string fill = "<div id='t' style='position:fixed;left:0;top:0;width:100%;height:100%' ";
+    server.AddPage("/plain.html", Page("plain", fill + "title='an ordinary title'>plain</div>"));
+    // A megabyte of title, new every second.
+    server.AddPage("/long.html", Page("long", fill + "></div><script>var n = 0; function retitle() { t.title = (n++ + "
+                                                     "' text ').repeat(131072); } retitle(); setInterval(retitle, "
+                                                     "1000);</script>"));
+    Open(server.Url("/plain.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "plain"));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(2000, true));
+    EXPECT_TRUE(PumpUntil([] { return ShownTooltip() == "an ordinary title"; }));
+
+    panel->LoadUrl(server.Url("/long.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "long"));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(6000, true));
+    const std::string shown = ShownTooltip();
+    EXPECT_EQ(" text ", shown.substr(shown.find(' '), 6));
+    EXPECT_EQ("\xE2\x80\xA6", shown.substr(shown.size() - 3));
+    EXPECT_GT(1100u, shown.size());
+}
+
+TEST_F(PageTextTest, AHugeSelectShowsTheOptionsAroundTheSelectedOneAndTakesThePick)
+{
+    LogCapture log;
+    // A hundred thousand options, the 50,000th selected, and one of a megabyte.
+    server.AddPage("/select.html",
+                   Page("select", "<select id='s' onchange='document.title = s.selectedIndex'></select><script>for "
+                                  "(var i = 0; i < 100000; ++i) s.add(new Option('option ' + i)); s.add(new "
+                                  "Option('long '.repeat(1 << 18))); s.selectedIndex = 50000;</script>"));
+    Open(server.Url("/select.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "select"));
+    ASSERT_TRUE(MouseClick("s"));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(3000, true));
+    EXPECT_EQ(1u, log.Count("[browser] a menu of 100001 options shows the 500 around the selected one (options "
+                            "49751 to 50250)"));
+    // The user goes one option down and picks it.
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
+    EXPECT_TRUE(WaitForPageTitle(view, "50001"));
+    // The options the menu leaves out are reached with the keys on the closed select.
+    ASSERT_TRUE(keys.Char(WXK_END));
+    EXPECT_TRUE(WaitForPageTitle(view, "100000"));
+}
+
+TEST_F(PageTextTest, AMegabyteDialogOrValidationMessageIsShownCutAndOrdinaryDialogsWork)
+{
+    server.AddPage("/dialog.html", Page("dialog", "<script>setTimeout(function() { alert('an ordinary message'); "
+                                                  "alert('word '.repeat(200000)); document.title = 'closed'; }, "
+                                                  "100);</script>"));
+    server.AddPage("/form.html", Page("form", "<form><input id='i' required></form><script>setTimeout(function() { "
+                                              "i.setCustomValidity('word '.repeat(200000)); i.reportValidity(); }, "
+                                              "500);</script>"));
+    Open(server.Url("/dialog.html"));
+    GtkWidget* native = GTK_WIDGET(view->GetNativeBackend());
+    ASSERT_TRUE(PumpUntil([&] {
+        std::vector<std::string> texts;
+        Labels(native, texts);
+        return std::count(texts.begin(), texts.end(), "an ordinary message") == 1;
+    }));
+    // The user closes each dialog with the key.
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.Char(WXK_RETURN));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(2000));
+    const std::string shown = LongestLabel(native);
+    EXPECT_EQ("word word ", shown.substr(0, 10));
+    EXPECT_EQ(1003u, shown.size());
+    ASSERT_TRUE(keys.Char(WXK_RETURN));
+    ASSERT_TRUE(WaitForPageTitle(view, "closed"));
+    panel->LoadUrl(server.Url("/form.html"));
+    // The field's message, by the field.
+    EXPECT_TRUE(PumpUntil([&] { return LongestLabel(GTK_WIDGET(frame->GetHandle())).size() == 1003; }));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(2000));
+}
+
+TEST_F(PageTextTest, AFieldsSuggestionsShowTheFirstOnesAndTakeWhatTheUserTypes)
+{
+    server.AddPage("/field.html", Page("field", "<input id='i' list='l'><datalist id='l'></datalist><script>for (var "
+                                                "k = 0; k < 100000; ++k) l.appendChild(new Option('', 's' + k));</script>"));
+    Open(server.Url("/field.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "field"));
+    ASSERT_TRUE(MouseClick("i"));
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.Text("s"));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(2000));
+    // A suggestion past the first ones, once the user typed enough of it.
+    ASSERT_TRUE(keys.Text("9999") && keys.Char(WXK_DOWN) && keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
+    EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "i.value") == "s99990"; }));
+}
+
+TEST_F(PageTextTest, LinesAboutEndedProcessesStayWithinTheirBound)
+{
+    struct ManualClock {
+        ManualClock() { bcx::ProgramClock::SetManual(true), bcx::ProgramClock::Set(1000); }
+        ~ManualClock() { bcx::ProgramClock::SetManual(false); }
+    } clock;
+    LogCapture log;
+    server.AddPage("/page.html", Page("page", "page"));
+    Open(server.Url("/page.html"));
+    // A page stopped again and again within a minute, as a process the engine starts again would be.
+    for (int n = 0; n < 15; ++n) {
+        ASSERT_TRUE(WaitForPageTitle(view, "page"));
+        bcx::StopPage(view->GetNativeBackend(), wxS("once more"));
+        panel->LoadUrl(server.Url("/page.html"));
+    }
+    EXPECT_EQ(10u, log.Count("[browser] page stopped: once more"));
+    EXPECT_EQ(1u, log.Count("[browser] 10 lines about ended processes within 60 seconds; lines past that bound are "
+                            "not logged"));
+    bcx::ProgramClock::Advance(60000);
+    ASSERT_TRUE(WaitForPageTitle(view, "page"));
+    bcx::StopPage(view->GetNativeBackend(), wxS("once more"));
+    EXPECT_EQ(11u, log.Count("[browser] page stopped: once more"));
+}
+
+} // namespace
