@@ -25,6 +25,7 @@
 #include <webkit2/webkit2.h>
 #include <wx/log.h>
 
+#include "browser/pageext/PageMessages.h"
 #include "platform/Descriptors.h"
 
 namespace bcx {
@@ -42,14 +43,22 @@ const guint kFastLookMs = 50;
 const uint64_t kFastGrowthMiB = 32;
 const uint64_t kFastWriteMiB = 1;
 
-// Media whose data the engine loads whole is buffered in a file of its own under /var/tmp, deleted at
-// once and held open by the page's process. Once the files that page processes hold on disk pass
-// kMaxPageFilesMiB together, the one that holds the most is ended; a process's files are looked at
-// whenever it has written another kScanStepMiB.
+// Media that the engine loads whole would be buffered in a file of its own under /var/tmp, deleted at
+// once and held open by the page's process; the page extension streams it instead. Should anything a
+// page process holds on disk still grow, once the files that page processes hold pass the limits'
+// pageFilesMiB together, the media of the one that holds the most is stopped, and the process is ended if
+// it still holds them kStopGraceUs later; a process's files are looked at whenever it has written another
+// kScanStepMiB. Files count by the blocks they use: the engine's buffer of a clip played after a seek is
+// a file with holes.
 const char* const kMediaDirectory = "/var/tmp";
 const char* const kMediaFilePrefix = "WebKit-Media-";
-const uint64_t kMaxPageFilesMiB = 48;
 const uint64_t kScanStepMiB = 4;
+const gint64 kStopGraceUs = G_USEC_PER_SEC;
+
+// The extension of the page processes, in a directory of its own: next to the executable, or where the
+// build put it.
+const char* const kExtensionDirectory = "pageext";
+const char* const kExtensionModule = "libbcxpageext.so";
 
 // The engine reports a page's process that the program ended as crashed; an end is matched to such a
 // report within this time.
@@ -64,6 +73,10 @@ struct Seen {
     // Written when its files were last looked at, and what they held then.
     uint64_t scannedAt = 0;
     uint64_t held = 0;
+    // When its media was stopped for the files it held (0: not), and its resident memory when it was last
+    // asked to release memory (0: not since it was last below the share of its limit that asks).
+    gint64 mediaStoppedAt = 0;
+    uint64_t releasedAt = 0;
 };
 
 struct Watch {
@@ -166,7 +179,7 @@ uint64_t FilesOnDisk(pid_t pid)
         const bool media = path.rfind(std::string(kMediaDirectory) + "/", 0) == 0;
         struct stat st {};
         if (((deleted && !memory) || media) && ::stat(fd.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            total += static_cast<uint64_t>(st.st_size);
+            total += static_cast<uint64_t>(st.st_blocks) * 512;
     }
     ::closedir(dir);
     return total;
@@ -224,11 +237,20 @@ uint64_t HeldByPages(const std::map<pid_t, Seen>& seen)
     return total;
 }
 
-// The page processes together hold no more than kMaxPageFilesMiB on disk: past that the one that holds
-// the most is ended. The process ended, 0 when none was.
+// Sends a message of the page extension (PageMessages.h) to the page process pid.
+void SendToPage(pid_t pid, const char* name)
+{
+    webkit_web_context_send_message_to_all_extensions(
+        PageContext(), webkit_user_message_new(name, g_variant_new_uint32(static_cast<guint32>(pid))));
+}
+
+// The page processes together hold no more than the limits' pageFilesMiB on disk: past that the media of
+// the one that holds the most is stopped, and if it still holds them a little later, it is ended. The
+// process ended, 0 when none was.
 pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
 {
-    const uint64_t bound = kMaxPageFilesMiB * kMiB;
+    const unsigned boundMiB = TheWatch().limits.pageFilesMiB;
+    const uint64_t bound = boundMiB * kMiB;
     if (HeldByPages(seen) <= bound)
         return 0;
     // What the others held when they were last looked at may be gone.
@@ -241,12 +263,47 @@ pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
     const auto most = std::max_element(seen.begin(), seen.end(), [](const auto& a, const auto& b) {
         return a.second.held < b.second.held;
     });
+    Seen& holder = most->second;
+    const gint64 now = g_get_monotonic_time();
+    if (holder.mediaStoppedAt == 0) {
+        holder.mediaStoppedAt = now;
+        SendToPage(most->first, kStopMediaMessage);
+        wxLogMessage(wxS("[browser] pages held more than %u MiB of files on disk (%u MiB, media the engine "
+                         "buffers): the media of the page that held %u MiB of them was stopped"),
+                     boundMiB, static_cast<unsigned>(total / kMiB), static_cast<unsigned>(holder.held / kMiB));
+        return 0;
+    }
+    if (now - holder.mediaStoppedAt < kStopGraceUs)
+        return 0;
     End(most->first, EngineProcess::Page,
-        wxString::Format(wxS("[browser] pages held more than %u MiB of files on disk (%u MiB, media the engine "
-                             "buffers): the page's process that held %u MiB of them was ended"),
-                         static_cast<unsigned>(kMaxPageFilesMiB), static_cast<unsigned>(total / kMiB),
-                         static_cast<unsigned>(most->second.held / kMiB)));
+        wxString::Format(wxS("[browser] pages held more than %u MiB of files on disk (%u MiB) after a page's "
+                             "media was stopped: the page's process that held %u MiB of them was ended"),
+                         boundMiB, static_cast<unsigned>(total / kMiB), static_cast<unsigned>(holder.held / kMiB)));
     return most->first;
+}
+
+// A page's process past the limits' release share of its memory limit is asked to release what the engine
+// can drop, and asked again after every further eighth of its limit, so that a page whose memory is
+// mostly caches (a long read of pages with images) is not ended at its limit. The engine's own pressure
+// handling would read its process's whole memory map every poll; here the once-a-second look decides.
+void AskToRelease(pid_t pid, Seen& now, const Seen* before)
+{
+    now.mediaStoppedAt = before ? before->mediaStoppedAt : 0;
+    const PageLimits& limits = TheWatch().limits;
+    const uint64_t limit = limits.pageProcessMiB * kMiB;
+    const uint64_t from = static_cast<uint64_t>(static_cast<double>(limit) * limits.releaseShare);
+    if (now.resident <= from) {
+        now.releasedAt = 0;
+        return;
+    }
+    now.releasedAt = before ? before->releasedAt : 0;
+    if (now.releasedAt != 0 && now.resident < now.releasedAt + limit / 8)
+        return;
+    now.releasedAt = now.resident;
+    SendToPage(pid, kReleaseMemoryMessage);
+    wxLogMessage(wxS("[browser] a page's process holds %u MiB (limit %u MiB): it was asked to release the "
+                     "engine's caches"),
+                 static_cast<unsigned>(now.resident / kMiB), limits.pageProcessMiB);
 }
 
 gboolean Look(gpointer);
@@ -316,9 +373,11 @@ gboolean Look(gpointer)
             continue;
         const auto before = watch.seen.find(pid);
         Seen now;
-        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, soon))
+        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, soon)) {
+            if (kind == EngineProcess::Page)
+                AskToRelease(pid, now, before != watch.seen.end() ? &before->second : nullptr);
             seen[pid] = now;
-        else
+        } else
             ended.insert(pid);
     }
     for (pid_t over = BoundPageFiles(seen); over != 0; over = BoundPageFiles(seen)) {
@@ -345,6 +404,26 @@ void DrawEngineRandomNumber()
         wxLogMessage(wxS("[browser] the web engine's random source is opened at its first load"));
 }
 
+// The directory of the page extension: next to the executable, or where the build put it; empty when
+// neither holds it.
+std::string ExtensionDirectory()
+{
+    std::vector<std::string> places;
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        const std::string path(self, static_cast<size_t>(n));
+        places.push_back(path.substr(0, path.rfind('/') + 1) + kExtensionDirectory);
+    }
+#ifdef BCX_PAGE_EXTENSION_DIR
+    places.push_back(BCX_PAGE_EXTENSION_DIR);
+#endif
+    for (const std::string& place : places)
+        if (::access((place + "/" + kExtensionModule).c_str(), R_OK) == 0)
+            return place;
+    return std::string();
+}
+
 WebKitWebContext* MakeContext()
 {
     // Pages keep nothing on disk: site storage of every kind, cookies and the HTTP cache live in the
@@ -365,6 +444,19 @@ WebKitWebContext* MakeContext()
     // /proc/meminfo and its cgroup's files open): they are marked before each page process starts.
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext*, gpointer) {
                          CloseOnExecAll();
+                     }), nullptr);
+    // The page extension streams media and releases memory when asked; whether it streams is handed to
+    // each page process as it starts.
+    const std::string extensions = ExtensionDirectory();
+    if (extensions.empty())
+        wxLogMessage(wxS("[browser] the page extension (%s) is missing: media the engine loads whole is buffered "
+                         "on disk, and page processes release no memory before their limit"),
+                     wxString::FromUTF8(kExtensionModule));
+    else
+        webkit_web_context_set_web_extensions_directory(context, extensions.c_str());
+    g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext* made, gpointer) {
+                         webkit_web_context_set_web_extensions_initialization_user_data(
+                             made, g_variant_new_boolean(TheWatch().limits.mediaStreamed));
                      }), nullptr);
     // The engine caches nothing between loads: a page the program loads comes from its server, and a
     // page's resources take no memory once it is gone.
