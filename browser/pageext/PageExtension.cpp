@@ -1,6 +1,6 @@
 // The program's extension of the engine's page processes: loaded into every page process (the engine
-// context's web extensions directory), it keeps media streamed and does what the program's process watch
-// asks of the process (PageMessages.h).
+// context's web extensions directory), it keeps media streamed, and stops it when the program's process
+// watch asks (PageMessages.h).
 //
 // Media: the engine plays media with GStreamer's playbin, and whenever it wants a clip's data whole
 // (preload "auto", which is also what a page gets without a preload attribute, play() and load()), it
@@ -16,8 +16,6 @@
 // interface given to a class), before the first pipeline is made. A process whose pages have no media
 // never loads GStreamer's registry for it, and the extension has no timer of its own.
 
-#include <dlfcn.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -154,22 +152,6 @@ void StopMedia()
     }
 }
 
-// The engine's own answer to critical memory pressure, run at once: it drops the decoded data of every
-// image, its memory cache, font and style caches and compiled code, collects garbage and hands its
-// allocator's free memory back. The engine's library exports its pressure handler (WTF) but no header of
-// its interface declares it: it is looked up. Then the C library's allocator hands back its free memory.
-void ReleaseMemory()
-{
-    using Singleton = void* (*)();
-    // MemoryPressureHandler::releaseMemory(Critical, Synchronous): both are enums over bool.
-    using Release = void (*)(void*, bool, bool);
-    void* singleton = dlsym(RTLD_DEFAULT, "_ZN3WTF21MemoryPressureHandler9singletonEv");
-    void* release = dlsym(RTLD_DEFAULT, "_ZN3WTF21MemoryPressureHandler13releaseMemoryENS_8CriticalENS_11SynchronousE");
-    if (singleton && release)
-        reinterpret_cast<Release>(release)(reinterpret_cast<Singleton>(singleton)(), true, true);
-    malloc_trim(0);
-}
-
 gboolean MessageReceived(WebKitWebExtension*, WebKitUserMessage* message, gpointer)
 {
     const gchar* name = webkit_user_message_get_name(message);
@@ -177,12 +159,9 @@ gboolean MessageReceived(WebKitWebExtension*, WebKitUserMessage* message, gpoint
     if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT32) ||
         g_variant_get_uint32(parameters) != static_cast<guint32>(getpid()))
         return FALSE;
-    if (g_str_equal(name, bcx::kStopMediaMessage))
-        StopMedia();
-    else if (g_str_equal(name, bcx::kReleaseMemoryMessage))
-        ReleaseMemory();
-    else
+    if (!g_str_equal(name, bcx::kStopMediaMessage))
         return FALSE;
+    StopMedia();
     return TRUE;
 }
 

@@ -7,7 +7,5 @@ namespace bcx {
 
 // Stop every media pipeline of the process: its media elements report a network error.
 constexpr const char* kStopMediaMessage = "bcx-stop-media";
-// Release what the engine can drop (decoded images, caches, compiled code, free memory of its allocators).
-constexpr const char* kReleaseMemoryMessage = "bcx-release-memory";
 
 } // namespace bcx

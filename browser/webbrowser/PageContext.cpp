@@ -73,10 +73,8 @@ struct Seen {
     // Written when its files were last looked at, and what they held then.
     uint64_t scannedAt = 0;
     uint64_t held = 0;
-    // When its media was stopped for the files it held (0: not), and its resident memory when it was last
-    // asked to release memory (0: not since it was last below the share of its limit that asks).
+    // When its media was stopped for the files it held (0: not).
     gint64 mediaStoppedAt = 0;
-    uint64_t releasedAt = 0;
 };
 
 struct Watch {
@@ -282,30 +280,6 @@ pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
     return most->first;
 }
 
-// A page's process past the limits' release share of its memory limit is asked to release what the engine
-// can drop, and asked again after every further eighth of its limit, so that a page whose memory is
-// mostly caches (a long read of pages with images) is not ended at its limit. The engine's own pressure
-// handling would read its process's whole memory map every poll; here the once-a-second look decides.
-void AskToRelease(pid_t pid, Seen& now, const Seen* before)
-{
-    now.mediaStoppedAt = before ? before->mediaStoppedAt : 0;
-    const PageLimits& limits = TheWatch().limits;
-    const uint64_t limit = limits.pageProcessMiB * kMiB;
-    const uint64_t from = static_cast<uint64_t>(static_cast<double>(limit) * limits.releaseShare);
-    if (now.resident <= from) {
-        now.releasedAt = 0;
-        return;
-    }
-    now.releasedAt = before ? before->releasedAt : 0;
-    if (now.releasedAt != 0 && now.resident < now.releasedAt + limit / 8)
-        return;
-    now.releasedAt = now.resident;
-    SendToPage(pid, kReleaseMemoryMessage);
-    wxLogMessage(wxS("[browser] a page's process holds %u MiB (limit %u MiB): it was asked to release the "
-                     "engine's caches"),
-                 static_cast<unsigned>(now.resident / kMiB), limits.pageProcessMiB);
-}
-
 gboolean Look(gpointer);
 
 // The look to come, and whether it comes soon.
@@ -375,7 +349,7 @@ gboolean Look(gpointer)
         Seen now;
         if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, soon)) {
             if (kind == EngineProcess::Page)
-                AskToRelease(pid, now, before != watch.seen.end() ? &before->second : nullptr);
+                now.mediaStoppedAt = before != watch.seen.end() ? before->second.mediaStoppedAt : 0;
             seen[pid] = now;
         } else
             ended.insert(pid);
@@ -445,12 +419,12 @@ WebKitWebContext* MakeContext()
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext*, gpointer) {
                          CloseOnExecAll();
                      }), nullptr);
-    // The page extension streams media and releases memory when asked; whether it streams is handed to
-    // each page process as it starts.
+    // The page extension streams media and stops it when asked; whether it streams is handed to each page
+    // process as it starts.
     const std::string extensions = ExtensionDirectory();
     if (extensions.empty())
         wxLogMessage(wxS("[browser] the page extension (%s) is missing: media the engine loads whole is buffered "
-                         "on disk, and page processes release no memory before their limit"),
+                         "on disk, and its page is ended past the bound of files on disk"),
                      wxString::FromUTF8(kExtensionModule));
     else
         webkit_web_context_set_web_extensions_directory(context, extensions.c_str());
@@ -521,9 +495,9 @@ bool TakeProgramEnd()
 // The toolkit's web view calls this to make its native view: on the program's context, not the
 // engine's default one.
 //
-// A page's media loads no more than its metadata by itself (preload "auto" in the markup): media whose
-// data the engine loads whole is buffered in a file on disk, which the watch above bounds. A page's script
-// still has the engine load it whole by calling load() or by playing an element without sound.
+// preload="auto" in a page's markup loads no more than the clip's metadata by itself. Whatever the engine
+// loads of a clip streams through the media pipeline's memory (the page extension), and the watch above
+// bounds anything that a page process still holds on disk.
 extern "C" GtkWidget* webkit_web_view_new(void)
 {
     GtkWidget* view = webkit_web_view_new_with_context(bcx::PageContext());
