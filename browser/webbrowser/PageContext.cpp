@@ -249,8 +249,12 @@ pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
 {
     const unsigned boundMiB = TheWatch().limits.pageFilesMiB;
     const uint64_t bound = boundMiB * kMiB;
-    if (HeldByPages(seen) <= bound)
+    if (HeldByPages(seen) <= bound) {
+        // Back within the bound: media stopped before is stopped again before an end.
+        for (auto& process : seen)
+            process.second.mediaStoppedAt = 0;
         return 0;
+    }
     // What the others held when they were last looked at may be gone.
     for (auto& process : seen)
         if (process.second.held > 0)
