@@ -8,7 +8,9 @@
 // once and held open, as fast as the server sends it. Here the download is turned off on every playbin
 // and source bin of the process whenever it is turned on: the clip then streams through the pipeline's
 // queue in memory (a few MB or seconds), read with range requests as playback goes, seeks included.
-// Nothing is written to disk, and a clip nobody plays loads no more than that queue holds.
+// Nothing is written to disk, and a clip nobody plays loads no more than that queue and the engine's
+// source hold (2 % of the clip). The source holds back only what it can ask for again: from a server that
+// does not answer ranges it reads the whole clip into memory, within the page process's memory limit.
 //
 // The elements are seen as GStreamer makes them, through a tracer hook. GStreamer's tracing table exists
 // only once GStreamer is initialised, which the engine does when a page first uses media: the hook is
