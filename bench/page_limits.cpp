@@ -13,6 +13,12 @@
 //   - media:    a page has 12 muted <audio preload="auto"> on 25 MB sound files served without ranges;
 //   - tooltip:  an element that fills the page has a title of a megabyte, new every second, for 20 s,
 //               while the pointer moves over it a little every second (a tooltip shows between moves).
+//   - clip:     a News page with a 10-minute clip (115 MB WAV, `<audio controls>` without preload, served
+//               in ranges) that nobody starts, watched for 40 s;
+//   - playclip: the same clip started with a real click, played 20 s, then moved by script to 20 s
+//               before its end and played to its end;
+//   - scroll:   a reader scrolls an endless page of articles (text and a 640x360 image each) with real
+//               wheel steps, one every 150 ms, for 5 minutes (--scroll-seconds=N for another length).
 // Measured for each: the program's own RSS growth (peak, and what it still holds a few seconds after the
 // next ordinary page; the page server runs in the same process, and copies a page it serves while it
 // answers: up to twice 25 MB more for the media), the peak RSS of all its processes together (the program and the engine processes
@@ -53,6 +59,10 @@
 #include "support/gui/WebPages.h"
 #include "ui/MemoryPages.h"
 
+// Last: X11's names (True, None, ...) are macros.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -65,6 +75,10 @@ struct Figures {
     double diskMiB;         // below the XDG data and cache directories
     double heldFilesMiB;    // deleted or /var/tmp files the engine processes held open, peak
     double ownHeldMiB;      // the program's RSS after the next ordinary page, minus before
+    double pageProcessMiB;  // the largest page process at the end of the case
+    bool playedToEnd;       // playclip: the clip's "ended" came
+    double playedS;         // playclip: where the clip was after 20 s
+    int scrolledArticles;   // scroll: the articles the page had made
 };
 
 double Seconds(Clock::duration d)
@@ -169,6 +183,22 @@ const char* const kLongHash = "<script>var big = 'x'.repeat(4 << 20), n = 0, t =
                               "} }, 50);</script>long hash";
 const int kStateDocuments = 30;
 const int kMediaFiles = 12;
+// The clip's page; "done" once it played to its end.
+const char* const kClip = "<h1>News</h1><p>Today's games.</p><audio id='s' controls src='/clip.wav'></audio><button "
+                          "id='b' onclick=\"document.getElementById('s').play()\">play</button><script>var s = "
+                          "document.getElementById('s'); s.onplaying = function() { document.title = 'playing'; }; "
+                          "s.onended = function() { document.title = 'done'; };</script>";
+// Articles come in fives as the reader nears the end; each has its own image.
+const int kScrollImages = 4000;
+const char* const kScroll =
+    "<style>article { width: 680px; margin: 20px auto; font: 16px serif; } img { display: block; width: 640px; "
+    "height: 360px; }</style><div id='feed'></div><script>var n = 0, text = 'A reader reads the news of the day '"
+    ".repeat(40); function more() { for (var k = 0; k < 5 && n < 4000; ++k, ++n) { var a = "
+    "document.createElement('article'); a.innerHTML = '<h2>Article ' + n + '</h2><img src=\"/i' + n + "
+    "'.png\"><p>' + text + '</p><p>' + text + '</p>'; document.getElementById('feed').appendChild(a); } } more(); "
+    "more(); addEventListener('scroll', function() { if (innerHeight + scrollY > document.body.scrollHeight - "
+    "3000) more(); });</script>";
+int gScrollSeconds = 300;
 
 // The document k of the site whose documents push large history states.
 std::string StatesPage(int k)
@@ -196,7 +226,7 @@ void MovePointerOver(wxWebView* view, Clock::time_point& moved)
     wxUIActionSimulator().MouseMove(view->GetScreenPosition() + wxPoint(300 + step % 2 * 4, 200 + step % 3 * 4));
 }
 
-enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media, Tooltip };
+enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media, Tooltip, Clip, PlayClip, Scroll };
 
 void AddPages(Case which, bcxtest::PageServer& server)
 {
@@ -223,7 +253,41 @@ void AddPages(Case which, bcxtest::PageServer& server)
         server.AddPage("/p.html", bcxtest::Page("page", body + "media"));
         break;
     }
+    case Case::Clip:
+    case Case::PlayClip:
+        // 48 kHz 16-bit stereo: 115 MB.
+        server.AddPage("/clip.wav", bcxtest::Wav(600, 48000, 2, 16), "audio/wav");
+        server.AddPage("/p.html", bcxtest::Page("page", kClip));
+        break;
+    case Case::Scroll: {
+        const std::string png = bcxtest::Png(640, 360);
+        for (int n = 0; n < kScrollImages; ++n)
+            server.AddPage("/i" + std::to_string(n) + ".png", png, "image/png");
+        server.AddPage("/p.html", bcxtest::Page("page", kScroll));
+        break;
     }
+    }
+}
+
+// A real click on the element of the page, as the user makes it.
+bool ClickElement(wxWebView* view, const std::string& id)
+{
+    const std::string where = "var r = document.getElementById('" + id +
+                              "').getBoundingClientRect(); Math.round(r.left + 5) + ',' + Math.round(r.top + "
+                              "r.height / 2)";
+    int x = 0, y = 0;
+    if (std::sscanf(bcxtest::EvalInPage(view, where).c_str(), "%d,%d", &x, &y) != 2)
+        return false;
+    wxUIActionSimulator mouse;
+    return mouse.MouseMove(view->ClientToScreen(wxPoint(x, y))) && mouse.MouseClick();
+}
+
+// One real step of the mouse wheel, down, where the pointer is.
+void WheelDown(Display* display)
+{
+    XTestFakeButtonEvent(display, 5, True, CurrentTime);
+    XTestFakeButtonEvent(display, 5, False, CurrentTime);
+    XFlush(display);
 }
 
 int RunCase(Case which, Figures& out)
@@ -277,25 +341,59 @@ int RunCase(Case which, Figures& out)
         relay.StartPinging();
         const auto start = Clock::now();
         about.panel->LoadUrl(server.Url("/p.html"));
-        const char* const ended =
-            which == Case::Growth ? "[browser] the page's process exceeded its memory limit" : "[browser] page stopped";
+        const bool media = which == Case::Media || which == Case::Clip || which == Case::PlayClip;
+        const auto ended = [&] {
+            return log.Contains("[browser] page stopped") || log.Contains("[browser] the page's process exceeded") ||
+                   log.Contains("[browser] pages held more than");
+        };
         out.endedAfterS = -1;
-        const auto limit = std::chrono::seconds(which == Case::Media ? 40 : 120);
-        auto moved = Clock::now() - std::chrono::seconds(1);
+        const auto limit = std::chrono::seconds(which == Case::Scroll ? gScrollSeconds : media ? 40 : 120);
+        Display* display = which == Case::Scroll ? XOpenDisplay(nullptr) : nullptr;
+        if (which == Case::PlayClip) {
+            bcxtest::WaitForPageText(about.view, "News");
+            ClickElement(about.view, "b");
+        }
+        if (display) {
+            // The pointer rests over the page.
+            bcxtest::WaitForPageText(about.view, "Article 9");
+            wxUIActionSimulator().MouseMove(about.view->ClientToScreen(wxPoint(400, 300)));
+        }
+        bool moved = false;
+        auto pointerMoved = Clock::now() - std::chrono::seconds(1);
+        auto nextWheel = Clock::now();
         for (auto until = start + limit; Clock::now() < until;) {
-            bcxtest::PumpUntil([] { return false; }, 100);
+            bcxtest::PumpUntil([] { return false; }, display ? 20 : 100);
             if (which == Case::Tooltip)
-                MovePointerOver(about.view, moved);
+                MovePointerOver(about.view, pointerMoved);
             sample();
+            if (display && Clock::now() >= nextWheel) {
+                WheelDown(display);
+                nextWheel += std::chrono::milliseconds(150);
+            }
             const wxString title = about.view->GetCurrentTitle();
-            if (title == wxS("stored") || title == wxS("done"))
+            if (title == wxS("stored") || title == wxS("done")) {
+                out.playedToEnd = true;
                 break;
-            if (out.endedAfterS < 0 && log.Contains(ended)) {
+            }
+            // Played for 20 s: on to 20 s before the end.
+            if (which == Case::PlayClip && !moved && Clock::now() - start > std::chrono::seconds(20)) {
+                out.playedS = std::atof(bcxtest::EvalInPage(about.view, "s.currentTime").c_str());
+                bcxtest::EvalInPage(about.view, "s.currentTime = s.duration - 20");
+                moved = true;
+                until = Clock::now() + std::chrono::seconds(40);
+            }
+            if (out.endedAfterS < 0 && ended()) {
                 out.endedAfterS = Seconds(Clock::now() - start);
                 // The relay is watched a little longer.
                 until = Clock::now() + std::chrono::seconds(3);
             }
         }
+        if (display) {
+            out.scrolledArticles = std::atoi(bcxtest::EvalInPage(about.view, "n").c_str());
+            XCloseDisplay(display);
+        }
+        for (const pid_t pid : bcxtest::EngineProcesses("WebKitWebProces"))
+            out.pageProcessMiB = std::max(out.pageProcessMiB, bcxtest::RssKiB(pid) / 1024.0);
         // What the program still holds once the next ordinary page is shown.
         about.panel->LoadUrl(server.Url("/next.html"));
         bcxtest::WaitForPageTitle(about.view, "next");
@@ -325,12 +423,16 @@ int main(int argc, char** argv)
         const char* name;
     } cases[] = {{Case::Flood, "flood"},   {Case::Growth, "growth"},     {Case::Storage, "storage"},
                  {Case::Hashes, "hashes"}, {Case::LongHash, "longhash"}, {Case::States, "states"},
-                 {Case::Media, "media"},   {Case::Tooltip, "tooltip"}};
+                 {Case::Media, "media"},   {Case::Tooltip, "tooltip"},   {Case::Clip, "clip"},         {Case::PlayClip, "playclip"},
+                 {Case::Scroll, "scroll"}};
+    // Cases may be named on the command line; all run without.
+    std::vector<std::string> named;
+    for (int i = 1; i < argc; ++i)
+        if (std::sscanf(argv[i], "--scroll-seconds=%d", &gScrollSeconds) != 1)
+            named.push_back(argv[i]);
     int failures = 0;
     for (const auto& c : cases) {
-        // Cases may be named on the command line; all run without.
-        if (argc > 1 && std::find_if(argv + 1, argv + argc, [&](const char* a) { return std::string(a) == c.name; }) ==
-                            argv + argc)
+        if (!named.empty() && std::find(named.begin(), named.end(), c.name) == named.end())
             continue;
         Figures f{};
         if (!bench::RunInFreshProcess([&](Figures& out) { return RunCase(c.which, out); }, f)) {
@@ -344,6 +446,11 @@ int main(int argc, char** argv)
                     c.name, f.ownGrowthMiB, f.ownHeldMiB, f.allPeakMiB, f.longestEchoMs, f.diskMiB, f.heldFilesMiB);
         if (c.which != Case::Storage && c.which != Case::Media)
             std::printf(f.endedAfterS < 0 ? "  page not stopped" : "  page stopped after %.1f s", f.endedAfterS);
+        std::printf("  page process at the end %.0f MiB", f.pageProcessMiB);
+        if (c.which == Case::PlayClip)
+            std::printf("  at %.1f s after 20 s, %s", f.playedS, f.playedToEnd ? "played to its end" : "not played to its end");
+        if (c.which == Case::Scroll)
+            std::printf("  %d articles", f.scrolledArticles);
         std::printf("\n");
         std::fflush(stdout);
     }

@@ -26,6 +26,7 @@
 #include <wx/log.h>
 
 #include "browser/PageLog.h"
+#include "browser/pageext/PageMessages.h"
 #include "platform/Descriptors.h"
 
 namespace bcx {
@@ -44,14 +45,22 @@ const guint kFastLookMs = 50;
 const uint64_t kFastGrowthMiB = 32;
 const uint64_t kFastWriteMiB = 1;
 
-// Media whose data the engine loads whole is buffered in a file of its own under /var/tmp, deleted at
-// once and held open by the page's process. Once the files that page processes hold on disk pass
-// kMaxPageFilesMiB together, the one that holds the most is ended; a process's files are looked at
-// whenever it has written another kScanStepMiB.
+// Media that the engine loads whole would be buffered in a file of its own under /var/tmp, deleted at
+// once and held open by the page's process; the page extension streams it instead. Should anything a
+// page process holds on disk still grow, once the files that page processes hold pass the limits'
+// pageFilesMiB together, the media of the one that holds the most is stopped, and the process is ended if
+// it still holds them kStopGraceUs later; a process's files are looked at whenever it has written another
+// kScanStepMiB. Files count by the blocks they use: the engine's buffer of a clip played after a seek is
+// a file with holes.
 const char* const kMediaDirectory = "/var/tmp";
 const char* const kMediaFilePrefix = "WebKit-Media-";
-const uint64_t kMaxPageFilesMiB = 48;
 const uint64_t kScanStepMiB = 4;
+const gint64 kStopGraceUs = G_USEC_PER_SEC;
+
+// The extension of the page processes, in a directory of its own: next to the executable, or where the
+// build put it.
+const char* const kExtensionDirectory = "pageext";
+const char* const kExtensionModule = "libbcxpageext.so";
 
 // The engine reports a page's process that the program ended as crashed; an end is matched to such a
 // report within this time.
@@ -66,6 +75,8 @@ struct Seen {
     // Written when its files were last looked at, and what they held then.
     uint64_t scannedAt = 0;
     uint64_t held = 0;
+    // When its media was stopped for the files it held (0: not).
+    gint64 mediaStoppedAt = 0;
 };
 
 struct Watch {
@@ -185,7 +196,7 @@ uint64_t FilesOnDisk(pid_t pid)
         const bool media = path.rfind(std::string(kMediaDirectory) + "/", 0) == 0;
         struct stat st {};
         if (((deleted && !memory) || media) && ::stat(fd.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            total += static_cast<uint64_t>(st.st_size);
+            total += static_cast<uint64_t>(st.st_blocks) * 512;
     }
     ::closedir(dir);
     return total;
@@ -249,13 +260,26 @@ uint64_t HeldByPages(const std::map<pid_t, Seen>& seen)
     return total;
 }
 
-// The page processes together hold no more than kMaxPageFilesMiB on disk: past that the one that holds
-// the most is ended. The process ended, 0 when none was.
+// Sends a message of the page extension (PageMessages.h) to the page process pid.
+void SendToPage(pid_t pid, const char* name)
+{
+    webkit_web_context_send_message_to_all_extensions(
+        PageContext(), webkit_user_message_new(name, g_variant_new_uint32(static_cast<guint32>(pid))));
+}
+
+// The page processes together hold no more than the limits' pageFilesMiB on disk: past that the media of
+// the one that holds the most is stopped, and if it still holds them a little later, it is ended. The
+// process ended, 0 when none was.
 pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
 {
-    const uint64_t bound = kMaxPageFilesMiB * kMiB;
-    if (HeldByPages(seen) <= bound)
+    const unsigned boundMiB = TheWatch().limits.pageFilesMiB;
+    const uint64_t bound = boundMiB * kMiB;
+    if (HeldByPages(seen) <= bound) {
+        // Back within the bound: media stopped before is stopped again before an end.
+        for (auto& process : seen)
+            process.second.mediaStoppedAt = 0;
         return 0;
+    }
     // What the others held when they were last looked at may be gone.
     for (auto& process : seen)
         if (process.second.held > 0)
@@ -266,11 +290,23 @@ pid_t BoundPageFiles(std::map<pid_t, Seen>& seen)
     const auto most = std::max_element(seen.begin(), seen.end(), [](const auto& a, const auto& b) {
         return a.second.held < b.second.held;
     });
+    Seen& holder = most->second;
+    const gint64 now = g_get_monotonic_time();
+    if (holder.mediaStoppedAt == 0) {
+        holder.mediaStoppedAt = now;
+        SendToPage(most->first, kStopMediaMessage);
+        LogProcessEnd(wxString::Format(wxS("pages held more than %u MiB of files on disk (%u MiB, media the engine "
+                                           "buffers): the media of the page that held %u MiB of them was stopped"),
+                                       boundMiB, static_cast<unsigned>(total / kMiB),
+                                       static_cast<unsigned>(holder.held / kMiB)));
+        return 0;
+    }
+    if (now - holder.mediaStoppedAt < kStopGraceUs)
+        return 0;
     End(most->first, EngineProcess::Page,
-        wxString::Format(wxS("pages held more than %u MiB of files on disk (%u MiB, media the engine "
-                             "buffers): the page's process that held %u MiB of them was ended"),
-                         static_cast<unsigned>(kMaxPageFilesMiB), static_cast<unsigned>(total / kMiB),
-                         static_cast<unsigned>(most->second.held / kMiB)));
+        wxString::Format(wxS("pages held more than %u MiB of files on disk (%u MiB) after a page's "
+                             "media was stopped: the page's process that held %u MiB of them was ended"),
+                         boundMiB, static_cast<unsigned>(total / kMiB), static_cast<unsigned>(holder.held / kMiB)));
     return most->first;
 }
 
@@ -345,9 +381,11 @@ gboolean Look(gpointer)
             continue;
         const auto before = watch.seen.find(pid);
         Seen now;
-        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, spanUs, soon))
+        if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, spanUs, soon)) {
+            if (kind == EngineProcess::Page)
+                now.mediaStoppedAt = before != watch.seen.end() ? before->second.mediaStoppedAt : 0;
             seen[pid] = now;
-        else
+        } else
             ended.insert(pid);
     }
     for (pid_t over = BoundPageFiles(seen); over != 0; over = BoundPageFiles(seen)) {
@@ -360,6 +398,26 @@ gboolean Look(gpointer)
     watch.ended.swap(ended);
     ScheduleLook(soon);
     return G_SOURCE_REMOVE;
+}
+
+// The directory of the page extension: next to the executable, or where the build put it; empty when
+// neither holds it.
+std::string ExtensionDirectory()
+{
+    std::vector<std::string> places;
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        const std::string path(self, static_cast<size_t>(n));
+        places.push_back(path.substr(0, path.rfind('/') + 1) + kExtensionDirectory);
+    }
+#ifdef BCX_PAGE_EXTENSION_DIR
+    places.push_back(BCX_PAGE_EXTENSION_DIR);
+#endif
+    for (const std::string& place : places)
+        if (::access((place + "/" + kExtensionModule).c_str(), R_OK) == 0)
+            return place;
+    return std::string();
 }
 
 WebKitWebContext* MakeContext()
@@ -376,6 +434,19 @@ WebKitWebContext* MakeContext()
         context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager, nullptr));
         g_object_unref(manager);
     });
+    // The page extension streams media and stops it when asked; whether it streams is handed to each page
+    // process as it starts.
+    const std::string extensions = ExtensionDirectory();
+    if (extensions.empty())
+        wxLogMessage(wxS("[browser] the page extension (%s) is missing: media the engine loads whole is buffered "
+                         "on disk, and its page is ended past the bound of files on disk"),
+                     wxString::FromUTF8(kExtensionModule));
+    else
+        webkit_web_context_set_web_extensions_directory(context, extensions.c_str());
+    g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext* made, gpointer) {
+                         webkit_web_context_set_web_extensions_initialization_user_data(
+                             made, g_variant_new_boolean(TheWatch().limits.mediaStreamed));
+                     }), nullptr);
     // The engine caches nothing between loads: a page the program loads comes from its server, and a
     // page's resources take no memory once it is gone.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
@@ -444,9 +515,9 @@ bool TakeProgramEnd()
 // The toolkit's web view calls this to make its native view: on the program's context, not the
 // engine's default one.
 //
-// A page's media loads no more than its metadata by itself (preload "auto" in the markup): media whose
-// data the engine loads whole is buffered in a file on disk, which the watch above bounds. A page's script
-// still has the engine load it whole by calling load() or by playing an element without sound.
+// preload="auto" in a page's markup loads no more than the clip's metadata by itself. Whatever the engine
+// loads of a clip streams through the media pipeline's memory (the page extension), and the watch above
+// bounds anything that a page process still holds on disk.
 extern "C" GtkWidget* webkit_web_view_new(void)
 {
     GtkWidget* view = webkit_web_view_new_with_context(bcx::PageContext());

@@ -2,8 +2,10 @@
 // The engine context that every page of the program runs in. Pages are peers: they keep nothing on disk
 // but the media the engine buffers there, which is bounded here like the memory of the processes the
 // engine starts for them. The program looks at those processes itself, cheaply, every second: a page's
-// process is ended past its memory limit, or when it holds the most of the files on disk that the page
-// processes together hold past 48 MiB; the network process past its memory limit.
+// process is ended past its memory limit, and has its media stopped when it holds the most of the files on
+// disk that the page processes together hold past 80 MiB; the network process is ended past its memory
+// limit. An extension of the page processes (browser/pageext/) streams their media and stops it when
+// asked.
 //
 // The toolkit's web view makes its native view with webkit_web_view_new(), which puts it on the engine's
 // default context, whose limits can only be given when a context is made. The program therefore defines
@@ -26,6 +28,12 @@ struct PageLimits {
     // The same for the engine's network process, which holds what pages store (cookies, local storage,
     // IndexedDB, cache storage); the engine starts a new one when it is needed again.
     unsigned networkProcessMiB = 384;
+    // Past this (MiB) of files on disk that the page processes hold together, the media of the one that
+    // holds the most is stopped; it is ended if it still holds them a second later.
+    unsigned pageFilesMiB = 80;
+    // Media streams through the pipeline's memory queue; false lets the engine buffer the clips it wants
+    // whole in files on disk, as it does by itself (for new page processes).
+    bool mediaStreamed = true;
 };
 
 // Takes effect at the next look at the engine's processes.

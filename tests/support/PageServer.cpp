@@ -1,5 +1,12 @@
 #include "support/PageServer.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include <poll.h>
+#include <sys/socket.h>
+
 namespace bcxtest {
 
 PageServer::PageServer()
@@ -10,8 +17,13 @@ PageServer::PageServer()
     mThread = std::thread([this] {
         while (!mStop) {
             std::unique_ptr<LoopbackConnection> connection = mListener.Accept(50);
-            if (connection)
-                Answer(*connection);
+            if (!connection)
+                continue;
+            // Ranges of media are answered each on a thread of its own: the engine reads them as playback
+            // goes, and asks for the next one meanwhile.
+            std::shared_ptr<LoopbackConnection> shared(std::move(connection));
+            std::lock_guard<std::mutex> lock(mAnswersMutex);
+            mAnswers.emplace_back([this, shared] { Answer(*shared); });
         }
     });
 }
@@ -21,19 +33,21 @@ PageServer::~PageServer()
     mStop = true;
     if (mThread.joinable())
         mThread.join();
+    for (std::thread& answer : mAnswers)
+        answer.join();
 }
 
 void PageServer::AddPage(const std::string& path, const std::string& body, const std::string& contentType,
                          const std::string& headers)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    mPages[path] = Page{body, contentType, headers};
+    mPages[path] = Page{std::make_shared<const std::string>(body), contentType, headers};
 }
 
 void PageServer::AddRedirect(const std::string& path, const std::string& location)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    mPages[path] = Page{"", "text/plain", "Location: " + location + "\r\n", "302 Found"};
+    mPages[path] = Page{std::make_shared<const std::string>(), "text/plain", "Location: " + location + "\r\n", "302 Found"};
 }
 
 wxString PageServer::HostAndPort() const
@@ -71,8 +85,8 @@ void PageServer::Answer(LoopbackConnection& connection)
     const size_t start = request.find(' ');
     const size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
     const std::string path = end == std::string::npos ? std::string() : request.substr(start + 1, end - start - 1);
-    Page page{"<html><head><title>missing</title></head><body>missing</body></html>", "text/html; charset=utf-8", "",
-              "404 Not Found"};
+    Page page{std::make_shared<const std::string>("<html><head><title>missing</title></head><body>missing</body></html>"),
+              "text/html; charset=utf-8", "", "404 Not Found"};
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mRequests.push_back(path);
@@ -81,12 +95,42 @@ void PageServer::Answer(LoopbackConnection& connection)
         if (it != mPages.end())
             page = it->second;
     }
-    const std::string& body = page.body;
+    const std::string& body = *page.body;
     // Kept by nobody unless the page says otherwise.
     const bool cacheable = page.headers.find("Cache-Control:") != std::string::npos;
-    connection.WriteAll("HTTP/1.1 " + page.status + "\r\nContent-Type: " + page.contentType + "\r\n" + page.headers +
-                        "Content-Length: " + std::to_string(body.size()) + "\r\n" +
-                        (cacheable ? "" : "Cache-Control: no-store\r\n") + "Connection: close\r\n\r\n" + body);
+    // "Range: bytes=<first>-[<last>]", unless the page is served without ranges.
+    size_t first = 0, last = body.empty() ? 0 : body.size() - 1;
+    const size_t range = request.find("\r\nRange: bytes=");
+    const bool ranged = range != std::string::npos && page.status == "200 OK" && !body.empty() &&
+                        page.headers.find("Accept-Ranges: none") == std::string::npos &&
+                        std::sscanf(request.c_str() + range, "\r\nRange: bytes=%zu-%zu", &first, &last) >= 1 &&
+                        first < body.size();
+    last = ranged ? std::min(last, body.size() - 1) : last;
+    const size_t length = ranged ? last - first + 1 : body.size();
+    const std::string head =
+        "HTTP/1.1 " + (ranged ? std::string("206 Partial Content") : page.status) +
+        "\r\nContent-Type: " + page.contentType + "\r\n" + page.headers +
+        (ranged ? "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                      std::to_string(body.size()) + "\r\n"
+                : std::string()) +
+        "Content-Length: " + std::to_string(length) + "\r\n" + (cacheable ? "" : "Cache-Control: no-store\r\n") +
+        "Connection: close\r\n\r\n";
+    if (!connection.WriteAll(head))
+        return;
+    // As fast as the client reads, for as long as it keeps the connection and the server runs.
+    const char* p = body.data() + (ranged ? first : 0);
+    for (size_t left = length; left > 0 && !mStop;) {
+        pollfd out{connection.Fd(), POLLOUT, 0};
+        if (::poll(&out, 1, 50) <= 0)
+            continue;
+        const ssize_t sent = ::send(connection.Fd(), p, std::min<size_t>(left, 65536), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return;
+        if (sent > 0) {
+            p += sent;
+            left -= static_cast<size_t>(sent);
+        }
+    }
 }
 
 } // namespace bcxtest

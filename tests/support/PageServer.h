@@ -1,10 +1,11 @@
 #pragma once
 // A small HTTP server on 127.0.0.1 (a free port) for the tests: serves fixed pages and redirects by path
-// (query included) from its own thread, one request per connection, and remembers the requests it was
-// sent.
+// (query included), one request per connection, each answered on a thread of its own (byte ranges too,
+// unless the page is served with "Accept-Ranges: none"), and remembers the requests it was sent.
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -45,7 +46,8 @@ private:
     std::atomic<bool> mStop{false};
     mutable std::mutex mMutex;
     struct Page {
-        std::string body;
+        // Shared with the answers under way: a large file is not copied for each range asked.
+        std::shared_ptr<const std::string> body;
         std::string contentType;
         std::string headers;
         std::string status = "200 OK";
@@ -54,6 +56,8 @@ private:
     std::vector<std::string> mRequests;
     std::vector<std::string> mRequestHeads;
     std::thread mThread;
+    std::mutex mAnswersMutex;
+    std::vector<std::thread> mAnswers;
 };
 
 } // namespace bcxtest

@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include <wx/frame.h>
+#include <wx/image.h>
+#include <wx/mstream.h>
 #include <wx/sizer.h>
 #include <wx/webview.h>
 
@@ -98,19 +100,41 @@ bool RelayEchoed(TestRelayServer& relay, uint32_t marker, int timeoutMs)
         timeoutMs);
 }
 
-std::string Wav(unsigned seconds)
+std::string Wav(unsigned seconds, unsigned sampleRate, unsigned channels, unsigned bitsPerSample)
 {
-    const uint32_t data = 8000 * seconds;
+    const uint32_t frame = channels * bitsPerSample / 8;
+    const uint32_t data = sampleRate * frame * seconds;
     std::string wav = "RIFF....WAVEfmt ";
     const auto u32 = [&](uint32_t v) { wav.append(reinterpret_cast<const char*>(&v), 4); };
     const auto u16 = [&](uint16_t v) { wav.append(reinterpret_cast<const char*>(&v), 2); };
-    u32(16), u16(1), u16(1), u32(8000), u32(8000), u16(1), u16(8);
+    u32(16), u16(1), u16(uint16_t(channels)), u32(sampleRate), u32(sampleRate * frame), u16(uint16_t(frame)),
+        u16(uint16_t(bitsPerSample));
     wav += "data";
     u32(data);
-    wav.append(data, '\x80');
+    // Silence: the middle of the unsigned 8-bit range, zero for signed 16-bit samples.
+    wav.append(data, bitsPerSample == 8 ? '\x80' : '\0');
     const uint32_t riff = uint32_t(wav.size() - 8);
     wav.replace(4, 4, reinterpret_cast<const char*>(&riff), 4);
     return wav;
+}
+
+std::string Png(unsigned width, unsigned height)
+{
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
+        wxImage::AddHandler(new wxPNGHandler);
+    wxImage image(static_cast<int>(width), static_cast<int>(height), false);
+    unsigned char* rgb = image.GetData();
+    for (unsigned y = 0; y < height; ++y)
+        for (unsigned x = 0; x < width; ++x, rgb += 3) {
+            rgb[0] = static_cast<unsigned char>(x / 8);
+            rgb[1] = static_cast<unsigned char>(y / 8);
+            rgb[2] = static_cast<unsigned char>((x + y) / 16);
+        }
+    wxMemoryOutputStream out;
+    image.SaveFile(out, wxBITMAP_TYPE_PNG);
+    std::string png(out.GetLength(), '\0');
+    out.CopyTo(&png[0], png.size());
+    return png;
 }
 
 } // namespace bcxtest

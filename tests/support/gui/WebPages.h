@@ -40,7 +40,11 @@ bcxBrowser* OpenPanel(wxFrame* frame, const wxString& start, bool withButtons = 
 // client sent before has reached the relay then.
 bool RelayEchoed(TestRelayServer& relay, uint32_t marker, int timeoutMs);
 
-// A WAV file of 8-bit mono 8 kHz silence, `seconds` long (8,000 bytes a second).
-std::string Wav(unsigned seconds);
+// A WAV file of silence, `seconds` long: 8-bit mono 8 kHz by default (8,000 bytes a second); 48 kHz
+// 16-bit stereo is 192,000 bytes a second.
+std::string Wav(unsigned seconds, unsigned sampleRate = 8000, unsigned channels = 1, unsigned bitsPerSample = 8);
+
+// A PNG image of width x height pixels: bands of colour, small once compressed, 4 bytes a pixel decoded.
+std::string Png(unsigned width, unsigned height);
 
 } // namespace bcxtest
