@@ -10,15 +10,27 @@
 //               program decides and allows);
 //   - longhash: a page sets location.hash to a 4 MB fragment every 50 ms, 100 times;
 //   - states:   30 documents of one site each push six 10 MB history states, then go on to the next;
-//   - media:    a page has 12 muted <audio preload="auto"> on 25 MB sound files served without ranges.
+//   - media:    a page has 12 muted <audio preload="auto"> on 25 MB sound files served without ranges;
+// ordinary pages, while the relay feeds the client a watched game of 60 MB (4 KB a block, one block per
+// turn of the relay's thread), with the program clock running ten or twenty times faster than real time
+// (the pages' timers are set to match):
+//   - slideshow: a slide (location.hash) every 250 ms of the program clock for ten minutes;
+//   - scroll:    an infinite-scroll page adds an article and a history entry (pushState) every 200 ms for a
+//                minute, its window made 2560x1440 meanwhile;
+//   - hour:      a page sets location.hash at 7 a second of the program clock (the rate admitted is 8) for
+//                an hour;
+// and more hostile pages:
+//   - names:     an iframe with a 5 MB name every 500 ms, 20 of them;
+//   - replace:   history.replaceState with a 40 MB state, then ten documents of 20 MB states each;
+//   - hash16:    location.hash set to 16 MB once.
 // Measured for each: the program's own RSS growth (peak, and what it still holds a few seconds after the
 // next ordinary page; the page server runs in the same process, and copies a page it serves while it
 // answers: up to twice 25 MB more for the media), the peak RSS of all its processes together (the program and the engine processes
 // it started), the longest wait for a ping's echo, when the page was stopped or ended, and the disk
 // written: the bytes below the XDG data and cache directories afterwards, and the peak of the files the
 // engine processes hold open that are deleted (shared memory aside) or below /var/tmp.
-// Goals: growth below 100 MB, every echo within 5 s, all processes together below 4 GB, disk below
-// 100 MB.
+// Goals: growth below 100 MB (the game's data aside), every echo within 5 s, all processes together below
+// 4 GB, disk below 100 MB; ordinary pages neither refused nor stopped.
 
 #include <algorithm>
 #include <atomic>
@@ -48,6 +60,8 @@
 #include "support/Pump.h"
 #include "support/WxLoopback.h"
 #include "support/gui/WebPages.h"
+#include "core/GameRecords.h"
+#include "platform/ProgramClock.h"
 #include "ui/MemoryPages.h"
 
 namespace {
@@ -62,6 +76,7 @@ struct Figures {
     double diskMiB;         // below the XDG data and cache directories
     double heldFilesMiB;    // deleted or /var/tmp files the engine processes held open, peak
     double ownHeldMiB;      // the program's RSS after the next ordinary page, minus before
+    bool refused;           // a navigation of the page was refused
 };
 
 double Seconds(Clock::duration d)
@@ -81,6 +96,8 @@ long TreeRssKiB(const std::vector<pid_t>& tree)
 // program's event loop is busy with.
 class PingingRelay {
 public:
+    // Before Start only.
+    bcxtest::TestRelayServer& Server() { return mRelay; }
     bool Start()
     {
         if (!mRelay.Start())
@@ -177,7 +194,36 @@ std::string StatesPage(int k)
                                      next + " }, 300);</script>states");
 }
 
-enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media };
+const char* const kSlideshow = "<script>var n = 0, t = setInterval(function() { location.hash = 's' + n; if (++n == "
+                               "2400) { clearInterval(t); document.title = 'done'; } }, 25);</script>slideshow";
+const char* const kScroll = "<script>var n = 0, t = setInterval(function() { var p = document.createElement('p'); "
+                            "p.textContent = 'article ' + n + ' ' + 'text '.repeat(2000); document.body.appendChild(p); "
+                            "history.pushState({n: n}, '', '?article=' + n); if (++n == 300) { clearInterval(t); "
+                            "document.title = 'done'; } }, 200);</script>scroll";
+const char* const kHour = "<script>var n = 0, t = setInterval(function() { location.hash = 'h' + n; if (++n == 25200) "
+                          "{ clearInterval(t); document.title = 'done'; } }, 7);</script>hour";
+const char* const kNames = "<script>var big = 'x'.repeat(5 << 20), n = 0, t = setInterval(function() { var f = "
+                           "document.createElement('iframe'); f.name = big + n; document.body.appendChild(f); if "
+                           "(++n == 20) { clearInterval(t); document.title = 'done'; } }, 500);</script>names";
+const char* const kHash16 = "<script>location.hash = 'x'.repeat(16 << 20); document.title = 'done';</script>hash16";
+const int kReplaceDocuments = 11;
+
+// The document k of the site whose documents replace their history state with a large one.
+std::string ReplacePage(int k)
+{
+    const std::string next = k + 1 < kReplaceDocuments ? "location = '/r" + std::to_string(k + 1) + ".html';"
+                                                       : "document.title = 'done';";
+    return bcxtest::Page("page", "<script>history.replaceState('x'.repeat(" + std::string(k == 0 ? "40" : "20") +
+                                     " << 20), ''); setTimeout(function() { " + next + " }, 500);</script>replace");
+}
+
+enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media, Slideshow, Scroll, Hour, Names, Replace, Hash16 };
+
+// The ordinary pages: the program clock runs this many times faster than real time.
+unsigned ClockFactor(Case which)
+{
+    return which == Case::Slideshow ? 10 : which == Case::Hour ? 20 : which == Case::Scroll ? 1 : 0;
+}
 
 void AddPages(Case which, bcxtest::PageServer& server)
 {
@@ -190,6 +236,15 @@ void AddPages(Case which, bcxtest::PageServer& server)
     case Case::States:
         for (int k = 0; k < kStateDocuments; ++k)
             server.AddPage(k == 0 ? "/p.html" : "/s" + std::to_string(k) + ".html", StatesPage(k));
+        break;
+    case Case::Slideshow: server.AddPage("/p.html", bcxtest::Page("page", kSlideshow)); break;
+    case Case::Scroll: server.AddPage("/p.html", bcxtest::Page("page", kScroll)); break;
+    case Case::Hour: server.AddPage("/p.html", bcxtest::Page("page", kHour)); break;
+    case Case::Names: server.AddPage("/p.html", bcxtest::Page("page", kNames)); break;
+    case Case::Hash16: server.AddPage("/p.html", bcxtest::Page("page", kHash16)); break;
+    case Case::Replace:
+        for (int k = 0; k < kReplaceDocuments; ++k)
+            server.AddPage(k == 0 ? "/p.html" : "/r" + std::to_string(k) + ".html", ReplacePage(k));
         break;
     case Case::Media: {
         std::string body;
@@ -225,6 +280,15 @@ int RunCase(Case which, Figures& out)
         core->Settings().mUserName = "bencher";
         PingingRelay relay;
         bcxtest::PageServer server;
+        const bool fed = ClockFactor(which) > 0;
+        if (fed) {
+            // 60 MB in blocks of 4 KB, one block per turn of the relay's thread.
+            bcxtest::RelayGame game = bcxtest::TestRelayServer::MakeFinished1v1(0x1001, 0);
+            for (uint32_t i = 0; i < 15360; ++i)
+                game.entries.push_back(bcxtest::RelayEntry{i, std::string(4088, 'g')});
+            relay.Server().AddGame(game);
+            relay.Server().Options().maxBlocksPerPoll = 1;
+        }
         if (!relay.Start() || !server.IsListening()) {
             std::fprintf(stderr, "no relay or page server\n");
             return 2;
@@ -254,17 +318,41 @@ int RunCase(Case which, Figures& out)
             allPeak = std::max(allPeak, TreeRssKiB(bcxtest::ProcessTree()));
             heldPeak = std::max(heldPeak, bcxtest::EngineFilesOnDisk());
         };
+        Game* game = nullptr;
+        if (fed) {
+            core->RequestGameList();
+            bcxtest::PumpUntil([&] { return (game = core->GetGame(0x1001)) && game->mInfo; }, 10000);
+            if (!game) {
+                std::fprintf(stderr, "no game\n");
+                return 2;
+            }
+        }
         relay.StartPinging();
         const auto start = Clock::now();
+        // The program clock runs faster than real time for the ordinary pages that a count used to bound.
+        std::unique_ptr<bcxtest::ScopedPumpHook> clock;
+        if (ClockFactor(which) > 1) {
+            const uint32_t base = bcx::ProgramClock::Now();
+            bcx::ProgramClock::SetManual(true);
+            clock = std::make_unique<bcxtest::ScopedPumpHook>([base, which, start] {
+                bcx::ProgramClock::Set(base + static_cast<uint32_t>(Seconds(Clock::now() - start) * 1000 *
+                                                                    ClockFactor(which)));
+            });
+        }
         about.panel->LoadUrl(server.Url("/p.html"));
+        if (game)
+            core->SubscribeGame(game, true);
+        if (which == Case::Scroll)
+            wxGetTopLevelParent(about.panel)->SetSize(2560, 1440);
         const char* const ended =
             which == Case::Growth ? "[browser] the page's process exceeded its memory limit" : "[browser] page stopped";
         out.endedAfterS = -1;
-        const auto limit = std::chrono::seconds(which == Case::Media ? 40 : 120);
+        const auto limit = std::chrono::seconds(which == Case::Media ? 40 : which == Case::Hour ? 240 : 120);
         for (auto until = start + limit; Clock::now() < until;) {
             bcxtest::PumpUntil([] { return false; }, 100);
             sample();
-            const wxString title = about.view->GetCurrentTitle();
+            about.view = bcxtest::FindWebView(about.panel);
+            const wxString title = about.view ? about.view->GetCurrentTitle() : wxString();
             if (title == wxS("stored") || title == wxS("done"))
                 break;
             if (out.endedAfterS < 0 && log.Contains(ended)) {
@@ -273,8 +361,13 @@ int RunCase(Case which, Figures& out)
                 until = Clock::now() + std::chrono::seconds(3);
             }
         }
-        // What the program still holds once the next ordinary page is shown.
+        out.refused = log.Contains("[browser] navigations refused");
+        clock.reset();
+        bcx::ProgramClock::SetManual(false);
+        // What the program still holds once the next ordinary page is shown (in a view made anew, when the
+        // page went with its view).
         about.panel->LoadUrl(server.Url("/next.html"));
+        about.view = bcxtest::FindWebView(about.panel);
         bcxtest::WaitForPageTitle(about.view, "next");
         bcxtest::PumpUntil([] { return false; }, 3000);
         sample();
@@ -302,7 +395,9 @@ int main(int argc, char** argv)
         const char* name;
     } cases[] = {{Case::Flood, "flood"},   {Case::Growth, "growth"},     {Case::Storage, "storage"},
                  {Case::Hashes, "hashes"}, {Case::LongHash, "longhash"}, {Case::States, "states"},
-                 {Case::Media, "media"}};
+                 {Case::Media, "media"},   {Case::Slideshow, "slideshow"}, {Case::Scroll, "scroll"},
+                 {Case::Hour, "hour"},     {Case::Names, "names"},       {Case::Replace, "replace"},
+                 {Case::Hash16, "hash16"}};
     int failures = 0;
     for (const auto& c : cases) {
         // Cases may be named on the command line; all run without.
@@ -321,6 +416,8 @@ int main(int argc, char** argv)
                     c.name, f.ownGrowthMiB, f.ownHeldMiB, f.allPeakMiB, f.longestEchoMs, f.diskMiB, f.heldFilesMiB);
         if (c.which != Case::Storage && c.which != Case::Media)
             std::printf(f.endedAfterS < 0 ? "  page not stopped" : "  page stopped after %.1f s", f.endedAfterS);
+        if (ClockFactor(c.which) > 0)
+            std::printf(f.refused ? ", navigations refused" : ", no navigation refused");
         std::printf("\n");
         std::fflush(stdout);
     }

@@ -68,6 +68,12 @@ private:
     // The native view's signal handlers.
     friend struct NativeViewSignals;
 
+    // Makes the view in parent and decides at its signals; DropView lets it go.
+    void MakeView(wxWindow* parent);
+    void DropView();
+    // Makes the view anew in the same place, empty, without history: the engine lets go of what a page
+    // left in a view's history only with the view.
+    void Renew();
     bool DecideNavigation(const wxString& url, bool followedLink);
     // The program goes back (or forward): the address of that entry, when the engine asks, is its own.
     void ExpectHistoryMove(bool forward);
