@@ -11,9 +11,9 @@
 //   - longhash: a page sets location.hash to a 4 MB fragment every 50 ms, 100 times;
 //   - states:   30 documents of one site each push six 10 MB history states, then go on to the next;
 //   - media:    a page has 12 muted <audio preload="auto"> on 25 MB sound files served without ranges;
-// ordinary pages, while the relay feeds the client a watched game of 60 MB (4 KB a block, one block per
-// turn of the relay's thread), with the program clock running ten or twenty times faster than real time
-// (the pages' timers are set to match):
+// ordinary pages, the first two while the relay feeds the client a watched game of 60 MB (4 KB a block,
+// one block per turn of the relay's thread), with the program clock running ten or twenty times faster
+// than real time (the pages' timers are set to match):
 //   - slideshow: a slide (location.hash) every 250 ms of the program clock for ten minutes;
 //   - scroll:    an infinite-scroll page adds an article and a history entry (pushState) every 200 ms for a
 //                minute, its window made 2560x1440 meanwhile;
@@ -77,6 +77,7 @@ struct Figures {
     double heldFilesMiB;    // deleted or /var/tmp files the engine processes held open, peak
     double ownHeldMiB;      // the program's RSS after the next ordinary page, minus before
     bool refused;           // a navigation of the page was refused
+    double doneAfterS;      // until the page had done all it does; -1 when it had not
 };
 
 double Seconds(Clock::duration d)
@@ -280,7 +281,7 @@ int RunCase(Case which, Figures& out)
         core->Settings().mUserName = "bencher";
         PingingRelay relay;
         bcxtest::PageServer server;
-        const bool fed = ClockFactor(which) > 0;
+        const bool fed = which == Case::Slideshow || which == Case::Scroll;
         if (fed) {
             // 60 MB in blocks of 4 KB, one block per turn of the relay's thread.
             bcxtest::RelayGame game = bcxtest::TestRelayServer::MakeFinished1v1(0x1001, 0);
@@ -347,14 +348,17 @@ int RunCase(Case which, Figures& out)
         const char* const ended =
             which == Case::Growth ? "[browser] the page's process exceeded its memory limit" : "[browser] page stopped";
         out.endedAfterS = -1;
+        out.doneAfterS = -1;
         const auto limit = std::chrono::seconds(which == Case::Media ? 40 : which == Case::Hour ? 240 : 120);
         for (auto until = start + limit; Clock::now() < until;) {
             bcxtest::PumpUntil([] { return false; }, 100);
             sample();
             about.view = bcxtest::FindWebView(about.panel);
             const wxString title = about.view ? about.view->GetCurrentTitle() : wxString();
-            if (title == wxS("stored") || title == wxS("done"))
+            if (title == wxS("stored") || title == wxS("done")) {
+                out.doneAfterS = Seconds(Clock::now() - start);
                 break;
+            }
             if (out.endedAfterS < 0 && log.Contains(ended)) {
                 out.endedAfterS = Seconds(Clock::now() - start);
                 // The relay is watched a little longer.
@@ -418,6 +422,8 @@ int main(int argc, char** argv)
             std::printf(f.endedAfterS < 0 ? "  page not stopped" : "  page stopped after %.1f s", f.endedAfterS);
         if (ClockFactor(c.which) > 0)
             std::printf(f.refused ? ", navigations refused" : ", no navigation refused");
+        if (ClockFactor(c.which) > 0 && f.doneAfterS >= 0)
+            std::printf(", all done after %.0f s", f.doneAfterS);
         std::printf("\n");
         std::fflush(stdout);
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -104,6 +105,14 @@ void StartCountingEngineMemory()
     }();
     (void)started;
 #endif
+}
+
+void ReleaseEngineFreeMemory()
+{
+    using Release = void (*)();
+    static void* const symbol = dlsym(RTLD_DEFAULT, "_ZN3WTF27releaseFastMallocFreeMemoryEv");
+    if (symbol)
+        reinterpret_cast<Release>(symbol)();
 }
 
 int64_t EngineShareBytes()

@@ -18,6 +18,11 @@ namespace bcx {
 // from here on (without it, nothing needs to be done).
 void StartCountingEngineMemory();
 
+// The engine's allocator gives back to the system, at once, what the engine freed (it would otherwise keep
+// it for a while). Its library exports the call (WTF::releaseFastMallocFreeMemory) but declares it in no
+// header of its interface: without it, nothing is done.
+void ReleaseEngineFreeMemory();
+
 // The engine's share of the program's memory now, in bytes. A few small reads: cheap enough to be looked
 // at many times a second. Only its changes tell: with the address sanitizer it counts from the start of
 // the counting, and what the engine frees of what it allocated before takes it below 0.

@@ -200,7 +200,8 @@ void WebViewHost::Renew()
     MakeView(parent);
     mView->SetSize(rect);
     mView->Show(shown);
-    // The history went with the view.
+    // What the page left went with the view.
+    ReleaseEngineFreeMemory();
     CheckCommandState();
 }
 
