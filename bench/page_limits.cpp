@@ -19,14 +19,26 @@
 //               before its end and played to its end;
 //   - scroll:   a reader scrolls an endless page of articles (text and a 640x360 image each) with real
 //               wheel steps, one every 150 ms, for 5 minutes (--scroll-seconds=N for another length).
+// ordinary pages, the first two while the relay feeds the client a watched game of 60 MB (4 KB a block,
+// one block per turn of the relay's thread), with the program clock running ten or twenty times faster
+// than real time (the pages' timers are set to match):
+//   - slideshow: a slide (location.hash) every 250 ms of the program clock for ten minutes;
+//   - feed:      an infinite-scroll page adds an article and a history entry (pushState) every 200 ms for a
+//                minute, its window made 2560x1440 meanwhile;
+//   - hour:      a page sets location.hash at 7 a second of the program clock (the rate admitted is 8) for
+//                an hour;
+// and more hostile pages:
+//   - names:     an iframe with a 5 MB name every 500 ms, 20 of them;
+//   - replace:   history.replaceState with a 40 MB state, then ten documents of 20 MB states each;
+//   - hash16:    location.hash set to 16 MB once.
 // Measured for each: the program's own RSS growth (peak, and what it still holds a few seconds after the
 // next ordinary page; the page server runs in the same process, and copies a page it serves while it
 // answers: up to twice 25 MB more for the media), the peak RSS of all its processes together (the program and the engine processes
 // it started), the longest wait for a ping's echo, when the page was stopped or ended, and the disk
 // written: the bytes below the XDG data and cache directories afterwards, and the peak of the files the
 // engine processes hold open that are deleted (shared memory aside) or below /var/tmp.
-// Goals: growth below 100 MB, every echo within 5 s, all processes together below 4 GB, disk below
-// 100 MB.
+// Goals: growth below 100 MB (the game's data aside), every echo within 5 s, all processes together below
+// 4 GB, disk below 100 MB; ordinary pages neither refused nor stopped.
 
 #include <algorithm>
 #include <atomic>
@@ -57,6 +69,8 @@
 #include "support/Pump.h"
 #include "support/WxLoopback.h"
 #include "support/gui/WebPages.h"
+#include "core/GameRecords.h"
+#include "platform/ProgramClock.h"
 #include "ui/MemoryPages.h"
 
 // Last: X11's names (True, None, ...) are macros.
@@ -79,6 +93,8 @@ struct Figures {
     bool playedToEnd;       // playclip: the clip's "ended" came
     double playedS;         // playclip: where the clip was after 20 s
     int scrolledArticles;   // scroll: the articles the page had made
+    bool refused;           // a navigation of the page was refused
+    double doneAfterS;      // until the page had done all it does; -1 when it had not
 };
 
 double Seconds(Clock::duration d)
@@ -98,6 +114,8 @@ long TreeRssKiB(const std::vector<pid_t>& tree)
 // program's event loop is busy with.
 class PingingRelay {
 public:
+    // Before Start only.
+    bcxtest::TestRelayServer& Server() { return mRelay; }
     bool Start()
     {
         if (!mRelay.Start())
@@ -226,7 +244,39 @@ void MovePointerOver(wxWebView* view, Clock::time_point& moved)
     wxUIActionSimulator().MouseMove(view->GetScreenPosition() + wxPoint(300 + step % 2 * 4, 200 + step % 3 * 4));
 }
 
-enum class Case { Flood, Growth, Storage, Hashes, LongHash, States, Media, Tooltip, Clip, PlayClip, Scroll };
+const char* const kSlideshow = "<script>var n = 0, t = setInterval(function() { location.hash = 's' + n; if (++n == "
+                               "2400) { clearInterval(t); document.title = 'done'; } }, 25);</script>slideshow";
+const char* const kFeed = "<script>var n = 0, t = setInterval(function() { var p = document.createElement('p'); "
+                            "p.textContent = 'article ' + n + ' ' + 'text '.repeat(2000); document.body.appendChild(p); "
+                            "history.pushState({n: n}, '', '?article=' + n); if (++n == 300) { clearInterval(t); "
+                            "document.title = 'done'; } }, 200);</script>scroll";
+const char* const kHour = "<script>var n = 0, t = setInterval(function() { location.hash = 'h' + n; if (++n == 25200) "
+                          "{ clearInterval(t); document.title = 'done'; } }, 7);</script>hour";
+const char* const kNames = "<script>var big = 'x'.repeat(5 << 20), n = 0, t = setInterval(function() { var f = "
+                           "document.createElement('iframe'); f.name = big + n; document.body.appendChild(f); if "
+                           "(++n == 20) { clearInterval(t); document.title = 'done'; } }, 500);</script>names";
+const char* const kHash16 = "<script>location.hash = 'x'.repeat(16 << 20); document.title = 'done';</script>hash16";
+const int kReplaceDocuments = 11;
+
+// The document k of the site whose documents replace their history state with a large one.
+std::string ReplacePage(int k)
+{
+    const std::string next = k + 1 < kReplaceDocuments ? "location = '/r" + std::to_string(k + 1) + ".html';"
+                                                       : "document.title = 'done';";
+    return bcxtest::Page("page", "<script>history.replaceState('x'.repeat(" + std::string(k == 0 ? "40" : "20") +
+                                     " << 20), ''); setTimeout(function() { " + next + " }, 500);</script>replace");
+}
+
+enum class Case {
+    Flood, Growth, Storage, Hashes, LongHash, States, Media, Tooltip, Clip, PlayClip, Scroll,
+    Slideshow, Feed, Hour, Names, Replace, Hash16
+};
+
+// The ordinary pages: the program clock runs this many times faster than real time.
+unsigned ClockFactor(Case which)
+{
+    return which == Case::Slideshow ? 10 : which == Case::Hour ? 20 : which == Case::Feed ? 1 : 0;
+}
 
 void AddPages(Case which, bcxtest::PageServer& server)
 {
@@ -240,6 +290,15 @@ void AddPages(Case which, bcxtest::PageServer& server)
     case Case::States:
         for (int k = 0; k < kStateDocuments; ++k)
             server.AddPage(k == 0 ? "/p.html" : "/s" + std::to_string(k) + ".html", StatesPage(k));
+        break;
+    case Case::Slideshow: server.AddPage("/p.html", bcxtest::Page("page", kSlideshow)); break;
+    case Case::Feed: server.AddPage("/p.html", bcxtest::Page("page", kFeed)); break;
+    case Case::Hour: server.AddPage("/p.html", bcxtest::Page("page", kHour)); break;
+    case Case::Names: server.AddPage("/p.html", bcxtest::Page("page", kNames)); break;
+    case Case::Hash16: server.AddPage("/p.html", bcxtest::Page("page", kHash16)); break;
+    case Case::Replace:
+        for (int k = 0; k < kReplaceDocuments; ++k)
+            server.AddPage(k == 0 ? "/p.html" : "/r" + std::to_string(k) + ".html", ReplacePage(k));
         break;
     case Case::Media: {
         std::string body;
@@ -309,6 +368,15 @@ int RunCase(Case which, Figures& out)
         core->Settings().mUserName = "bencher";
         PingingRelay relay;
         bcxtest::PageServer server;
+        const bool fed = which == Case::Slideshow || which == Case::Feed;
+        if (fed) {
+            // 60 MB in blocks of 4 KB, one block per turn of the relay's thread.
+            bcxtest::RelayGame game = bcxtest::TestRelayServer::MakeFinished1v1(0x1001, 0);
+            for (uint32_t i = 0; i < 15360; ++i)
+                game.entries.push_back(bcxtest::RelayEntry{i, std::string(4088, 'g')});
+            relay.Server().AddGame(game);
+            relay.Server().Options().maxBlocksPerPoll = 1;
+        }
         if (!relay.Start() || !server.IsListening()) {
             std::fprintf(stderr, "no relay or page server\n");
             return 2;
@@ -338,16 +406,40 @@ int RunCase(Case which, Figures& out)
             allPeak = std::max(allPeak, TreeRssKiB(bcxtest::ProcessTree()));
             heldPeak = std::max(heldPeak, bcxtest::EngineFilesOnDisk());
         };
+        Game* game = nullptr;
+        if (fed) {
+            core->RequestGameList();
+            bcxtest::PumpUntil([&] { return (game = core->GetGame(0x1001)) && game->mInfo; }, 10000);
+            if (!game) {
+                std::fprintf(stderr, "no game\n");
+                return 2;
+            }
+        }
         relay.StartPinging();
         const auto start = Clock::now();
+        // The program clock runs faster than real time for the ordinary pages that a count used to bound.
+        std::unique_ptr<bcxtest::ScopedPumpHook> clock;
+        if (ClockFactor(which) > 1) {
+            const uint32_t base = bcx::ProgramClock::Now();
+            bcx::ProgramClock::SetManual(true);
+            clock = std::make_unique<bcxtest::ScopedPumpHook>([base, which, start] {
+                bcx::ProgramClock::Set(base + static_cast<uint32_t>(Seconds(Clock::now() - start) * 1000 *
+                                                                    ClockFactor(which)));
+            });
+        }
         about.panel->LoadUrl(server.Url("/p.html"));
+        if (game)
+            core->SubscribeGame(game, true);
+        if (which == Case::Feed)
+            wxGetTopLevelParent(about.panel)->SetSize(2560, 1440);
         const bool media = which == Case::Media || which == Case::Clip || which == Case::PlayClip;
         const auto ended = [&] {
             return log.Contains("[browser] page stopped") || log.Contains("[browser] the page's process exceeded") ||
                    log.Contains("[browser] pages held more than");
         };
         out.endedAfterS = -1;
-        const auto limit = std::chrono::seconds(which == Case::Scroll ? gScrollSeconds : media ? 40 : 120);
+        out.doneAfterS = -1;
+        const auto limit = std::chrono::seconds(which == Case::Scroll ? gScrollSeconds : media ? 40 : which == Case::Hour ? 240 : 120);
         Display* display = which == Case::Scroll ? XOpenDisplay(nullptr) : nullptr;
         if (which == Case::PlayClip) {
             bcxtest::WaitForPageText(about.view, "News");
@@ -370,9 +462,11 @@ int RunCase(Case which, Figures& out)
                 WheelDown(display);
                 nextWheel += std::chrono::milliseconds(150);
             }
-            const wxString title = about.view->GetCurrentTitle();
+            about.view = bcxtest::FindWebView(about.panel);
+            const wxString title = about.view ? about.view->GetCurrentTitle() : wxString();
             if (title == wxS("stored") || title == wxS("done")) {
                 out.playedToEnd = true;
+                out.doneAfterS = Seconds(Clock::now() - start);
                 break;
             }
             // Played for 20 s: on to 20 s before the end.
@@ -394,8 +488,13 @@ int RunCase(Case which, Figures& out)
         }
         for (const pid_t pid : bcxtest::EngineProcesses("WebKitWebProces"))
             out.pageProcessMiB = std::max(out.pageProcessMiB, bcxtest::RssKiB(pid) / 1024.0);
-        // What the program still holds once the next ordinary page is shown.
+        out.refused = log.Contains("[browser] navigations refused");
+        clock.reset();
+        bcx::ProgramClock::SetManual(false);
+        // What the program still holds once the next ordinary page is shown (in a view made anew, when the
+        // page went with its view).
         about.panel->LoadUrl(server.Url("/next.html"));
+        about.view = bcxtest::FindWebView(about.panel);
         bcxtest::WaitForPageTitle(about.view, "next");
         bcxtest::PumpUntil([] { return false; }, 3000);
         sample();
@@ -424,7 +523,9 @@ int main(int argc, char** argv)
     } cases[] = {{Case::Flood, "flood"},   {Case::Growth, "growth"},     {Case::Storage, "storage"},
                  {Case::Hashes, "hashes"}, {Case::LongHash, "longhash"}, {Case::States, "states"},
                  {Case::Media, "media"},   {Case::Tooltip, "tooltip"},   {Case::Clip, "clip"},         {Case::PlayClip, "playclip"},
-                 {Case::Scroll, "scroll"}};
+                 {Case::Scroll, "scroll"},
+                 {Case::Slideshow, "slideshow"}, {Case::Feed, "feed"}, {Case::Hour, "hour"},
+                 {Case::Names, "names"},   {Case::Replace, "replace"},   {Case::Hash16, "hash16"}};
     // Cases may be named on the command line; all run without.
     std::vector<std::string> named;
     for (int i = 1; i < argc; ++i)
@@ -451,6 +552,10 @@ int main(int argc, char** argv)
             std::printf("  at %.1f s after 20 s, %s", f.playedS, f.playedToEnd ? "played to its end" : "not played to its end");
         if (c.which == Case::Scroll)
             std::printf("  %d articles", f.scrolledArticles);
+        if (ClockFactor(c.which) > 0)
+            std::printf(f.refused ? ", navigations refused" : ", no navigation refused");
+        if (ClockFactor(c.which) > 0 && f.doneAfterS >= 0)
+            std::printf(", all done after %.0f s", f.doneAfterS);
         std::printf("\n");
         std::fflush(stdout);
     }

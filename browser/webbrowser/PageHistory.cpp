@@ -1,12 +1,14 @@
 #include "browser/webbrowser/PageHistory.h"
 
-#include <unistd.h>
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
 #include <webkit2/webkit2.h>
 
 #include "browser/PageLog.h"
-#include "browser/RecentEvents.h"
+#include "browser/webbrowser/EngineMemory.h"
 #include "browser/webbrowser/EngineSignals.h"
-#include "browser/webbrowser/PageContext.h"
 #include "platform/ProgramClock.h"
 
 namespace bcx {
@@ -14,15 +16,16 @@ namespace {
 
 // A view's PageNavigations.
 const char* const kNavigationsKey = "bcx-navigations";
-
-// No ordinary page comes near these: the engine itself lets a page change its history about 100 times in
-// 30 seconds by script. The engine keeps some kilobytes in the program for every navigation it carried
-// out, for as long as the program runs: a page that stays under the rate is still bounded
-// (HistoryLimits::maxNavigationsPerPage).
-const size_t kMaxNavigationsInWindow = 200;
-const uint32_t kNavigationWindowMs = 10000;
 // Of an address too long, its start is logged.
 const size_t kAddressShown = 200;
+
+// The engine's share of the program's memory is looked at every second, and every tenth of a second while
+// it stands more than half the bound above the least, or grew by more than kFastGrowthBytes since the
+// last look; at once after an addition to a view's history.
+const guint kLookMs = 1000;
+const guint kFastLookMs = 100;
+const int64_t kFastGrowthBytes = 16 << 20;
+const int64_t kMiB = 1 << 20;
 
 HistoryLimits& Limits()
 {
@@ -33,29 +36,61 @@ HistoryLimits& Limits()
 // What one view's page had navigated, and what was logged about it.
 struct PageNavigations {
     explicit PageNavigations(WebKitWebView* v) : view(v) {}
-    ~PageNavigations()
-    {
-        if (checking)
-            g_source_remove(checking);
-    }
+    ~PageNavigations();
     PageNavigations(const PageNavigations&) = delete;
     PageNavigations& operator=(const PageNavigations&) = delete;
 
     WebKitWebView* const view;
-    RecentEvents<kMaxNavigationsInWindow> recent{kNavigationWindowMs};
-    unsigned sincePageStart = 0;
+    // Makes the view anew; null when nothing does.
+    std::function<void()> renew;
+    // Navigations the page may still make at once; grows back at the admitted rate.
+    double allowance = Limits().navigationBurst;
+    uint32_t allowanceAt = ProgramClock::Now();
     // A refused navigation of the page shown was logged.
     bool refusalLogged = false;
-    // The history's check that waits for the event loop; 0 when none.
+    // The look that waits for the event loop after an addition to the history; 0 when none.
     guint checking = 0;
-    // The least of the program's resident bytes at the history's additions since the program last loaded a
-    // page or stopped one; 0 when not taken yet.
-    size_t leastResident = 0;
+    // When the page last did something the program saw (a navigation, a load, a history change), in the
+    // order of such events in all views: the page that grew the engine's share is the latest.
+    uint64_t activity = 0;
 };
+
+// The views whose pages are looked at, and what the engine's share of the program's memory was.
+struct EngineWatch {
+    std::vector<PageNavigations*> views;
+    // The least share since the baseline was last taken anew; INT64_MAX when it is taken at the next look.
+    int64_t least = INT64_MAX;
+    int64_t last = 0;
+    guint source = 0;
+    uint64_t events = 0;
+};
+
+EngineWatch& TheWatch()
+{
+    static EngineWatch watch;
+    return watch;
+}
+
+PageNavigations::~PageNavigations()
+{
+    if (checking)
+        g_source_remove(checking);
+    EngineWatch& watch = TheWatch();
+    watch.views.erase(std::remove(watch.views.begin(), watch.views.end(), this), watch.views.end());
+    if (watch.views.empty() && watch.source) {
+        g_source_remove(watch.source);
+        watch.source = 0;
+    }
+}
 
 PageNavigations* NavigationsOf(gpointer view)
 {
     return static_cast<PageNavigations*>(g_object_get_data(G_OBJECT(view), kNavigationsKey));
+}
+
+void NoteActivity(PageNavigations& navigations)
+{
+    navigations.activity = ++TheWatch().events;
 }
 
 wxString PageAddress(WebKitWebView* view)
@@ -72,46 +107,107 @@ void RefuseNavigation(PageNavigations& navigations, const wxString& line)
     NoteRefusal(navigations.view, first ? line : wxString());
 }
 
-// A new page starts with a clean slate.
-void ForgetNavigations(WebKitWebView* view, WebKitLoadEvent event, gpointer)
+// Grows back at the admitted rate up to the burst; a clock set back counts as a long time.
+void Replenish(PageNavigations& navigations, uint32_t now)
 {
-    PageNavigations* navigations = NavigationsOf(view);
-    if (event != WEBKIT_LOAD_COMMITTED || !navigations)
-        return;
-    navigations->recent.Clear();
-    navigations->sincePageStart = 0;
-    navigations->refusalLogged = false;
+    const HistoryLimits& limits = Limits();
+    const double seconds = static_cast<uint32_t>(now - navigations.allowanceAt) / 1000.0;
+    navigations.allowanceAt = now;
+    navigations.allowance =
+        std::min<double>(limits.navigationBurst, navigations.allowance + seconds * limits.navigationsPerSecond);
 }
 
-// The engine tells nothing of what an entry holds (its own writing out of the history takes a hundred
-// times the size of a state object), and an entry it is made to forget (a restored session) stays in the
-// program for as long as the view lives; it frees an entry only when its list drops it by itself (past a
-// hundred entries, or forward ones on a new navigation). So the program's own memory tells, and the page
-// that makes it grow goes: a page is stopped once the program holds more than the limit above the least
-// it held at any addition to the history since the program last loaded a page, the user last clicked a
-// link, or a page was stopped (the program may well have grown for reasons of its own over hours).
-gboolean CheckHistory(gpointer data)
+// A fresh burst: the program loaded a page, or the user clicked or typed in the view.
+void StartAfresh(PageNavigations& navigations)
+{
+    navigations.allowance = Limits().navigationBurst;
+    navigations.allowanceAt = ProgramClock::Now();
+    navigations.refusalLogged = false;
+}
+
+// A real click or key in the view (a page's script makes neither).
+gboolean UserInput(GtkWidget*, GdkEvent*, gpointer data)
+{
+    StartAfresh(*static_cast<PageNavigations*>(data));
+    return FALSE;
+}
+
+// A new document: a refusal of its navigations is logged again.
+void PageEvent(WebKitWebView*, WebKitLoadEvent event, gpointer data)
 {
     PageNavigations* navigations = static_cast<PageNavigations*>(data);
-    navigations->checking = 0;
-    const size_t resident = static_cast<size_t>(ResidentBytes(getpid()));
-    if (navigations->leastResident == 0 || resident < navigations->leastResident)
-        navigations->leastResident = resident;
-    const size_t limit = Limits().maxHistoryGrowthBytes;
-    if (PageStopped(navigations->view) || resident - navigations->leastResident <= limit)
-        return G_SOURCE_REMOVE;
-    // Taken afresh at the next addition: what the engine keeps of this page is not the next one's.
-    navigations->leastResident = 0;
-    StopPage(navigations->view, wxString::Format(wxS("the program grew by more than %u MiB while its history grew"),
-                                                 static_cast<unsigned>(limit >> 20)));
+    NoteActivity(*navigations);
+    if (event == WEBKIT_LOAD_COMMITTED)
+        navigations->refusalLogged = false;
+}
+
+// The page the engine's growth is charged to: of the pages not stopped, the one that last did something
+// the program saw. Null when there is none.
+PageNavigations* LatestPage()
+{
+    PageNavigations* latest = nullptr;
+    for (PageNavigations* navigations : TheWatch().views)
+        if (!PageStopped(navigations->view) && (!latest || navigations->activity > latest->activity))
+            latest = navigations;
+    return latest;
+}
+
+void ScheduleLook(guint ms);
+
+// The engine holds what a page handed it (its history's entries, its frames' names) in the program for as
+// long as the view lives: a page that made it grow past the bound is stopped, and its view made anew,
+// with what the page left. The baseline is then taken afresh.
+void LookAtEngine()
+{
+    EngineWatch& watch = TheWatch();
+    const int64_t share = EngineShareBytes();
+    watch.least = std::min(watch.least, share);
+    const int64_t limit = static_cast<int64_t>(Limits().maxEngineGrowthBytes);
+    if (share - watch.least > limit) {
+        if (PageNavigations* page = LatestPage()) {
+            StopPage(page->view,
+                     wxString::Format(wxS("the web engine held %u MiB more of the program's memory for it (limit %u MiB)"),
+                                      static_cast<unsigned>((share - watch.least) / kMiB),
+                                      static_cast<unsigned>(limit / kMiB)));
+            if (page->renew)
+                page->renew();
+        }
+        watch.least = INT64_MAX;
+    }
+    const bool soon = watch.least != INT64_MAX && (share - watch.least > limit / 2 || share > watch.last + kFastGrowthBytes);
+    watch.last = share;
+    if (!watch.views.empty())
+        ScheduleLook(soon ? kFastLookMs : kLookMs);
+}
+
+gboolean Look(gpointer)
+{
+    TheWatch().source = 0;
+    LookAtEngine();
     return G_SOURCE_REMOVE;
+}
+
+void ScheduleLook(guint ms)
+{
+    EngineWatch& watch = TheWatch();
+    if (watch.source)
+        g_source_remove(watch.source);
+    watch.source = g_timeout_add(ms, Look, nullptr);
 }
 
 // Looked at from the event loop before anything else the page sent, once for however many additions came
 // before: not inside the engine's own change of its list.
+gboolean CheckHistory(gpointer data)
+{
+    static_cast<PageNavigations*>(data)->checking = 0;
+    LookAtEngine();
+    return G_SOURCE_REMOVE;
+}
+
 void HistoryChanged(WebKitBackForwardList*, WebKitBackForwardListItem* added, gpointer, gpointer data)
 {
     PageNavigations* navigations = static_cast<PageNavigations*>(data);
+    NoteActivity(*navigations);
     if (added && !navigations->checking)
         navigations->checking = g_idle_add_full(G_PRIORITY_HIGH, CheckHistory, navigations, nullptr);
 }
@@ -120,13 +216,19 @@ void HistoryChanged(WebKitBackForwardList*, WebKitBackForwardListItem* added, gp
 
 void NoteProgramLoad(gpointer view)
 {
-    if (PageNavigations* navigations = NavigationsOf(view))
-        navigations->leastResident = 0;
+    PageNavigations* navigations = NavigationsOf(view);
+    if (!navigations)
+        return;
+    StartAfresh(*navigations);
+    NoteActivity(*navigations);
+    TheWatch().least = INT64_MAX;
 }
 
 void SetHistoryLimits(const HistoryLimits& limits)
 {
     Limits() = limits;
+    for (PageNavigations* navigations : TheWatch().views)
+        navigations->allowance = std::min<double>(navigations->allowance, limits.navigationBurst);
 }
 
 void BoundPageHistory(gpointer view)
@@ -136,14 +238,28 @@ void BoundPageHistory(gpointer view)
     auto* navigations = new PageNavigations(WEBKIT_WEB_VIEW(view));
     g_object_set_data_full(G_OBJECT(view), kNavigationsKey, navigations,
                            [](gpointer n) { delete static_cast<PageNavigations*>(n); });
-    g_signal_connect(view, "load-changed", G_CALLBACK(ForgetNavigations), nullptr);
+    g_signal_connect(view, "load-changed", G_CALLBACK(PageEvent), navigations);
+    g_signal_connect(view, "button-press-event", G_CALLBACK(UserInput), navigations);
+    g_signal_connect(view, "key-press-event", G_CALLBACK(UserInput), navigations);
     // The list lives as long as its view.
     g_signal_connect(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(view)), "changed",
                      G_CALLBACK(HistoryChanged), navigations);
+    EngineWatch& watch = TheWatch();
+    watch.views.push_back(navigations);
+    if (!watch.source)
+        ScheduleLook(kLookMs);
+}
+
+void RenewViewWith(gpointer view, std::function<void()> renew)
+{
+    if (PageNavigations* navigations = NavigationsOf(view))
+        navigations->renew = std::move(renew);
 }
 
 bool AdmitAddressLength(gpointer view, WebKitNavigationAction* action)
 {
+    if (PageNavigations* navigations = NavigationsOf(view))
+        NoteActivity(*navigations);
     WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
     const size_t maxLength = Limits().maxAddressLength;
@@ -163,24 +279,20 @@ bool AdmitPageNavigation(gpointer view, bool clicked)
     PageNavigations* navigations = NavigationsOf(view);
     if (!navigations)
         return true;
-    const unsigned maxPerPage = Limits().maxNavigationsPerPage;
-    if (navigations->sincePageStart >= maxPerPage) {
-        RefuseNavigation(*navigations,
-                         wxString::Format(wxS("navigations refused: more than %u since the page started: "), maxPerPage) +
-                             PageAddress(navigations->view));
-        return false;
-    }
-    if (!navigations->recent.Admit(ProgramClock::Now())) {
-        RefuseNavigation(*navigations, wxString::Format(wxS("navigations refused: more than %u within %u seconds: "),
-                                                        static_cast<unsigned>(kMaxNavigationsInWindow),
-                                                        static_cast<unsigned>(kNavigationWindowMs / 1000)) +
-                                           PageAddress(navigations->view));
-        return false;
-    }
-    ++navigations->sincePageStart;
+    NoteActivity(*navigations);
     if (clicked)
-        NoteProgramLoad(view);
-    return true;
+        StartAfresh(*navigations);
+    Replenish(*navigations, ProgramClock::Now());
+    if (navigations->allowance >= 1) {
+        navigations->allowance -= 1;
+        return true;
+    }
+    const HistoryLimits& limits = Limits();
+    RefuseNavigation(*navigations,
+                     wxString::Format(wxS("navigations refused: more than %u a second after a burst of %u: "),
+                                      limits.navigationsPerSecond, limits.navigationBurst) +
+                         PageAddress(navigations->view));
+    return false;
 }
 
 } // namespace bcx

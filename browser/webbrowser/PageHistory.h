@@ -1,13 +1,16 @@
 #pragma once
-// What a page makes the program keep through its navigations and its history. The engine decides a
-// page's navigations and keeps its back/forward list (every entry's address and state object) in the
-// program's own process, on the thread that also serves the relay and the LAN: a page that navigates
-// without end, to addresses of megabytes, or that pushes large history states document after document,
-// would grow the program without bound. Past these bounds what the page asks for is refused and counted
-// as a refusal (NoteRefusal, which stops a page that goes on), and one line per page says so, or the page
-// is stopped at once (StopPage).
+// What a page makes the program keep. The engine decides a page's navigations and keeps, in the
+// program's own process, on the thread that also serves the relay and the LAN, its back/forward list
+// (every entry's address, state object and frames' names) and the names of the frames it shows: a page
+// that navigates without end, to addresses of megabytes, that names frames with megabytes or pushes or
+// replaces large history states would grow the program without bound. So a page's navigations are
+// admitted at a rate no ordinary page reaches (past it they are refused and counted as refusals, which
+// stops a page that goes on), and the engine's share of the program's memory (EngineMemory.h) is looked
+// at: a page that grows it past a bound is stopped (StopPage), and its view is made anew, which is the
+// only way the engine lets go of what a view's history holds.
 
 #include <cstddef>
+#include <functional>
 
 #include <glib.h>
 #include <wx/string.h>
@@ -17,24 +20,28 @@ typedef struct _WebKitNavigationAction WebKitNavigationAction;
 namespace bcx {
 
 struct HistoryLimits {
-    // A page's navigations past this many since it started are refused: the engine keeps some kilobytes
-    // in the program for every navigation it carried out, for as long as the program runs.
-    unsigned maxNavigationsPerPage = 2000;
+    // A page's navigations (in any frame) are admitted at this many a second of the program clock, after a
+    // burst of navigationBurst; a real click or key in the view starts a fresh burst.
+    unsigned navigationsPerSecond = 8;
+    unsigned navigationBurst = 200;
     // A page that asks for an address longer than this (bytes) is stopped: the engine keeps the address
     // of every entry of its history (up to a hundred) many times over.
     size_t maxAddressLength = 32768;
-    // A page is stopped once the program's own resident memory grew by more than this while the view's
-    // back/forward list grew (since the program last loaded a page in the view, the user last clicked a
-    // link in it, or a page was stopped).
-    size_t maxHistoryGrowthBytes = 32u << 20;
+    // A page is stopped once the engine's share of the program's memory stands more than this above the
+    // least it held since the program last loaded a page in any view, or since a page was last stopped.
+    size_t maxEngineGrowthBytes = 64u << 20;
 };
 
 // Tests may lower the limits; they take effect at once.
 void SetHistoryLimits(const HistoryLimits& limits);
 
-// For a WebKitWebView, once when it is created: its history is looked at whenever it grows.
+// For a WebKitWebView, once when it is created: its page's navigations and the engine's share of the
+// program's memory are looked at.
 void BoundPageHistory(gpointer view);
-// The program loads a page in view (its own load, not one a page asked for): what the history held
+// What makes view anew once its page was stopped for what it left in the program (the view goes then,
+// and its history with it); without it, the view stays with what the page left until it goes.
+void RenewViewWith(gpointer view, std::function<void()> renew);
+// The program loads a page in view (its own load, not one a page asked for): what the engine held
 // before is not the new page's.
 void NoteProgramLoad(gpointer view);
 
@@ -43,10 +50,9 @@ void NoteProgramLoad(gpointer view);
 bool AdmitAddressLength(gpointer view, WebKitNavigationAction* action);
 
 // A navigation of the page in view (in any frame) that the program is about to decide, never one of the
-// program's own loads. False when it is refused: the page made more than 200 navigations within ten
-// seconds of the program clock, or too many since it started (allowed or handled alike), which is counted
-// (NoteRefusal) and logged once per page. clicked: the user's own click or key in the view started it,
-// which counts as a load of the program's for the history's bound.
+// program's own loads. False when it is refused: the page navigated faster than its limits admit, which
+// is counted (NoteRefusal) and logged once per page. clicked: the user's own click or key in the view
+// started it; such a navigation is never refused.
 bool AdmitPageNavigation(gpointer view, bool clicked);
 
 } // namespace bcx

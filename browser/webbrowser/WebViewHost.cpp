@@ -7,6 +7,7 @@
 #include <wx/webview.h>
 
 #include "browser/PageLog.h"
+#include "browser/webbrowser/EngineMemory.h"
 #include "browser/webbrowser/EngineSignals.h"
 #include "browser/webbrowser/PageContext.h"
 #include "browser/webbrowser/PageHistory.h"
@@ -140,6 +141,13 @@ const char* WebViewHost::WrittenDocumentAddress()
 
 WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::move(listener))
 {
+    MakeView(parent);
+}
+
+void WebViewHost::MakeView(wxWindow* parent)
+{
+    // The engine's share of the program's memory is counted from its first page on.
+    StartCountingEngineMemory();
     // The program's context is made before the toolkit's view, which asks the engine for other things
     // first: the descriptors the engine opens when it starts are marked close-on-exec then.
     PageContext();
@@ -159,6 +167,7 @@ WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::m
         g_signal_connect(native, "focus-out-event", G_CALLBACK(NativeViewSignals::FocusLeft), this);
         g_signal_connect(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(native)), "changed",
                          G_CALLBACK(NativeViewSignals::HistoryChanged), this);
+        RenewViewWith(native, [this] { CallAfter(&WebViewHost::Renew); });
         if (webkit_web_view_get_context(WEBKIT_WEB_VIEW(native)) != PageContext())
             wxLogMessage(wxS("[browser] the web view is not on the program's own context: what its pages use is "
                              "not bounded"));
@@ -173,6 +182,11 @@ WebViewHost::WebViewHost(wxWindow* parent, Listener listener) : mListener(std::m
 WebViewHost::~WebViewHost()
 {
     EndHistoryMove();
+    DropView();
+}
+
+void WebViewHost::DropView()
+{
     if (mNative) {
         g_signal_handlers_disconnect_by_data(mNative, this);
         g_signal_handlers_disconnect_by_data(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(mNative)), this);
@@ -184,6 +198,29 @@ WebViewHost::~WebViewHost()
         mView->Unbind(wxEVT_WEBVIEW_ERROR, &WebViewHost::OnLoadEnded, this);
         mView->Destroy();
     }
+}
+
+void WebViewHost::Renew()
+{
+    wxWebView* old = mView.get();
+    if (!old)
+        return;
+    wxWindow* parent = old->GetParent();
+    const wxRect rect = old->GetRect();
+    const bool shown = old->IsShown();
+    DropView();
+    mView = nullptr;
+    mNative = nullptr;
+    mUserInput = false;
+    mHeldKeys.clear();
+    EndHistoryMove();
+    mExpected.clear();
+    MakeView(parent);
+    mView->SetSize(rect);
+    mView->Show(shown);
+    // What the page left went with the view.
+    ReleaseEngineFreeMemory();
+    CheckCommandState();
 }
 
 void WebViewHost::Navigate(const wxString& url, bool fromServer)

@@ -71,6 +71,12 @@ private:
     // The native view's signal handlers.
     friend struct NativeViewSignals;
 
+    // Makes the view in parent and decides at its signals; DropView lets it go.
+    void MakeView(wxWindow* parent);
+    void DropView();
+    // Makes the view anew in the same place, empty, without history: the engine lets go of what a page
+    // left in a view's history only with the view.
+    void Renew();
     // historyMove: the engine goes back or forward in the view's history.
     bool DecideNavigation(const wxString& url, bool followedLink, bool historyMove);
     // The program goes back (or forward): the address of that entry, when the engine asks, is its own.

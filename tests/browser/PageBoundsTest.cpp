@@ -1,11 +1,15 @@
-// Pages that navigate without end, to very long addresses, or that fill their history: the program
-// refuses what goes past its bounds, stops the page, keeps its own memory bounded and serves the relay
-// meanwhile; ordinary pages keep their history, back and forward.
+// Pages that navigate without end, to very long addresses, or that fill what the engine keeps for them:
+// the program refuses what goes past its bounds, stops the page, keeps its own memory bounded and serves
+// the relay meanwhile; ordinary pages keep their history, back and forward, and are never refused nor
+// stopped for the program's own growth or for their pace.
 
 #include <unistd.h>
 
 #include "browser/HtmlBrowserCtrl.h"
 #include "browser/webbrowser/PageHistory.h"
+#include "core/ClientCore.h"
+#include "core/GameRecords.h"
+#include "platform/ProgramClock.h"
 #include "support/LogCapture.h"
 #include "support/Processes.h"
 #include "support/Text.h"
@@ -39,8 +43,26 @@ protected:
     void TearDown() override
     {
         bcx::SetHistoryLimits(bcx::HistoryLimits());
+        bcx::ProgramClock::SetManual(false);
         PanelTest::TearDown();
     }
+
+    // The relay feeds the client a game of megabytes (MiB), which it keeps.
+    Game* FeedGame(size_t megabytes)
+    {
+        RelayGame game = TestRelayServer::MakeFinished1v1(0x1001, 0);
+        for (size_t i = 0; i < megabytes; ++i)
+            game.entries.push_back(RelayEntry{static_cast<uint32_t>(i), std::string(1 << 20, 'g')});
+        relay.AddGame(game);
+        ClientCore::Get()->RequestGameList();
+        Game* fed = nullptr;
+        PumpUntil([&] { return (fed = ClientCore::Get()->GetGame(0x1001)) && fed->mInfo; });
+        if (fed)
+            ClientCore::Get()->SubscribeGame(fed, true);
+        return fed;
+    }
+
+    int Evaluated(const std::string& script) { return std::atoi(EvalInPage(view, script).c_str()); }
 };
 
 TEST_F(PageBoundsTest, APageNavigatingWithoutEndIsStoppedWhileTheRelayIsServed)
@@ -50,10 +72,6 @@ TEST_F(PageBoundsTest, APageNavigatingWithoutEndIsStoppedWhileTheRelayIsServed)
     server.AddPage("/hashes.html", Page("hashes", "<script>var n = 0; (function turn() { for (var i = 0; i < 500 && n "
                                                   "< 300000; ++i) location.hash = 'h' + n++; if (n < 300000) "
                                                   "setTimeout(turn, 0); })();</script>hashes"));
-    // 150 at a pace no window refuses.
-    server.AddPage("/paced.html", Page("paced", "<script>var n = 0, t = setInterval(function() { location.hash = 'p' + "
-                                                "n; if (++n == 150) { clearInterval(t); document.title = 'done'; } }, "
-                                                "5);</script>paced"));
     Open(server.Url("/hashes.html"));
     const auto stopped = [&] { return log.Contains("[browser] page stopped"); };
     for (uint32_t marker = 1; !stopped(); ++marker) {
@@ -62,17 +80,9 @@ TEST_F(PageBoundsTest, APageNavigatingWithoutEndIsStoppedWhileTheRelayIsServed)
         PumpUntil(stopped, 1000);
     }
     ASSERT_TRUE(RelayEchoed(relay, 0xF100D, 5000));
-    EXPECT_EQ(1u, log.Count("[browser] navigations refused: more than 200 within 10 seconds: " +
+    EXPECT_EQ(1u, log.Count("[browser] navigations refused: more than 8 a second after a burst of 200: " +
                             Utf8(server.Url("/hashes.html"))));
     EXPECT_EQ(1u, log.Count("[browser] page stopped: more than 100 of its requests refused"));
-
-    bcx::HistoryLimits limits;
-    limits.maxNavigationsPerPage = 100;
-    bcx::SetHistoryLimits(limits);
-    panel->LoadUrl(server.Url("/paced.html"));
-    ASSERT_TRUE(WaitForPageTitle(view, "done"));
-    EXPECT_EQ(1u, log.Count("[browser] navigations refused: more than 100 since the page started"));
-    EXPECT_EQ(1u, log.Count("[browser] page stopped"));
 }
 
 TEST_F(PageBoundsTest, WhatAPagePutsInItsHistoryLeavesTheProgramBounded)
@@ -107,10 +117,11 @@ TEST_F(PageBoundsTest, WhatAPagePutsInItsHistoryLeavesTheProgramBounded)
 
     panel->LoadUrl(server.Url("/s0.html"));
     EXPECT_TRUE(PumpUntil([&] { return log.Count("[browser] page stopped") == 2; }, 60000));
-    EXPECT_EQ(1u, log.Count("[browser] page stopped: the program grew by more than 32 MiB while its history grew: " +
-                            Utf8(server.Url("/s0.html"))));
+    EXPECT_EQ(1u, log.Count("[browser] page stopped: the web engine held"));
     EXPECT_TRUE(RelayEchoed(relay, 0xB, 5000));
     EXPECT_LT(HeldRssMiB() - before, 100);
+    // The page went with its view.
+    view = FindWebView(panel);
 
     // Ordinary states, addresses and pages keep their history.
     panel->LoadUrl(server.Url("/one.html"));
@@ -127,7 +138,8 @@ TEST_F(PageBoundsTest, APageGoingToTheAddressOfABackMoveWithinItIsCounted)
 {
     LogCapture log;
     bcx::HistoryLimits limits;
-    limits.maxNavigationsPerPage = 1;
+    limits.navigationsPerSecond = 0;
+    limits.navigationBurst = 1;
     bcx::SetHistoryLimits(limits);
     server.AddPage("/a.html", Page("a", "<script>onload = function() { setTimeout(function() { location.hash = 'x'; "
                                         "}, 0); };</script>a"));
@@ -138,7 +150,87 @@ TEST_F(PageBoundsTest, APageGoingToTheAddressOfABackMoveWithinItIsCounted)
     ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "location.hash") == ""; }));
     // The page then goes to that address itself: past its bound.
     EvalInPage(view, "location.href = '/a.html'");
-    EXPECT_TRUE(PumpUntil([&] { return log.Contains("[browser] navigations refused: more than 1 since the page started"); }));
+    EXPECT_TRUE(PumpUntil([&] { return log.Contains("[browser] navigations refused"); }));
+}
+
+// The relay feeds a watched game and the window grows to 2560x1440 while an infinite-scroll page adds a
+// history entry for every article: none of the program's growth is the page's.
+TEST_F(PageBoundsTest, AnOrdinaryPageIsNotChargedForTheProgramsOwnGrowth)
+{
+    LogCapture log;
+    server.AddPage("/scroll.html", Page("scroll", "<script>var n = 0; setInterval(function() { document.body."
+                                                  "appendChild(document.createElement('p')).textContent = n; "
+                                                  "history.pushState({n: n}, '', '?article=' + n++); }, 200);</script>"));
+    Open(server.Url("/scroll.html"));
+    Game* game = FeedGame(48);
+    ASSERT_NE(nullptr, game);
+    frame->SetSize(2560, 1440);
+    ASSERT_TRUE(PumpUntil([&] { return game->mDownloadState == DownloadFinished && Evaluated("n") > 0; }, 60000));
+    const int articles = Evaluated("n");
+    EXPECT_TRUE(PumpUntil([&] { return Evaluated("n") > articles + 20; }, 20000));
+    EXPECT_FALSE(log.Contains("[browser] page stopped"));
+    EXPECT_TRUE(RelayEchoed(relay, 0xC, 5000));
+}
+
+// Frame names and a replaced history state add no history entry: the page goes all the same, with its
+// view, and what it left with it.
+TEST_F(PageBoundsTest, APageThatFillsTheEnginesShareGoesWithWhatItLeft)
+{
+    LogCapture log;
+    bcx::HistoryLimits limits;
+    limits.maxEngineGrowthBytes = 32u << 20;
+    bcx::SetHistoryLimits(limits);
+    server.AddPage("/names.html", Page("names", "<script>var big = 'x'.repeat(2 << 20), n = 0; setInterval(function() "
+                                                "{ var f = document.createElement('iframe'); f.name = big + n++; "
+                                                "document.body.appendChild(f); }, 100);</script>names"));
+    server.AddPage("/state.html", Page("state", "<script>history.replaceState('x'.repeat(40 << 20), '');</script>"));
+    server.AddPage("/next.html", Page("next", "next"));
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast"));
+    const long before = HeldRssMiB();
+    size_t stops = 0;
+    for (const char* path : {"/names.html", "/state.html"}) {
+        panel->LoadUrl(server.Url(path));
+        EXPECT_TRUE(PumpUntil([&] { return log.Count("[browser] page stopped: the web engine held") > stops; }, 30000))
+            << path;
+        stops = log.Count("[browser] page stopped");
+        EXPECT_TRUE(RelayEchoed(relay, 0xD, 5000));
+        panel->LoadUrl(server.Url("/next.html"));
+        view = FindWebView(panel);
+        ASSERT_TRUE(WaitForPageTitle(view, "next"));
+        EXPECT_LT(HeldRssMiB() - before, 32) << path;
+    }
+}
+
+// A slide every 250 ms of the program clock for ten minutes is never refused.
+TEST_F(PageBoundsTest, AnOrdinaryPacedPageIsNeverRefused)
+{
+    LogCapture log;
+    bcx::ProgramClock::SetManual(true);
+    server.AddPage("/slides.html", Page("slides", "slides"));
+    Open(server.Url("/slides.html"));
+    ASSERT_TRUE(WaitForPageText(view, "slides"));
+    for (int slide = 10; slide <= 2400 && !log.Contains("refused"); slide += 10) {
+        EvalInPage(view, "for (var i = " + std::to_string(slide - 10) + "; i < " + std::to_string(slide) +
+                             "; ++i) location.hash = i;");
+        ASSERT_TRUE(PumpUntil([&] { return Evaluated("location.hash.substr(1)") == slide - 1 || log.Contains("refused"); }));
+        bcx::ProgramClock::Advance(2500);
+    }
+    EXPECT_FALSE(log.Contains("refused"));
+}
+
+// After a burst of navigations past the rate, the user's click on a link is not refused.
+TEST_F(PageBoundsTest, AUsersClickIsNeverRefusedByACount)
+{
+    LogCapture log;
+    bcx::ProgramClock::SetManual(true);
+    server.AddPage("/burst.html", Page("burst", "<a id='next' href='#clicked'>next</a>"));
+    Open(server.Url("/burst.html"));
+    ASSERT_TRUE(WaitForPageText(view, "next"));
+    EvalInPage(view, "for (var i = 0; i < 250; ++i) location.hash = i;");
+    ASSERT_TRUE(PumpUntil([&] { return log.Contains("[browser] navigations refused"); }));
+    ASSERT_TRUE(MouseClick("next"));
+    EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "location.hash") == "#clicked"; }));
 }
 
 } // namespace
