@@ -25,7 +25,7 @@ __attribute__((used)) const char* __lsan_default_options()
 
 __attribute__((used)) const char* __ubsan_default_options()
 {
-    return "print_stacktrace=1:halt_on_error=1";
+    return "print_stacktrace=1:halt_on_error=1:suppressions=" BCX_UBSAN_SUPPRESSIONS;
 }
 
 } // extern "C"
