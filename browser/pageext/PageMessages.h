@@ -8,4 +8,8 @@ namespace bcx {
 // Stop every media pipeline of the process: its media elements report a network error.
 constexpr const char* kStopMediaMessage = "bcx-stop-media";
 
+// Release what the process can do without: the engine's release under critical memory pressure (decoded
+// images, caches, a garbage collection).
+constexpr const char* kReleaseMemoryMessage = "bcx-release-memory";
+
 } // namespace bcx

@@ -77,6 +77,9 @@ struct Seen {
     uint64_t held = 0;
     // When its media was stopped for the files it held (0: not).
     gint64 mediaStoppedAt = 0;
+    // Its resident memory when it was last asked to release what it can (0: not since it passed half its
+    // limit).
+    uint64_t releasedAt = 0;
 };
 
 struct Watch {
@@ -267,6 +270,29 @@ void SendToPage(pid_t pid, const char* name)
         PageContext(), webkit_user_message_new(name, g_variant_new_uint32(static_cast<guint32>(pid))));
 }
 
+// A page's process past half its memory limit is asked to release what it can (the engine's release under
+// critical pressure, run by the page extension), and again whenever it has grown by another eighth of its
+// limit since; once back under half, again when it next passes half. By itself the engine drops the
+// decoded images a page no longer shows only past its memory cache's capacity, and keeps the rest of its
+// caches: a long read of a page that keeps adding images would reach the limit. A page that holds its
+// memory still does.
+void AskToRelease(pid_t pid, Seen& now, const Seen* before)
+{
+    const uint64_t limit = TheWatch().limits.pageProcessMiB * kMiB;
+    if (now.resident <= limit / 2) {
+        now.releasedAt = 0;
+        return;
+    }
+    now.releasedAt = before ? before->releasedAt : 0;
+    if (now.releasedAt != 0 && now.resident < now.releasedAt + limit / 8)
+        return;
+    now.releasedAt = now.resident;
+    SendToPage(pid, kReleaseMemoryMessage);
+    LogBrowser(wxString::Format(wxS("the page's process passed half its memory limit (%u MiB resident, limit %u "
+                                    "MiB): it was asked to release its caches and decoded images"),
+                                static_cast<unsigned>(now.resident / kMiB), static_cast<unsigned>(limit / kMiB)));
+}
+
 // The page processes together hold no more than the limits' pageFilesMiB on disk: past that the media of
 // the one that holds the most is stopped, and if it still holds them a little later, it is ended. The
 // process ended, 0 when none was.
@@ -382,8 +408,10 @@ gboolean Look(gpointer)
         const auto before = watch.seen.find(pid);
         Seen now;
         if (LookAt(pid, kind, now, before != watch.seen.end() ? &before->second : nullptr, spanUs, soon)) {
-            if (kind == EngineProcess::Page)
+            if (kind == EngineProcess::Page) {
                 now.mediaStoppedAt = before != watch.seen.end() ? before->second.mediaStoppedAt : 0;
+                AskToRelease(pid, now, before != watch.seen.end() ? &before->second : nullptr);
+            }
             seen[pid] = now;
         } else
             ended.insert(pid);
@@ -439,7 +467,8 @@ WebKitWebContext* MakeContext()
     const std::string extensions = ExtensionDirectory();
     if (extensions.empty())
         wxLogMessage(wxS("[browser] the page extension (%s) is missing: media the engine loads whole is buffered "
-                         "on disk, and its page is ended past the bound of files on disk"),
+                         "on disk, its page is ended past the bound of files on disk, and a page's process is not "
+                         "asked to release memory before its limit"),
                      wxString::FromUTF8(kExtensionModule));
     else
         webkit_web_context_set_web_extensions_directory(context, extensions.c_str());
@@ -447,9 +476,15 @@ WebKitWebContext* MakeContext()
                          webkit_web_context_set_web_extensions_initialization_user_data(
                              made, g_variant_new_boolean(TheWatch().limits.mediaStreamed));
                      }), nullptr);
-    // The engine caches nothing between loads: a page the program loads comes from its server, and a
-    // page's resources take no memory once it is gone.
-    webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    // The engine's memory cache holds a page's resources (the decoded images among them) within its
+    // capacity, drops the decoded data of images not shown for a while past it, and all of it when the
+    // page extension asks it to release (above); the extension also has it drop what a page left once the
+    // next document is loaded, so that a page the program loads comes from its server. The
+    // document-viewer model turns that cache off: a page's decoded images then stay until the page goes,
+    // whatever is asked, which is all that is left without the extension. Pages leave no copies of
+    // themselves for going back (each view turns that off below).
+    webkit_web_context_set_cache_model(context, extensions.empty() ? WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER
+                                                                   : WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
     ScheduleLook(false);
     WatchMediaFiles();
     return context;
@@ -521,7 +556,9 @@ bool TakeProgramEnd()
 extern "C" GtkWidget* webkit_web_view_new(void)
 {
     GtkWidget* view = webkit_web_view_new_with_context(bcx::PageContext());
-    bcx::DisableFeature(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view)), "MediaDataLoadsAutomatically");
+    WebKitSettings* settings = webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view));
+    bcx::DisableFeature(settings, "MediaDataLoadsAutomatically");
+    webkit_settings_set_enable_page_cache(settings, FALSE);
     return view;
 }
 
@@ -544,5 +581,11 @@ extern "C" GSubprocess* g_subprocess_launcher_spawnv(GSubprocessLauncher* launch
         return nullptr;
     }
     bcx::CloseOnExecAll();
+    // Pages are painted on the processor unless the environment says otherwise. Painted with the GL
+    // renderer, a page process keeps the images it has drawn as textures, which the engine does not give
+    // back when asked to release; with a software GL (no graphics card, or none the driver supports) those
+    // textures are the page process's own memory, and a long read of a page that keeps adding images
+    // reaches its limit.
+    g_subprocess_launcher_setenv(launcher, "WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1", FALSE);
     return spawn(launcher, argv, error);
 }

@@ -76,7 +76,7 @@ TEST_F(PageContextTest, APageOutgrowingItsMemoryIsEndedAndTheProgramGoesOn)
         ~Limits() { bcx::SetPageLimits(before); }
     } restore;
     bcx::PageLimits limits;
-    limits.pageProcessMiB = 320;
+    limits.pageProcessMiB = 400;
     bcx::SetPageLimits(limits);
     // 8 MB more every 100 ms, every page of it written, up to 640 MB: past the lowered limit, not the usual.
     server.AddPage("/grow.html", Page("grow", "<script>var kept = [], t = setInterval(function() { var a = new "
@@ -120,6 +120,34 @@ TEST_F(PageContextTest, APageStandingAboveHalfItsLimitIsLookedAtEverySecond)
     ASSERT_TRUE(PumpUntil([&] { return bcx::WatchLooksForTesting() >= from + 6; }, 15000));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
     EXPECT_EQ(0u, processEnds);
+}
+
+// A reader goes through 40 articles with a 1000x1000 image each (4 MB decoded), each shown in turn, as
+// in a long read: the page's process lets go of what it showed and stays under its (lowered) limit.
+TEST_F(PageContextTest, ALongReadOfImagesIsNotEndedForWhatItShowed)
+{
+    LogCapture log;
+    const std::string png = Png(1000, 1000);
+    std::string articles;
+    for (int n = 0; n < 40; ++n) {
+        const std::string k = std::to_string(n);
+        server.AddPage("/i" + k + ".png", png, "image/png");
+        articles += "<h2>Article " + k + "</h2><img id='i" + k + "' src='/i" + k +
+                    ".png' style='display:block;width:1000px;height:1000px'>";
+    }
+    server.AddPage("/read.html", Page("read", articles + "<script>var k = 0; function next() { if (k == 40) { "
+                                                         "document.title = 'done'; return; } "
+                                                         "document.getElementById('i' + k++).scrollIntoView(); "
+                                                         "requestAnimationFrame(function() { setTimeout(next, 150); "
+                                                         "}); } onload = next;</script>"));
+    bcx::PageLimits limits;
+    limits.pageProcessMiB = 400;
+    SetLimits(limits);
+    Open(server.Url("/read.html"));
+    CountProcessEnds();
+    ASSERT_TRUE(PumpUntil([&] { return processEnds > 0 || view->GetCurrentTitle() == wxS("done"); }, 60000));
+    EXPECT_EQ(0u, processEnds);
+    EXPECT_GE(log.Count("[browser] the page's process passed half its memory limit"), 1u);
 }
 
 TEST_F(PageContextTest, MediaKeepsUnder100MBOnDiskAndPlaysWhenTheUserStartsIt)
