@@ -1,4 +1,5 @@
 #include "browser/webbrowser/EngineMemory.h"
+#include "browser/webbrowser/EngineCode.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,7 +11,6 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <atomic>
-#include <link.h>
 #endif
 
 namespace bcx {
@@ -42,28 +42,8 @@ size_t __sanitizer_get_allocated_size(const volatile void* p);
 size_t __asan_get_alloc_stack(void* addr, void** trace, size_t size, int* threadId);
 }
 
-// The code of the engine's libraries in the program.
-struct CodeRange {
-    uintptr_t begin, end;
-};
-const size_t kMaxRanges = 8;
-CodeRange gRanges[kMaxRanges];
-size_t gRangeCount = 0;
 // What the engine allocated and has not freed, since the counting started.
 std::atomic<int64_t> gEngineBytes{0};
-
-int AddEngineCode(dl_phdr_info* info, size_t, void*)
-{
-    const char* name = info->dlpi_name ? info->dlpi_name : "";
-    if (!std::strstr(name, "libwebkit2gtk-") && !std::strstr(name, "libjavascriptcoregtk-"))
-        return 0;
-    for (int i = 0; i < info->dlpi_phnum && gRangeCount < kMaxRanges; ++i) {
-        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-        if (segment.p_type == PT_LOAD && (segment.p_flags & PF_X))
-            gRanges[gRangeCount++] = {info->dlpi_addr + segment.p_vaddr, info->dlpi_addr + segment.p_vaddr + segment.p_memsz};
-    }
-    return 0;
-}
 
 // The sanitizer keeps where each block was allocated: the engine's when one of the first callers below
 // the allocator is in its code (the engine's own allocator hands its requests to malloc from there).
@@ -73,10 +53,8 @@ bool AllocatedByEngine(const volatile void* block)
     int thread = 0;
     const size_t frames = __asan_get_alloc_stack(const_cast<void*>(block), trace, 4, &thread);
     for (size_t i = 0; i < frames; ++i)
-        for (size_t r = 0; r < gRangeCount; ++r)
-            if (reinterpret_cast<uintptr_t>(trace[i]) >= gRanges[r].begin &&
-                reinterpret_cast<uintptr_t>(trace[i]) < gRanges[r].end)
-                return true;
+        if (IsEngineCode(trace[i]))
+            return true;
     return false;
 }
 
@@ -100,8 +78,7 @@ void StartCountingEngineMemory()
 {
 #if defined(__SANITIZE_ADDRESS__)
     static const bool started = [] {
-        dl_iterate_phdr(AddEngineCode, nullptr);
-        return gRangeCount > 0 && __sanitizer_install_malloc_and_free_hooks(Allocated, Freed) != 0;
+        return FindEngineCode() && __sanitizer_install_malloc_and_free_hooks(Allocated, Freed) != 0;
     }();
     (void)started;
 #endif

@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include <dlfcn.h>
-#include <link.h>
 
 #include <wx/log.h>
 
 #include <webkit2/webkit2.h>
 
 #include "browser/PageLog.h"
+#include "browser/webbrowser/EngineCode.h"
 #include "browser/RecentEvents.h"
 #include "platform/ProgramClock.h"
 
@@ -68,41 +68,6 @@ std::string CutText(const char* utf8, size_t maxChars)
     if (chars <= maxChars)
         return std::string(utf8, at);
     return std::string(utf8, at) + kEllipsis;
-}
-
-// The addresses of the engine's library, found once.
-struct Range {
-    uintptr_t begin = 0, end = 0;
-};
-
-Range EngineCode()
-{
-    Range range;
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&webkit_web_view_get_type), &info))
-        return range;
-    range.begin = reinterpret_cast<uintptr_t>(info.dli_fbase);
-    dl_iterate_phdr(
-        [](dl_phdr_info* object, size_t, void* data) {
-            Range& found = *static_cast<Range*>(data);
-            if (object->dlpi_addr != found.begin)
-                return 0;
-            for (int i = 0; i < object->dlpi_phnum; ++i)
-                if (object->dlpi_phdr[i].p_type == PT_LOAD)
-                    found.end = std::max<uintptr_t>(found.end, object->dlpi_addr + object->dlpi_phdr[i].p_vaddr +
-                                                                    object->dlpi_phdr[i].p_memsz);
-            return 1;
-        },
-        &range);
-    return range;
-}
-
-// True when the code at caller is the engine's (its library calls the toolkit for what it shows of a page).
-bool CalledByEngine(const void* caller)
-{
-    static const Range engine = EngineCode();
-    const uintptr_t at = reinterpret_cast<uintptr_t>(caller);
-    return at >= engine.begin && at < engine.end;
 }
 
 template <typename Function>
@@ -265,7 +230,7 @@ extern "C" void gtk_label_set_text(GtkLabel* label, const gchar* text)
     using SetText = void (*)(GtkLabel*, const gchar*);
     static const SetText toolkit = bcx::Toolkit<SetText>("gtk_label_set_text");
     std::string cut;
-    const bool engine = bcx::CalledByEngine(__builtin_return_address(0));
+    const bool engine = bcx::IsEngineCode(__builtin_return_address(0));
     if (toolkit)
         toolkit(label, engine && bcx::CutLabel(text, cut) ? cut.c_str() : text);
 }
@@ -281,7 +246,7 @@ extern "C" void gtk_label_set_markup(GtkLabel* label, const gchar* markup)
     PangoAttrList* attributes = nullptr;
     char* text = nullptr;
     std::string cut;
-    const bool engine = bcx::CalledByEngine(__builtin_return_address(0));
+    const bool engine = bcx::IsEngineCode(__builtin_return_address(0));
     if (!engine || !markup || !bcx::Longer(markup, bcx::kLabelChars) ||
         !pango_parse_markup(markup, -1, 0, &attributes, &text, nullptr, nullptr) || !bcx::CutLabel(text, cut)) {
         toolkit(label, markup);
@@ -302,7 +267,7 @@ extern "C" void gtk_list_store_append(GtkListStore* store, GtkTreeIter* iter)
     using Append = void (*)(GtkListStore*, GtkTreeIter*);
     static const Append toolkit = bcx::Toolkit<Append>("gtk_list_store_append");
     const size_t maxRows = bcx::kMenuOptions;
-    if (iter && bcx::CalledByEngine(__builtin_return_address(0)) &&
+    if (iter && bcx::IsEngineCode(__builtin_return_address(0)) &&
         static_cast<size_t>(gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr)) >= maxRows) {
         *iter = GtkTreeIter{0, &bcx::gDroppedRow, nullptr, nullptr};
         static bcx::RecentEvents<1> lines(bcx::kCutLineMs);
