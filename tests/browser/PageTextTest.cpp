@@ -207,12 +207,14 @@ TEST_F(PageTextTest, AFieldsSuggestionsShowTheFirstOnesAndTakeWhatTheUserTypes)
     Open(server.Url("/field.html"));
     ASSERT_TRUE(WaitForPageTitle(view, "field"));
     ASSERT_TRUE(MouseClick("i"));
+    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "document.activeElement.id") == "i"; }));
     wxUIActionSimulator keys;
     ASSERT_TRUE(keys.Text("s"));
     ASSERT_NO_FATAL_FAILURE(ExpectServed(2000));
     // A suggestion past the first ones, once the user typed enough of it.
     ASSERT_TRUE(keys.Text("9999"));
-    ASSERT_TRUE(PumpUntil([] { return FirstSuggestion() == "s9999"; }));
+    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "i.value") == "s9999" && FirstSuggestion() == "s9999"; }))
+        << EvalInPage(view, "i.value");
     ASSERT_TRUE(keys.Char(WXK_DOWN) && keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
     EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "i.value") == "s99990"; })) << EvalInPage(view, "i.value");
 }
