@@ -1,6 +1,7 @@
 #include "browser/webbrowser/PageContext.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,9 +24,12 @@ const char* const kExtensionDirectory = "pageext";
 const char* const kExtensionModule = "libbcxpageext.so";
 
 // The directory of the page extension: next to the executable, or where the build put it; empty when
-// neither holds it.
+// neither holds it, or when BCX_NO_PAGE_EXTENSION is set in the environment (benchmarks and tests compare
+// the engine with and without it).
 std::string ExtensionDirectory()
 {
+    if (std::getenv("BCX_NO_PAGE_EXTENSION"))
+        return std::string();
     std::vector<std::string> places;
     char self[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -72,11 +76,11 @@ WebKitWebContext* MakeContext()
                      }), nullptr);
     // The engine's memory cache holds a page's resources (the decoded images among them) within its
     // capacity, drops the decoded data of images not shown for a while past it, and all of it when the
-    // page extension asks it to release (above); the extension also has it drop what a page left once the
-    // next document is loaded, so that a page the program loads comes from its server. The
-    // document-viewer model turns that cache off: a page's decoded images then stay until the page goes,
-    // whatever is asked, which is all that is left without the extension. Pages leave no copies of
-    // themselves for going back (each view turns that off below).
+    // page extension asks it to release (above); it lets go of what pages left in it before each page the
+    // program loads (ForgetCachedPages), so that the program's pages and what they show come from their
+    // server. The document-viewer model turns that cache off: a page's decoded images then stay until the
+    // page goes, whatever is asked, which is all that is left without the extension. Pages leave no copies
+    // of themselves for going back (each view turns that off below).
     webkit_web_context_set_cache_model(context, extensions.empty() ? WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER
                                                                    : WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
     pagewatch::StartWatching();
@@ -101,6 +105,13 @@ WebKitWebContext* PageContext()
     // Lives as long as the program, like the engine's default context.
     static WebKitWebContext* context = MakeContext();
     return context;
+}
+
+void ForgetCachedPages()
+{
+    // Asynchronous: the engine hands it to its page processes ahead of the load asked for next.
+    webkit_website_data_manager_clear(webkit_web_context_get_website_data_manager(PageContext()),
+                                      WEBKIT_WEBSITE_DATA_MEMORY_CACHE, 0, nullptr, nullptr, nullptr);
 }
 
 } // namespace bcx

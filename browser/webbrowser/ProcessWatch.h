@@ -31,9 +31,13 @@ struct Seen {
     uint64_t held = 0;
     // When its media was stopped for the files it held (0: not).
     gint64 mediaStoppedAt = 0;
-    // Its resident memory when it was last asked to release what it can (0: not since it passed half its
-    // limit).
+    // Its resident memory when it was last asked to release what it can (0: not since it was last well
+    // under half its limit), when that was, and whether a repeated ask was logged since.
     uint64_t releasedAt = 0;
+    gint64 askedAt = 0;
+    bool repeatLogged = false;
+    // Above half its limit.
+    bool aboveHalf = false;
 };
 
 // The limits in force.
