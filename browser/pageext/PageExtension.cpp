@@ -1,7 +1,7 @@
 // The program's extension of the engine's page processes: loaded into every page process (the engine
 // context's web extensions directory), it keeps media streamed, and stops it when the program's process
-// watch asks (PageMessages.h). When the watch asks, it also has the engine release what it can, and it
-// has the engine drop what a page left in its memory cache once the next document is loaded.
+// watch asks (PageMessages.h). When the watch asks, it also has the engine release what it can; it does
+// nothing when a page loads.
 //
 // Media: the engine plays media with GStreamer's playbin, and whenever it wants a clip's data whole
 // (preload "auto", which is also what a page gets without a preload attribute, play() and load()), it
@@ -11,7 +11,8 @@
 // queue in memory (a few MB or seconds), read with range requests as playback goes, seeks included.
 // Nothing is written to disk, and a clip nobody plays loads no more than that queue and the engine's
 // source hold (2 % of the clip). The source holds back only what it can ask for again: from a server that
-// does not answer ranges it reads the whole clip into memory, within the page process's memory limit.
+// does not answer ranges it reads the whole clip into memory and plays it (measured up to 114 MB), within
+// the page process's memory limit.
 //
 // The elements are seen as GStreamer makes them, through a tracer hook. GStreamer's tracing table exists
 // only once GStreamer is initialised, which the engine does when a page first uses media: the hook is
@@ -156,12 +157,12 @@ void StopMedia()
     }
 }
 
-// The engine's release under memory pressure, as its own pressure monitor would run it. Critical, it drops
+// The engine's release under critical memory pressure, as its own pressure monitor would run it: it drops
 // the decoded data of images, the memory cache's resources, fonts and the like, collects garbage and
-// gives free memory back; otherwise it drops what no page uses, the resources of pages gone among them.
-// WTF::MemoryPressureHandler::singleton().releaseMemory(critical, Synchronous::Yes), found by its exported
-// name in the engine's JavaScriptCore library; nothing when it is not there.
-void ReleaseMemory(bool critical)
+// gives free memory back. WTF::MemoryPressureHandler::singleton().releaseMemory(Critical::Yes,
+// Synchronous::Yes), found by its exported name in the engine's JavaScriptCore library; nothing when it is
+// not there. Run only when the program's watch asks, never on a page's load.
+void ReleaseMemory()
 {
     using Singleton = void* (*)();
     using Release = void (*)(void* handler, bool critical, bool synchronous);
@@ -170,14 +171,7 @@ void ReleaseMemory(bool critical)
     static const Release release = reinterpret_cast<Release>(
         dlsym(RTLD_DEFAULT, "_ZN3WTF21MemoryPressureHandler13releaseMemoryENS_8CriticalENS_11SynchronousE"));
     if (singleton && release)
-        release(singleton(), critical, true);
-}
-
-// A page's new document is loaded: what the page before it left in the engine's memory cache goes, so that
-// the next load of its address comes from its server (the program's pages are loaded anew each time).
-void DocumentLoaded(WebKitWebPage*, gpointer)
-{
-    ReleaseMemory(false);
+        release(singleton(), true, true);
 }
 
 gboolean MessageReceived(WebKitWebExtension*, WebKitUserMessage* message, gpointer)
@@ -190,7 +184,7 @@ gboolean MessageReceived(WebKitWebExtension*, WebKitUserMessage* message, gpoint
     if (g_str_equal(name, bcx::kStopMediaMessage))
         StopMedia();
     else if (g_str_equal(name, bcx::kReleaseMemoryMessage))
-        ReleaseMemory(true);
+        ReleaseMemory();
     else
         return FALSE;
     return TRUE;
@@ -206,8 +200,5 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(W
     gStreamed = !streamed || !g_variant_is_of_type(streamed, G_VARIANT_TYPE_BOOLEAN) || g_variant_get_boolean(streamed);
     g_type_add_interface_check(nullptr, InterfaceGiven);
     InterfaceGiven(nullptr, nullptr);
-    g_signal_connect(extension, "page-created", G_CALLBACK(+[](WebKitWebExtension*, WebKitWebPage* page, gpointer) {
-                         g_signal_connect(page, "document-loaded", G_CALLBACK(DocumentLoaded), nullptr);
-                     }), nullptr);
     g_signal_connect(extension, "user-message-received", G_CALLBACK(MessageReceived), nullptr);
 }

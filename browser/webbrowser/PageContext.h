@@ -1,11 +1,12 @@
 #pragma once
-// The engine context that every page of the program runs in. Pages are peers: they keep nothing on disk
-// but the media the engine buffers there, which is bounded here like the memory of the processes the
-// engine starts for them. The program looks at those processes itself, cheaply, every second: a page's
-// process is ended past its memory limit, and has its media stopped when it holds the most of the files on
-// disk that the page processes together hold past 80 MiB; the network process is ended past its memory
-// limit. An extension of the page processes (browser/pageext/) streams their media and stops it when
-// asked.
+// The engine context that every page of the program runs in. Pages keep nothing on disk: an extension of
+// the page processes (browser/pageext/) streams their media through memory and stops it when asked, and
+// whatever a page process still holds on disk is bounded here like the memory of the processes the engine
+// starts for pages. The program looks at those processes itself, cheaply, every second
+// (ProcessWatch.cpp): a page's process is asked to release what it can past half its memory limit
+// (PageRelease.cpp) and ended past the limit, and has its media stopped when it holds the most of the
+// files on disk that the page processes together hold past 80 MiB (MediaFiles.cpp); the network process
+// is ended past its memory limit.
 //
 // The toolkit's web view makes its native view with webkit_web_view_new(), which puts it on the engine's
 // default context, whose limits can only be given when a context is made. The program therefore defines
@@ -31,6 +32,9 @@ struct PageLimits {
     // Past this (MiB) of files on disk that the page processes hold together, the media of the one that
     // holds the most is stopped; it is ended if it still holds them a second later.
     unsigned pageFilesMiB = 80;
+    // A page's process that falls back under half its memory limit and passes it again, without having
+    // been well under it, is asked to release again at most once in this many seconds.
+    unsigned releaseAgainSeconds = 60;
     // Media streams through the pipeline's memory queue; false lets the engine buffer the clips it wants
     // whole in files on disk, as it does by itself (for new page processes).
     bool mediaStreamed = true;
@@ -46,8 +50,16 @@ uint64_t ResidentBytes(pid_t pid);
 // The program's context, made at first use. Never null.
 WebKitWebContext* PageContext();
 
+// Before a page the program loads itself: the engine's memory cache lets go of what pages left in it, so
+// that the page and what it shows come from their server (the engine's memory cache would otherwise serve
+// what they allow it to keep).
+void ForgetCachedPages();
+
 // The looks at the engine's processes taken so far.
 unsigned long WatchLooksForTesting();
+
+// The asks to release memory sent to page processes so far.
+unsigned long ReleaseAsksForTesting();
 
 // True, once, when a page's process ended within the last few seconds because the program ended it past
 // one of its bounds (the engine reports that end as a crash); the program has logged why already.

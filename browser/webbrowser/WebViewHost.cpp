@@ -262,6 +262,7 @@ void WebViewHost::LoadFromServer(const wxString& url)
         soup_message_headers_replace(headers, "Cache-Control", "no-cache");
         soup_message_headers_replace(headers, "Pragma", "no-cache");
     }
+    ForgetCachedPages();
     webkit_web_view_load_request(WEBKIT_WEB_VIEW(mNative), request);
     g_object_unref(request);
 }

@@ -122,6 +122,69 @@ TEST_F(PageContextTest, APageStandingAboveHalfItsLimitIsLookedAtEverySecond)
     EXPECT_EQ(0u, processEnds);
 }
 
+// A page's process whose memory hovers around half its limit (here the limit moves around it) is asked to
+// release once, not at each passing; asked again at a passing once the last ask is old enough, it has one
+// line said for all its repeats.
+TEST_F(PageContextTest, APageHoveringAroundHalfItsLimitIsAskedOnceAndItsRepeatsLoggedOnce)
+{
+    LogCapture log;
+    server.AddPage("/hold.html", Page("hold", "<script>var kept = new Uint8Array(128 << 20); for (var i = 0; i < "
+                                              "kept.length; i += 4096) kept[i] = 1; document.title = 'held';"
+                                              "</script>"));
+    Open(server.Url("/hold.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "held"));
+    bcx::PageLimits limits;
+    SetLimits(limits);
+    // Half the limit under the page's process, then over it (but not an eighth of the limit over it), one
+    // look each.
+    const auto passHalf = [&](int times) {
+        for (int n = 0; n < 2 * times; ++n) {
+            long mostKiB = 0;
+            for (pid_t pid : EngineProcesses("WebKitWebProces"))
+                mostKiB = std::max(mostKiB, RssKiB(pid));
+            limits.pageProcessMiB = static_cast<unsigned>(mostKiB / 1024 * (n % 2 == 0 ? 16 : 23) / 10);
+            bcx::SetPageLimits(limits);
+            const unsigned long from = bcx::WatchLooksForTesting();
+            ASSERT_TRUE(PumpUntil([&] { return bcx::WatchLooksForTesting() > from; }, 5000));
+        }
+    };
+    const unsigned long asked = bcx::ReleaseAsksForTesting();
+    passHalf(3);
+    EXPECT_EQ(asked + 1, bcx::ReleaseAsksForTesting());
+    limits.releaseAgainSeconds = 1;
+    passHalf(3);
+    EXPECT_GE(bcx::ReleaseAsksForTesting(), asked + 3);
+    EXPECT_EQ(1u, log.Count("[browser] the page's process passed half its memory limit"));
+    EXPECT_EQ(1u, log.Count("it was asked to release again"));
+}
+
+// What the release on a page's load was for: a page the program loads, and what it shows, come from their
+// server each time, also when the engine may keep them for an hour and the page is loaded again at once.
+TEST_F(PageContextTest, TheProgramsPagesAndWhatTheyShowComeFromTheirServerEachTime)
+{
+    const std::string keep = "Cache-Control: max-age=3600\r\n";
+    server.AddPage("/logo.png", Png(8, 8), "image/png", keep);
+    server.AddPage("/news.css", "p { color: red }", "text/css", keep);
+    server.AddPage("/news.html",
+                   Page("news", "<link rel='stylesheet' href='/news.css'><img src='/logo.png'><p>news</p><script>"
+                                "onload = function() { document.title = 'shown ' + Date.now(); };</script>"),
+                   "text/html; charset=utf-8", keep);
+    server.AddPage("/other.html", Page("other", "other"), "text/html; charset=utf-8", keep);
+    Open(server.Url("/news.html"));
+    ASSERT_TRUE(PumpUntil([&] { return view->GetCurrentTitle().StartsWith(wxS("shown")); }));
+    for (const char* next : {"/news.html", "/other.html", "/news.html"}) {
+        const wxString before = view->GetCurrentTitle();
+        panel->LoadUrl(server.Url(next));
+        ASSERT_TRUE(PumpUntil([&] {
+            const wxString title = view->GetCurrentTitle();
+            return title != before && (title == wxS("other") || title.StartsWith(wxS("shown")));
+        }));
+    }
+    const std::vector<std::string> requests = server.Requests();
+    for (const char* path : {"/news.html", "/news.css", "/logo.png"})
+        EXPECT_EQ(3, std::count(requests.begin(), requests.end(), path)) << path;
+}
+
 // A reader goes through 40 articles with a 1000x1000 image each (4 MB decoded), each shown in turn, as
 // in a long read: the page's process lets go of what it showed and stays under its (lowered) limit.
 TEST_F(PageContextTest, ALongReadOfImagesIsNotEndedForWhatItShowed)
