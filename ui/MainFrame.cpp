@@ -444,6 +444,10 @@ void MainFrame::OnConnectionStatus(ClientEvent& event)
         config->Write(Utf8("用户名"), bcx::FromGbk(settings.mUserName));
         config->Write(wxS("LastServer"), bcx::FromGbk(settings.mLastServer));
         config->Write(wxS("LastPort"), static_cast<long>(settings.mLastPort));
+        // To the file now, not only when the program ends.
+        config->SetPath(wxS("/"));
+        if (!config->Flush())
+            wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
     }
 }
 
