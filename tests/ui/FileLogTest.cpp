@@ -182,7 +182,7 @@ TEST_F(FileLogTest, WritesAGbkFileOnlyWhenTheLogDirectoryExists)
     for (const char* text : {"second", "third"}) {
         FileLog log(mPanel->GetListBox(), &previous);
         wxLog::SetActiveTarget(&log);
-        wxLogMessage(wxS("%s"), text);
+        wxLogMessage(wxS("%s"), wxString::FromUTF8(text));
         wxLog::SetActiveTarget(&previous);
     }
     EXPECT_EQ(expected, ReadFile(file));
