@@ -23,7 +23,21 @@
 #include "ui/StopSignals.h"
 #include "ui/VersionCheck.h"
 
+// Last: its macros (Bool, Status, None, ...) must not reach the headers above.
+#include <X11/Xlib.h>
+
 namespace {
+
+XIOErrorHandler gNextDisplayLostHandler = nullptr;
+
+// The display server went away (the end of the desktop session; under xvfb-run, Ctrl+C stops the display
+// server too): the toolkit ends the program at once, so what the session changed is written first.
+int OnDisplayLost(Display* display)
+{
+    if (ClientApp* app = dynamic_cast<ClientApp*>(wxTheApp))
+        app->SaveSession();
+    return gNextDisplayLostHandler ? gNextDisplayLostHandler(display) : 0;
+}
 
 // The splash screen: it times out by itself, and it keeps the program running no longer than its main
 // window. A close from the window manager (the program's only window while it starts) closes the program.
@@ -109,6 +123,7 @@ bool ClientApp::OnInit()
     // The frame's log takes over the held lines.
     MainFrame* frame = new MainFrame();
     mFrame = frame;
+    gNextDisplayLostHandler = XSetIOErrorHandler(OnDisplayLost);
     if (wxLog::GetActiveTarget() == mStartupLog.get())
         wxLog::SetActiveTarget(mStartupLog->GetPrevious());
     mStartupLog.reset();
@@ -126,6 +141,12 @@ bool ClientApp::OnInit()
     return true;
 }
 
+void ClientApp::SaveSession()
+{
+    if (mFrame)
+        mFrame->SaveSession();
+}
+
 void ClientApp::RequestClose(int signal)
 {
     if (signal != 0) {
@@ -139,8 +160,12 @@ void ClientApp::RequestClose(int signal)
     mCloseRequested = true;
     // What a stop signal or the splash asks for goes the way of the window manager's close of the main
     // window; before the window exists, OnInit closes it once it is shown.
-    if (mFrame)
-        mFrame->Close();
+    if (!mFrame)
+        return;
+    // The display server may be stopped together with the program (Ctrl+C under xvfb-run).
+    if (signal != 0)
+        mFrame->SaveSession();
+    mFrame->Close();
 }
 
 int ClientApp::OnExit()

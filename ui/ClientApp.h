@@ -25,6 +25,8 @@ public:
     // during start-up, the main window closes as soon as it is shown. signal: the stop signal that asked
     // (0: the window manager's close of the splash screen).
     void RequestClose(int signal);
+    // Writes what the session changed to the configuration file now (MainFrame::SaveSession).
+    void SaveSession();
 
     ClientApp();
     ~ClientApp() override;

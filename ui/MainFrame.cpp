@@ -147,17 +147,7 @@ MainFrame::MainFrame()
 
 MainFrame::~MainFrame()
 {
-    if (!IsIconized() && !IsFullScreen() && !IsMaximized()) {
-        if (wxConfigBase* config = wxConfigBase::Get(false)) {
-            wxPoint position = GetPosition();
-            wxSize size = GetSize();
-            config->SetPath(wxS("/GUI"));
-            config->Write(wxS("WindowPosX"), static_cast<long>(position.x));
-            config->Write(wxS("WindowPosY"), static_cast<long>(position.y));
-            config->Write(wxS("WindowWidth"), static_cast<long>(size.x));
-            config->Write(wxS("WindowHeight"), static_cast<long>(size.y));
-        }
-    }
+    SaveGeometry();
     if (ClientCore* core = ClientCore::Get(false)) {
         if (core->GetStatusTarget() == this)
             core->SetStatusTarget(nullptr);
@@ -167,6 +157,34 @@ MainFrame::~MainFrame()
     mReenableTimer = nullptr;
     delete mFileLog;
     mFileLog = nullptr;
+}
+
+void MainFrame::SaveGeometry()
+{
+    // A frame closed while minimised or maximised keeps the previously saved geometry.
+    if (IsIconized() || IsFullScreen() || IsMaximized())
+        return;
+    if (wxConfigBase* config = wxConfigBase::Get(false)) {
+        wxPoint position = GetPosition();
+        wxSize size = GetSize();
+        config->SetPath(wxS("/GUI"));
+        config->Write(wxS("WindowPosX"), static_cast<long>(position.x));
+        config->Write(wxS("WindowPosY"), static_cast<long>(position.y));
+        config->Write(wxS("WindowWidth"), static_cast<long>(size.x));
+        config->Write(wxS("WindowHeight"), static_cast<long>(size.y));
+    }
+}
+
+void MainFrame::SaveSession()
+{
+    SaveGeometry();
+    if (mGameList)
+        mGameList->SaveColumnWidths();
+    if (wxConfigBase* config = wxConfigBase::Get(false)) {
+        config->SetPath(wxS("/"));
+        if (!config->Flush())
+            wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
+    }
 }
 
 bool MainFrame::Destroy()
