@@ -29,7 +29,14 @@ void ClientCore::OpenDatagramSocket()
     errno = 0;
     if (!mDatagramSocket->Open(port)) {
         const int error = errno;
-        if (mDatagramSocket->IsOpen())
+        if (error == EADDRINUSE)
+            // Most often a second copy of the program on this computer: said in the user's words.
+            wxLogMessage(wxS("UDP port %d, the port for Warcraft III's LAN game searches, is in use, perhaps by "
+                             "another copy of Brawlcast: this copy still announces its games but does not hear "
+                             "the searches. The setting DatagramPort under [Net] in bcxClient.ini chooses "
+                             "another port."),
+                         static_cast<int>(port));
+        else if (mDatagramSocket->IsOpen())
             wxLogMessage(wxS("ClientCore::OpenDatagramSocket: could not bind port %d (error: %d)"),
                          static_cast<int>(port), error);
         else

@@ -1,5 +1,6 @@
 #include "ui/ClientApp.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include <wx/cmdline.h>
@@ -19,9 +20,43 @@
 #include "ui/MainFrame.h"
 #include "ui/MemoryPages.h"
 #include "ui/StartupLog.h"
+#include "ui/StopSignals.h"
 #include "ui/VersionCheck.h"
 
+// Last: its macros (Bool, Status, None, ...) must not reach the headers above.
+#include <X11/Xlib.h>
+
 namespace {
+
+XIOErrorHandler gNextDisplayLostHandler = nullptr;
+
+// The display server went away (the end of the desktop session; under xvfb-run, Ctrl+C stops the display
+// server too): the toolkit ends the program at once, so what the session changed is written first.
+int OnDisplayLost(Display* display)
+{
+    if (ClientApp* app = dynamic_cast<ClientApp*>(wxTheApp))
+        app->SaveSession();
+    return gNextDisplayLostHandler ? gNextDisplayLostHandler(display) : 0;
+}
+
+// The splash screen: it times out by itself, and it keeps the program running no longer than its main
+// window. A close from the window manager (the program's only window while it starts) closes the program.
+class StartupSplash : public wxSplashScreen {
+public:
+    explicit StartupSplash(const wxBitmap& bitmap)
+        : wxSplashScreen(bitmap, wxSPLASH_CENTRE_ON_SCREEN | wxSPLASH_TIMEOUT, 4000, nullptr, wxID_ANY,
+                         wxDefaultPosition, wxDefaultSize, wxSIMPLE_BORDER | wxFRAME_NO_TASKBAR | wxSTAY_ON_TOP)
+    {
+        Bind(wxEVT_CLOSE_WINDOW, [](wxCloseEvent& event) {
+            // The time-out and a click close it without a veto; the window manager's close may be vetoed.
+            if (ClientApp* app = dynamic_cast<ClientApp*>(wxTheApp); app && event.CanVeto())
+                app->RequestClose(0);
+            event.Skip();
+        });
+    }
+
+    bool ShouldPreventAppExit() const override { return false; }
+};
 
 const wxCmdLineEntryDesc kCommandLine[] = {
     {wxCMD_LINE_SWITCH, "s", "nosplash", "", wxCMD_LINE_VAL_NONE, 0},
@@ -36,6 +71,9 @@ ClientApp::~ClientApp() = default;
 
 bool ClientApp::OnInit()
 {
+    // From the first moment a stop signal closes the program as its window's close does.
+    mStopSignals = std::make_unique<StopSignals>([this](int signal) { RequestClose(signal); });
+
     // Until the main window's log exists, what is logged is held for it: no box stops start-up.
     mStartupLog = std::make_unique<StartupLog>(wxLog::GetActiveTarget());
     wxLog::SetActiveTarget(mStartupLog.get());
@@ -60,8 +98,7 @@ bool ClientApp::OnInit()
         if (!splash.IsOk()) {
             std::printf("Could not load splash image!\n");
         } else {
-            new wxSplashScreen(splash, wxSPLASH_CENTRE_ON_SCREEN | wxSPLASH_TIMEOUT, 4000, nullptr, wxID_ANY,
-                               wxDefaultPosition, wxDefaultSize, wxSIMPLE_BORDER | wxFRAME_NO_TASKBAR | wxSTAY_ON_TOP);
+            new StartupSplash(splash);
         }
     }
 
@@ -85,11 +122,13 @@ bool ClientApp::OnInit()
 
     // The frame's log takes over the held lines.
     MainFrame* frame = new MainFrame();
+    mFrame = frame;
+    gNextDisplayLostHandler = XSetIOErrorHandler(OnDisplayLost);
     if (wxLog::GetActiveTarget() == mStartupLog.get())
         wxLog::SetActiveTarget(mStartupLog->GetPrevious());
     mStartupLog.reset();
 
-    if (!noSplash)
+    if (!noSplash && !mCloseRequested)
         wxSleep(2);
 
     frame->Show(true);
@@ -97,11 +136,41 @@ bool ClientApp::OnInit()
 
     ApplySavedGeometry(frame);
     frame->GetNotebook()->SetSelection(0);
+    if (mCloseRequested)
+        frame->Close();
     return true;
+}
+
+void ClientApp::SaveSession()
+{
+    if (mFrame)
+        mFrame->SaveSession();
+}
+
+void ClientApp::RequestClose(int signal)
+{
+    if (signal != 0) {
+        wxString text = signal == SIGINT ? wxS("SIGINT") : signal == SIGTERM ? wxS("SIGTERM") : wxS("A stop signal");
+        text += wxS(" received: closing and keeping the settings");
+        if (signal == SIGINT)
+            text += wxS(" (press Ctrl+C again to end at once)");
+        std::fprintf(stderr, "%s\n", static_cast<const char*>(text.utf8_str()));
+        wxLogMessage(wxS("%s"), text);
+    }
+    mCloseRequested = true;
+    // What a stop signal or the splash asks for goes the way of the window manager's close of the main
+    // window; before the window exists, OnInit closes it once it is shown.
+    if (!mFrame)
+        return;
+    // The display server may be stopped together with the program (Ctrl+C under xvfb-run).
+    if (signal != 0)
+        mFrame->SaveSession();
+    mFrame->Close();
 }
 
 int ClientApp::OnExit()
 {
+    mStopSignals.reset();
     // A check still waiting for the server is cancelled; the program ends only after its worker.
     mVersionCheck.reset();
     ClientCore::Get(true);

@@ -1,8 +1,13 @@
 #include "ui/FileLog.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
+
+#include <fcntl.h>
 
 #include <wx/datetime.h>
 #include <wx/file.h>
@@ -51,20 +56,35 @@ wxString EscapeControls(const wxString& text)
 } // namespace
 
 FileLog::FileLog(wxListBox* listBox, wxLog* previous, size_t maxFileBytes)
-    : mListBox(listBox), mPrevious(previous), mFile(new wxFile), mMaxFileBytes(maxFileBytes)
+    : mListBox(listBox), mPrevious(previous), mFile(nullptr), mMaxFileBytes(maxFileBytes)
 {
-    if (wxDirExists(wxS("log"))) {
-        wxString name = wxS("log/bcx") + FormatLocalNow(wxS("%y%m%d-%H%M%S")) + wxS(".log");
-        const int access = wxS_IRUSR | wxS_IWUSR | wxS_IRGRP | wxS_IWGRP | wxS_IROTH | wxS_IWOTH;
-        if (!bcx::CreateFileCloseOnExec(*mFile, name, access)) {
-            // A log file that cannot be created is not written to; the list box still gets every line.
-            delete mFile;
-            mFile = nullptr;
+    if (!wxDirExists(wxS("log")))
+        return;
+    const wxString stamp = wxS("log/bcx") + FormatLocalNow(wxS("%y%m%d-%H%M%S"));
+    const int access = wxS_IRUSR | wxS_IWUSR | wxS_IRGRP | wxS_IWGRP | wxS_IROTH | wxS_IWOTH;
+    // A file is never shared nor overwritten: a copy started in the same second as another one (or as
+    // an earlier run) takes the next free name, "-2", "-3", ...
+    wxString name;
+    int error = 0;
+    for (unsigned copy = 1; copy <= kMaxCopiesPerSecond; ++copy) {
+        name = copy == 1 ? stamp + wxS(".log") : wxString::Format(wxS("%s-%u.log"), stamp, copy);
+        const int fd = bcx::OpenCloseOnExec(name.fn_str(), O_WRONLY | O_CREAT | O_EXCL, access);
+        if (fd >= 0) {
+            mFile = new wxFile(fd);
+            return;
         }
-    } else {
-        delete mFile;
-        mFile = nullptr;
+        error = errno;
+        if (error != EEXIST)
+            break;
     }
+    // The list box still gets every line; the user learns once why there is no file.
+    const wxString why = error == EEXIST
+                             ? wxString::Format(wxS("%u log files of this second exist already"), kMaxCopiesPerSecond)
+                             : wxString::FromUTF8(std::strerror(error));
+    const wxString notice = wxString::Format(wxS("No log file is written: %s cannot be made in the folder \"log\" (%s)"),
+                                             name, why);
+    std::fprintf(stderr, "%s\n", static_cast<const char*>(notice.utf8_str()));
+    LogLine(notice);
 }
 
 FileLog::~FileLog()

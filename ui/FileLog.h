@@ -1,8 +1,10 @@
 #pragma once
 // The program's log target: every line gets the wall-clock time "[%H:%M:%S] " in front, goes to the
 // Log page's list box and, when a directory "log" exists in the working directory, to a log file
-// "log/bcx<yymmdd-hhmmss>.log" (GBK, one line per message). Errors and warnings get a Chinese prefix;
-// trace messages go to the target that was active before.
+// "log/bcx<yymmdd-hhmmss>.log" (GBK, one line per message). The file is the program's alone: a second
+// copy started in the same second writes "log/bcx<yymmdd-hhmmss>-2.log", a third "-3", and so on. When
+// no file can be made in the folder, the first line (on the page and on standard error) says so and why.
+// Errors and warnings get a Chinese prefix; trace messages go to the target that was active before.
 //
 // Peers fill much of the log, so the log keeps itself bounded and plain: control characters are written
 // escaped ("\n", "\x01"), so a peer's text can never start a line of its own; a line identical to the one
@@ -21,6 +23,8 @@ class FileLog : public wxLog {
 public:
     static constexpr unsigned kMaxListLines = 5000;
     static constexpr size_t kMaxFileBytes = 16 * 1024 * 1024;
+    // Log files started within one second at most ("-2" up to "-99").
+    static constexpr unsigned kMaxCopiesPerSecond = 99;
 
     // listBox: the Log page's list box (not owned). previous: the target active before (not owned; may
     // be null).

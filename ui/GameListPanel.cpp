@@ -455,11 +455,7 @@ GameListPanel::~GameListPanel()
     if (core && core->GetGameListTarget() == this)
         core->SetGameListTarget(nullptr);
 
-    if (wxConfigBase* config = wxConfigBase::Get(false)) {
-        config->SetPath(wxS("/GUI"));
-        for (int column = 0; column < GameColCount; ++column)
-            config->Write(ColumnKey(column), static_cast<long>(mList->GetColumnWidth(column)));
-    }
+    SaveColumnWidths();
 
     mTimeTimer.Stop();
     mRefreshTimer.Stop();
@@ -469,6 +465,15 @@ GameListPanel::~GameListPanel()
     mListener = nullptr;
     if (core && port != 0 && core->GetSessionPort() == port)
         core->SetSessionPort(0);
+}
+
+void GameListPanel::SaveColumnWidths()
+{
+    if (wxConfigBase* config = wxConfigBase::Get(false)) {
+        config->SetPath(wxS("/GUI"));
+        for (int column = 0; column < GameColCount; ++column)
+            config->Write(ColumnKey(column), static_cast<long>(mList->GetColumnWidth(column)));
+    }
 }
 
 int GameListPanel::DefaultColumnWidth(int column) const

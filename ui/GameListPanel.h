@@ -131,6 +131,10 @@ public:
     explicit GameListPanel(wxWindow* parent);
     ~GameListPanel() override;
 
+    // Writes the column widths under /GUI (GameListCol00, ...) into the configuration object; the
+    // destructor does it too.
+    void SaveColumnWidths();
+
     // ClientEvent 1010: value 0 rebuilds the list; a game id adds that game's row. The rows follow once
     // for all the notifications queued together (one relay frame can name thousands of games): sorted
     // once, rebuilt at most once.

@@ -147,17 +147,7 @@ MainFrame::MainFrame()
 
 MainFrame::~MainFrame()
 {
-    if (!IsIconized() && !IsFullScreen() && !IsMaximized()) {
-        if (wxConfigBase* config = wxConfigBase::Get(false)) {
-            wxPoint position = GetPosition();
-            wxSize size = GetSize();
-            config->SetPath(wxS("/GUI"));
-            config->Write(wxS("WindowPosX"), static_cast<long>(position.x));
-            config->Write(wxS("WindowPosY"), static_cast<long>(position.y));
-            config->Write(wxS("WindowWidth"), static_cast<long>(size.x));
-            config->Write(wxS("WindowHeight"), static_cast<long>(size.y));
-        }
-    }
+    SaveGeometry();
     if (ClientCore* core = ClientCore::Get(false)) {
         if (core->GetStatusTarget() == this)
             core->SetStatusTarget(nullptr);
@@ -167,6 +157,34 @@ MainFrame::~MainFrame()
     mReenableTimer = nullptr;
     delete mFileLog;
     mFileLog = nullptr;
+}
+
+void MainFrame::SaveGeometry()
+{
+    // A frame closed while minimised or maximised keeps the previously saved geometry.
+    if (IsIconized() || IsFullScreen() || IsMaximized())
+        return;
+    if (wxConfigBase* config = wxConfigBase::Get(false)) {
+        wxPoint position = GetPosition();
+        wxSize size = GetSize();
+        config->SetPath(wxS("/GUI"));
+        config->Write(wxS("WindowPosX"), static_cast<long>(position.x));
+        config->Write(wxS("WindowPosY"), static_cast<long>(position.y));
+        config->Write(wxS("WindowWidth"), static_cast<long>(size.x));
+        config->Write(wxS("WindowHeight"), static_cast<long>(size.y));
+    }
+}
+
+void MainFrame::SaveSession()
+{
+    SaveGeometry();
+    if (mGameList)
+        mGameList->SaveColumnWidths();
+    if (wxConfigBase* config = wxConfigBase::Get(false)) {
+        config->SetPath(wxS("/"));
+        if (!config->Flush())
+            wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
+    }
 }
 
 bool MainFrame::Destroy()
@@ -444,6 +462,10 @@ void MainFrame::OnConnectionStatus(ClientEvent& event)
         config->Write(Utf8("用户名"), bcx::FromGbk(settings.mUserName));
         config->Write(wxS("LastServer"), bcx::FromGbk(settings.mLastServer));
         config->Write(wxS("LastPort"), static_cast<long>(settings.mLastPort));
+        // To the file now, not only when the program ends.
+        config->SetPath(wxS("/"));
+        if (!config->Flush())
+            wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
     }
 }
 

@@ -56,6 +56,11 @@ public:
     // lives until the box has returned.
     static bool ShowMessageBox(wxWindow* window, const wxString& text, const wxString& caption);
 
+    // Writes what the session changed (the geometry and the games list's column widths, as the
+    // destruction does) to the configuration file now: for a stop that may not reach the end of the
+    // shutdown (under xvfb-run, Ctrl+C stops the display server too). No call to the display server.
+    void SaveSession();
+
     // Connect button, Enter in a connect-bar field; with event id 0 (connect at start) validation
     // failures stay silent. On a closing frame (a click or Enter still queued) it does nothing.
     void OnConnect(wxCommandEvent& event);
@@ -81,6 +86,7 @@ public:
 
 private:
     void WriteBanner();
+    void SaveGeometry();
     void SetFieldsEnabled(bool enable);
     void SetStatus(const wxString& text);
     // The relay's texts and its news dialog are shown one modal window at a time, never nested: what

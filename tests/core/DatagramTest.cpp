@@ -250,7 +250,11 @@ TEST(Datagram, TakenDatagramPortStillSends)
     bcxtest::LogCapture log;
     ClientCore* core = CreateCore("DatagramPort=" + std::to_string(taken) + "\n");
     ASSERT_NE(core, nullptr);
-    EXPECT_TRUE(log.Contains("ClientCore::OpenDatagramSocket: could not bind port " + std::to_string(taken)));
+    // Said in the user's words: which port, why, and the setting that changes it.
+    EXPECT_TRUE(log.Contains("UDP port " + std::to_string(taken) +
+                             ", the port for Warcraft III's LAN game searches, is in use, perhaps by another copy "
+                             "of Brawlcast: this copy still announces its games but does not hear the searches. "
+                             "The setting DatagramPort under [Net] in bcxClient.ini chooses another port."));
 
     RawUdp warcraft;
     core->DatagramSendTo("hi", 2, bcxtest::LoopbackAddress(warcraft.Port()));

@@ -26,6 +26,7 @@
 #include "core/ClientCore.h"
 #include "peers/TestRelayServer.h"
 #include "platform/TextCodec.h"
+#include "support/Files.h"
 #include "support/Pump.h"
 #include "support/Text.h"
 #include "support/WxLoopback.h"
@@ -204,6 +205,11 @@ TEST_F(ConnectBarTest, ConnectLogOnDisconnectAndReconnectFromTheBar)
     EXPECT_EQ("tester", Utf8(config->Read(U("用户名"), wxString())));
     EXPECT_EQ("127.0.0.1", Utf8(config->Read(wxS("LastServer"), wxString())));
     EXPECT_EQ(relay.Port(), config->ReadLong(wxS("LastPort"), 0));
+    // ... and in the file at once, not only when the program ends.
+    const std::string ini = bcxtest::ReadFile("bcxClient.ini");
+    for (const std::string& line : {bcx::Utf8ToGbk("用户名=tester\n"), std::string("LastServer=127.0.0.1\n"),
+                                    "LastPort=" + std::to_string(relay.Port()) + "\n"})
+        EXPECT_NE(std::string::npos, ini.find(line)) << line << " missing in\n" << ini;
 
     // The user disconnects: Connect is back after about half a second.
     spy->states.clear();

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <wx/frame.h>
 #include <wx/listbox.h>
@@ -176,15 +178,42 @@ TEST_F(FileLogTest, WritesAGbkFileOnlyWhenTheLogDirectoryExists)
     std::string expected = bcx::Utf8ToGbk("[07:08:09] 欢迎 user\n[07:08:09] [警告] 注意\n");
     EXPECT_EQ(expected, ReadFile(file));
 
-    // A second log in the same second overwrites the file.
-    {
+    // Logs opened in the same second (two copies of the program) each get a file of their own.
+    for (const char* text : {"second", "third"}) {
         FileLog log(mPanel->GetListBox(), &previous);
         wxLog::SetActiveTarget(&log);
-        wxLogMessage(wxS("second"));
+        wxLogMessage(wxS("%s"), wxString::FromUTF8(text));
         wxLog::SetActiveTarget(&previous);
     }
-    EXPECT_EQ("[07:08:09] second\n", ReadFile(file));
-    EXPECT_EQ(1, std::distance(fs::directory_iterator("log"), fs::directory_iterator()));
+    EXPECT_EQ(expected, ReadFile(file));
+    EXPECT_EQ("[07:08:09] second\n", ReadFile("log/bcx240305-070809-2.log"));
+    EXPECT_EQ("[07:08:09] third\n", ReadFile("log/bcx240305-070809-3.log"));
+    EXPECT_EQ(3, std::distance(fs::directory_iterator("log"), fs::directory_iterator()));
+}
+
+// A "log" folder where no file can be made: the first line says, in plain words, that there is no log file
+// and why.
+TEST_F(FileLogTest, AFolderWithoutRoomForAFileIsToldOnce)
+{
+    namespace fs = std::filesystem;
+    // Not even the superuser makes files in /sys; others are kept out of their own folder by its mode.
+    if (geteuid() == 0) {
+        fs::create_directory_symlink("/sys", "log");
+    } else {
+        fs::create_directory("log");
+        fs::permissions("log", fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    bcxtest::LogCapture previous;
+    FileLog log(mPanel->GetListBox(), &previous);
+    EXPECT_FALSE(log.HasFile());
+    ASSERT_EQ(1u, mPanel->GetListBox()->GetCount());
+    EXPECT_EQ("[07:08:09] No log file is written: log/bcx240305-070809.log cannot be made in the folder \"log\" "
+              "(Permission denied)",
+              Item(0));
+    wxLog::SetActiveTarget(&log);
+    wxLogMessage(wxS("later"));
+    wxLog::SetActiveTarget(&previous);
+    EXPECT_EQ(2u, mPanel->GetListBox()->GetCount());
 }
 
 // A peer's flood: the page keeps the newest lines, repeats are counted, control characters cannot forge
