@@ -25,6 +25,9 @@ const size_t kAddressShown = 200;
 const guint kLookMs = 1000;
 const guint kFastLookMs = 100;
 const int64_t kFastGrowthBytes = 16 << 20;
+// A page is charged only on a share counted with the C library's allocator counted whole, which is done
+// again only once the share has grown by this much since.
+const int64_t kRecountBytes = 8 << 20;
 const int64_t kMiB = 1 << 20;
 
 HistoryLimits& Limits()
@@ -61,6 +64,8 @@ struct EngineWatch {
     // The least share since the baseline was last taken anew; INT64_MAX when it is taken at the next look.
     int64_t least = INT64_MAX;
     int64_t last = 0;
+    // The share last counted whole for a decision; INT64_MIN when none since the baseline was taken.
+    int64_t counted = INT64_MIN;
     guint source = 0;
     uint64_t events = 0;
 };
@@ -160,10 +165,20 @@ void ScheduleLook(guint ms);
 void LookAtEngine()
 {
     EngineWatch& watch = TheWatch();
-    const int64_t share = EngineShareBytes();
-    watch.least = std::min(watch.least, share);
+    int64_t share = EngineShareBytes();
     const int64_t limit = static_cast<int64_t>(Limits().maxEngineGrowthBytes);
-    if (share - watch.least > limit) {
+    // What the C library's allocator took since its last whole count in mapped blocks and other threads'
+    // arenas is seen only when it is counted whole, which is too costly for every look: a page is charged
+    // on a share counted so.
+    bool decided = false;
+    if (watch.least != INT64_MAX && share - watch.least > limit &&
+        (watch.counted == INT64_MIN || share >= watch.counted + kRecountBytes)) {
+        share = CountedEngineShareBytes();
+        watch.counted = share;
+        decided = true;
+    }
+    watch.least = std::min(watch.least, share);
+    if (decided && share - watch.least > limit) {
         if (PageNavigations* page = LatestPage()) {
             StopPage(page->view,
                      wxString::Format(wxS("the web engine held %u MiB more of the program's memory for it (limit %u MiB)"),
@@ -173,6 +188,7 @@ void LookAtEngine()
                 page->renew();
         }
         watch.least = INT64_MAX;
+        watch.counted = INT64_MIN;
     }
     const bool soon = watch.least != INT64_MAX && (share - watch.least > limit / 2 || share > watch.last + kFastGrowthBytes);
     watch.last = share;
@@ -222,6 +238,7 @@ void NoteProgramLoad(gpointer view)
     StartAfresh(*navigations);
     NoteActivity(*navigations);
     TheWatch().least = INT64_MAX;
+    TheWatch().counted = INT64_MIN;
 }
 
 void SetHistoryLimits(const HistoryLimits& limits)

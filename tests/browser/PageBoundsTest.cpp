@@ -3,6 +3,10 @@
 // the relay meanwhile; ordinary pages keep their history, back and forward, and are never refused nor
 // stopped for the program's own growth or for their pace.
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
 #include <unistd.h>
 
 #include "browser/HtmlBrowserCtrl.h"
@@ -29,6 +33,13 @@ long HeldRssMiB()
     if (__sanitizer_purge_allocator)
         __sanitizer_purge_allocator();
     return RssKiB(getpid()) / 1024;
+}
+
+// Makes every page of the memory resident, a little at a time: a page a write.
+void Touch(char* memory, size_t bytes)
+{
+    for (size_t at = 0; at < bytes; at += 4096)
+        static_cast<volatile char*>(memory)[at] = 1;
 }
 
 // A panel in a frame, the client logged on to our relay.
@@ -231,6 +242,79 @@ TEST_F(PageBoundsTest, AUsersClickIsNeverRefusedByACount)
     ASSERT_TRUE(PumpUntil([&] { return log.Contains("[browser] navigations refused"); }));
     ASSERT_TRUE(MouseClick("next"));
     EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "location.hash") == "#clicked"; }));
+}
+
+// The program takes address space before a page (a large calloc, a vector's room) and touches it while the
+// page shows; gives a heap back and grows it again; frees a mapped block and maps another: none of it is
+// the page's.
+TEST_F(PageBoundsTest, TheProgramsOwnGrowthIntoWhatItTookBeforeIsNotChargedToThePage)
+{
+    LogCapture log;
+    // Below what the engine held before (here 19 MiB): a baseline that fell would show.
+    bcx::HistoryLimits limits;
+    limits.maxEngineGrowthBytes = 16u << 20;
+    bcx::SetHistoryLimits(limits);
+    server.AddPage("/quiet.html", Page("quiet", "<script>var n = 0; setInterval(function() { "
+                                                "history.replaceState({n: n++}, ''); }, 100);</script>quiet"));
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast"));
+    const size_t callocBytes = 160u << 20, vectorBytes = 96u << 20, block = 64u << 10, blocks = 1600;
+    char* taken = static_cast<char*>(std::calloc(1, callocBytes));
+    ASSERT_NE(nullptr, taken);
+    std::vector<char> room;
+    room.reserve(vectorBytes);
+    const auto stopped = [&] { return log.Contains("[browser] page stopped"); };
+    // Grows by 8 MiB every tenth of a second, as the program does when it is fed.
+    const auto touchSlowly = [&](char* memory, size_t bytes) {
+        for (size_t at = 0; at < bytes && !stopped(); at += 8u << 20) {
+            Touch(memory + at, std::min<size_t>(8u << 20, bytes - at));
+            PumpUntil(stopped, 100);
+        }
+    };
+
+    panel->LoadUrl(server.Url("/quiet.html"));
+    ASSERT_TRUE(WaitForPageText(view, "quiet"));
+    PumpUntil(stopped, 2000);
+    touchSlowly(taken, callocBytes);
+    room.resize(vectorBytes / 2);
+    PumpUntil(stopped, 300);
+    room.resize(vectorBytes);
+    PumpUntil(stopped, 300);
+
+    // A heap given back and grown again, touched a while after.
+    std::vector<char*> heap;
+    for (size_t i = 0; i < blocks; ++i)
+        heap.push_back(static_cast<char*>(std::malloc(block)));
+    for (char* b : heap)
+        Touch(b, block);
+    PumpUntil(stopped, 1500);
+    for (char*& b : heap)
+        std::free(b);
+    PumpUntil(stopped, 1500);
+    for (char*& b : heap)
+        b = static_cast<char*>(std::malloc(block));
+    PumpUntil(stopped, 1500);
+    for (size_t i = 0; i < blocks && !stopped(); i += 128) {
+        for (size_t j = i; j < std::min(blocks, i + 128); ++j)
+            Touch(heap[j], block);
+        PumpUntil(stopped, 100);
+    }
+
+    // A mapped block freed, another mapped and touched.
+    std::free(taken);
+    PumpUntil(stopped, 1500);
+    taken = static_cast<char*>(std::calloc(1, callocBytes));
+    ASSERT_NE(nullptr, taken);
+    touchSlowly(taken, callocBytes);
+    PumpUntil(stopped, 2000);
+
+    EXPECT_FALSE(stopped());
+    const int steps = Evaluated("n");
+    EXPECT_TRUE(PumpUntil([&] { return Evaluated("n") > steps; }));
+    EXPECT_TRUE(RelayEchoed(relay, 0xE, 5000));
+    std::free(taken);
+    for (char* b : heap)
+        std::free(b);
 }
 
 } // namespace
