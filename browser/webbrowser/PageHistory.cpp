@@ -122,7 +122,7 @@ void Replenish(PageNavigations& navigations, uint32_t now)
         std::min<double>(limits.navigationBurst, navigations.allowance + seconds * limits.navigationsPerSecond);
 }
 
-// A fresh burst: the program loaded a page, or the user clicked or typed in the view.
+// A fresh burst: the program loaded a page, or the user clicked, typed or wheeled in the view.
 void StartAfresh(PageNavigations& navigations)
 {
     navigations.allowance = Limits().navigationBurst;
@@ -130,7 +130,8 @@ void StartAfresh(PageNavigations& navigations)
     navigations.refusalLogged = false;
 }
 
-// A real click or key in the view (a page's script makes neither).
+// A real click, key or wheel step in the view (a page's script makes none of them): a page may answer the
+// user's scrolling with a navigation (a hash for the article shown) as fast as the user scrolls.
 gboolean UserInput(GtkWidget*, GdkEvent*, gpointer data)
 {
     StartAfresh(*static_cast<PageNavigations*>(data));
@@ -258,6 +259,7 @@ void BoundPageHistory(gpointer view)
     g_signal_connect(view, "load-changed", G_CALLBACK(PageEvent), navigations);
     g_signal_connect(view, "button-press-event", G_CALLBACK(UserInput), navigations);
     g_signal_connect(view, "key-press-event", G_CALLBACK(UserInput), navigations);
+    g_signal_connect(view, "scroll-event", G_CALLBACK(UserInput), navigations);
     // The list lives as long as its view.
     g_signal_connect(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(view)), "changed",
                      G_CALLBACK(HistoryChanged), navigations);

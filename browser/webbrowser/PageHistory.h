@@ -21,7 +21,7 @@ namespace bcx {
 
 struct HistoryLimits {
     // A page's navigations (in any frame) are admitted at this many a second of the program clock, after a
-    // burst of navigationBurst; a real click or key in the view starts a fresh burst.
+    // burst of navigationBurst; a real click, key or wheel step in the view starts a fresh burst.
     unsigned navigationsPerSecond = 8;
     unsigned navigationBurst = 200;
     // A page that asks for an address longer than this (bytes) is stopped: the engine keeps the address

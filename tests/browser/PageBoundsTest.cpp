@@ -3,6 +3,7 @@
 // the relay meanwhile; ordinary pages keep their history, back and forward, and are never refused nor
 // stopped for the program's own growth or for their pace.
 
+#include <chrono>
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -18,6 +19,11 @@
 #include "support/Processes.h"
 #include "support/Text.h"
 #include "support/gui/PanelFixture.h"
+
+// Last: the window system's macros would clash with the names above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -315,6 +321,47 @@ TEST_F(PageBoundsTest, TheProgramsOwnGrowthIntoWhatItTookBeforeIsNotChargedToThe
     std::free(taken);
     for (char* b : heap)
         std::free(b);
+}
+
+// A page that names the article shown in its address as the user scrolls: 60 real wheel steps a second
+// for a minute, then 60 presses of a key a second, are the user's, and every navigation they bring is
+// admitted.
+TEST_F(PageBoundsTest, ThePagesAnswerToTheUsersWheelAndKeysIsNeverRefused)
+{
+    LogCapture log;
+    server.AddPage("/articles.html", Page("articles", "<div style='height: 5000000px'>articles</div><script>var n = 0; "
+                                                      "onscroll = function() { location.hash = 'a' + n++; };</script>"));
+    Open(server.Url("/articles.html"));
+    ASSERT_TRUE(WaitForPageText(view, "articles"));
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(nullptr, display);
+    // The pointer rests over the page, which has the focus.
+    wxUIActionSimulator mouse;
+    ASSERT_TRUE(mouse.MouseMove(view->ClientToScreen(wxPoint(400, 300))) && mouse.MouseClick());
+    const auto ended = [&] { return log.Contains("[browser] navigations refused") || log.Contains("[browser] page stopped"); };
+    const unsigned down = XKeysymToKeycode(display, XK_Down);
+    using Clock = std::chrono::steady_clock;
+    for (const bool wheel : {true, false}) {
+        const int before = Evaluated("n");
+        auto next = Clock::now();
+        for (const auto until = next + std::chrono::seconds(wheel ? 60 : 10); next < until && !ended();
+             next += std::chrono::microseconds(16667)) {
+            PumpUntil(ended, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count()));
+            if (wheel) {
+                XTestFakeButtonEvent(display, 5, True, CurrentTime);
+                XTestFakeButtonEvent(display, 5, False, CurrentTime);
+            } else {
+                XTestFakeKeyEvent(display, down, True, CurrentTime);
+                XTestFakeKeyEvent(display, down, False, CurrentTime);
+            }
+            XFlush(display);
+        }
+        PumpUntil(ended, 1000);
+        EXPECT_FALSE(ended()) << (wheel ? "wheel" : "keys");
+        // Faster than the pace a page is admitted at by itself.
+        EXPECT_GT(Evaluated("n") - before, wheel ? 8 * 60 + 200 : 8 * 10 + 200) << (wheel ? "wheel" : "keys");
+    }
+    XCloseDisplay(display);
 }
 
 } // namespace
