@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "browser/HtmlBrowserCtrl.h"
-#include "browser/webbrowser/PageHistory.h"
+#include "browser/webbrowser/PageBounds.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "platform/ProgramClock.h"
@@ -59,7 +59,7 @@ protected:
 
     void TearDown() override
     {
-        bcx::SetHistoryLimits(bcx::HistoryLimits());
+        bcx::SetPageBoundLimits(bcx::PageBoundLimits());
         bcx::ProgramClock::SetManual(false);
         PanelTest::TearDown();
     }
@@ -154,10 +154,10 @@ TEST_F(PageBoundsTest, WhatAPagePutsInItsHistoryLeavesTheProgramBounded)
 TEST_F(PageBoundsTest, APageGoingToTheAddressOfABackMoveWithinItIsCounted)
 {
     LogCapture log;
-    bcx::HistoryLimits limits;
+    bcx::PageBoundLimits limits;
     limits.navigationsPerSecond = 0;
     limits.navigationBurst = 1;
-    bcx::SetHistoryLimits(limits);
+    bcx::SetPageBoundLimits(limits);
     server.AddPage("/a.html", Page("a", "<script>onload = function() { setTimeout(function() { location.hash = 'x'; "
                                         "}, 0); };</script>a"));
     Open(server.Url("/a.html"));
@@ -194,9 +194,9 @@ TEST_F(PageBoundsTest, AnOrdinaryPageIsNotChargedForTheProgramsOwnGrowth)
 TEST_F(PageBoundsTest, APageThatFillsTheEnginesShareGoesWithWhatItLeft)
 {
     LogCapture log;
-    bcx::HistoryLimits limits;
+    bcx::PageBoundLimits limits;
     limits.maxEngineGrowthBytes = 32u << 20;
-    bcx::SetHistoryLimits(limits);
+    bcx::SetPageBoundLimits(limits);
     server.AddPage("/names.html", Page("names", "<script>var big = 'x'.repeat(2 << 20), n = 0; setInterval(function() "
                                                 "{ var f = document.createElement('iframe'); f.name = big + n++; "
                                                 "document.body.appendChild(f); }, 100);</script>names"));
@@ -257,9 +257,9 @@ TEST_F(PageBoundsTest, TheProgramsOwnGrowthIntoWhatItTookBeforeIsNotChargedToThe
 {
     LogCapture log;
     // Below what the engine held before (here 19 MiB): a baseline that fell would show.
-    bcx::HistoryLimits limits;
+    bcx::PageBoundLimits limits;
     limits.maxEngineGrowthBytes = 16u << 20;
-    bcx::SetHistoryLimits(limits);
+    bcx::SetPageBoundLimits(limits);
     server.AddPage("/quiet.html", Page("quiet", "<script>var n = 0; setInterval(function() { "
                                                 "history.replaceState({n: n++}, ''); }, 100);</script>quiet"));
     Open(wxS("bcx:about"));
