@@ -1,6 +1,7 @@
 #include "browser/webbrowser/EngineMemory.h"
 #include "browser/webbrowser/EngineCode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -33,6 +34,109 @@ uint64_t AnonymousResidentBytes()
         return 0;
     return (resident - shared) * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+
+// A fall of the share by more than this since the allocator was last counted whole has it counted again.
+const int64_t kRecountFallBytes = 8 << 20;
+
+// What the C library's allocator holds from the system, and how much of it is resident, followed from look
+// to look. The allocator's own count (mallinfo2) walks every free block of every arena under the arena's
+// lock: tens of milliseconds on a fragmented heap. So a look reads the main arena's growth off the program
+// break (the main thread's arena grows and shrinks it), and the allocator is counted whole only when a look
+// asks for it, and when the share fell by more than kRecountFallBytes since the last whole count: a mapped
+// block or another thread's arena given back is then not taken for the engine's.
+//
+// What the allocator holds counts for the program once it became resident: it takes address space that the
+// program touches later (a large calloc, a vector's growth), so its growth is put down to the program only
+// as far as the program's anonymous resident memory grew too, and what it gives back only as far as that
+// fell.
+class AllocatorWatch {
+public:
+    int64_t Look(bool counted)
+    {
+        const int64_t anonymous = static_cast<int64_t>(AnonymousResidentBytes());
+        if (!mStarted || counted) {
+            Count(anonymous);
+        } else {
+            Follow(anonymous, CheaplyHeld());
+            if (Share() < mCountedShare - kRecountFallBytes)
+                Count(anonymous);
+        }
+        return Share();
+    }
+
+private:
+    int64_t Share() const { return mAnonymous - mResident; }
+
+    // The main arena's growth since the last whole count, read off the program break.
+    int64_t CheaplyHeld() const
+    {
+        return mCounted + (reinterpret_cast<intptr_t>(::sbrk(0)) - mBreakAtCount);
+    }
+
+    // From the last look to this one: the allocator's growth became resident as far as the program's did,
+    // what it gave back was resident as far as the program's fell.
+    void Follow(int64_t anonymous, int64_t held)
+    {
+        const int64_t grown = anonymous - mAnonymous;
+        if (held < mHeld)
+            mResident -= std::min(mResident, std::min(mHeld - held, std::max<int64_t>(0, -grown)));
+        mResident = std::min(mResident, held);
+        if (grown > 0)
+            mResident += std::min(grown, held - mResident);
+        mAnonymous = anonymous;
+        mHeld = held;
+    }
+
+    void Count(int64_t anonymous)
+    {
+        const struct mallinfo2 heap = mallinfo2();
+        const int64_t held = static_cast<int64_t>(heap.arena + heap.hblkhd);
+        const intptr_t brk = reinterpret_cast<intptr_t>(::sbrk(0));
+        if (!mStarted) {
+            mStarted = true;
+            mAnonymous = anonymous;
+            mHeld = held;
+            mResident = std::min(held, anonymous);
+        } else {
+            // What the looks since the last count could not see (mapped blocks, other threads' arenas) is
+            // put against what the share did meanwhile: its growth as far as the share grew, what it gave
+            // back as far as the share fell.
+            Follow(anonymous, CheaplyHeld());
+            const int64_t unseen = held - mHeld;
+            const int64_t moved = Share() - mCountedShare;
+            if (unseen > 0 && moved > 0)
+                mResident += std::min(unseen, moved);
+            else if (unseen < 0 && moved < 0)
+                mResident -= std::min(mResident, std::min(-unseen, -moved));
+            mHeld = held;
+            mResident = std::min(mResident, held);
+        }
+        mCounted = held;
+        mBreakAtCount = brk;
+        mCountedShare = Share();
+    }
+
+    bool mStarted = false;
+    // At the last look: the program's anonymous resident memory, what the allocator held, and how much of
+    // that was resident.
+    int64_t mAnonymous = 0;
+    int64_t mHeld = 0;
+    int64_t mResident = 0;
+    // At the last whole count: what the allocator held, the program break, the share.
+    int64_t mCounted = 0;
+    intptr_t mBreakAtCount = 0;
+    int64_t mCountedShare = 0;
+};
+
+AllocatorWatch& TheAllocatorWatch()
+{
+    static AllocatorWatch watch;
+    return watch;
+}
+
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 
@@ -81,6 +185,10 @@ void StartCountingEngineMemory()
         return FindEngineCode() && __sanitizer_install_malloc_and_free_hooks(Allocated, Freed) != 0;
     }();
     (void)started;
+#else
+    // Counted whole while the heap is young, so that what the program takes later is followed from here.
+    static const bool started = (TheAllocatorWatch().Look(false), true);
+    (void)started;
 #endif
 }
 
@@ -98,10 +206,16 @@ int64_t EngineShareBytes()
     (void)AnonymousResidentBytes;
     return gEngineBytes.load(std::memory_order_relaxed);
 #else
-    const uint64_t anonymous = AnonymousResidentBytes();
-    const struct mallinfo2 heap = mallinfo2();
-    const uint64_t own = static_cast<uint64_t>(heap.arena) + static_cast<uint64_t>(heap.hblkhd);
-    return anonymous > own ? static_cast<int64_t>(anonymous - own) : 0;
+    return TheAllocatorWatch().Look(false);
+#endif
+}
+
+int64_t CountedEngineShareBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return gEngineBytes.load(std::memory_order_relaxed);
+#else
+    return TheAllocatorWatch().Look(true);
 #endif
 }
 

@@ -5,8 +5,8 @@
 
 #include "browser/PageLog.h"
 #include "browser/RecentEvents.h"
+#include "browser/webbrowser/PageBounds.h"
 #include "browser/webbrowser/PageContext.h"
-#include "browser/webbrowser/PageHistory.h"
 #include "browser/webbrowser/PageText.h"
 #include "platform/ProgramClock.h"
 
@@ -233,7 +233,7 @@ bool DecideEngineDefaults(gpointer view)
     TakeOverSignal(view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
     TakeOverSignal(view, "web-process-terminated", G_CALLBACK(NoteEndedProcess), nullptr);
     BoundOptionMenus(view);
-    BoundPageHistory(view);
+    BoundPage(view);
     return true;
 }
 

@@ -27,7 +27,7 @@ void StopPage(gpointer view, const wxString& why);
 // For a WebKitWebView, once when it is created: downloads are cancelled before they write anything;
 // print requests, full screen, file choosers, authentication, notifications, permission requests and
 // the context menu are refused; an ended page process is logged (LogProcessEnd); the view's history is
-// bounded (BoundPageHistory), and so are its option menus (BoundOptionMenus). Every refusal is logged.
+// bounded (BoundPage), and so are its option menus (BoundOptionMenus). Every refusal is logged.
 // Returns false when view is not a WebKitWebView.
 bool DecideEngineDefaults(gpointer view);
 

@@ -10,7 +10,7 @@
 #include "browser/webbrowser/EngineMemory.h"
 #include "browser/webbrowser/EngineSignals.h"
 #include "browser/webbrowser/PageContext.h"
-#include "browser/webbrowser/PageHistory.h"
+#include "browser/webbrowser/PageBounds.h"
 
 namespace bcx {
 namespace {

@@ -3,10 +3,15 @@
 // the relay meanwhile; ordinary pages keep their history, back and forward, and are never refused nor
 // stopped for the program's own growth or for their pace.
 
+#include <chrono>
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
 #include <unistd.h>
 
 #include "browser/HtmlBrowserCtrl.h"
-#include "browser/webbrowser/PageHistory.h"
+#include "browser/webbrowser/PageBounds.h"
 #include "core/ClientCore.h"
 #include "core/GameRecords.h"
 #include "platform/ProgramClock.h"
@@ -14,6 +19,11 @@
 #include "support/Processes.h"
 #include "support/Text.h"
 #include "support/gui/PanelFixture.h"
+
+// Last: the window system's macros would clash with the names above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -31,6 +41,13 @@ long HeldRssMiB()
     return RssKiB(getpid()) / 1024;
 }
 
+// Makes every page of the memory resident, a little at a time: a page a write.
+void Touch(char* memory, size_t bytes)
+{
+    for (size_t at = 0; at < bytes; at += 4096)
+        static_cast<volatile char*>(memory)[at] = 1;
+}
+
 // A panel in a frame, the client logged on to our relay.
 class PageBoundsTest : public PanelTest {
 protected:
@@ -42,7 +59,7 @@ protected:
 
     void TearDown() override
     {
-        bcx::SetHistoryLimits(bcx::HistoryLimits());
+        bcx::SetPageBoundLimits(bcx::PageBoundLimits());
         bcx::ProgramClock::SetManual(false);
         PanelTest::TearDown();
     }
@@ -137,10 +154,10 @@ TEST_F(PageBoundsTest, WhatAPagePutsInItsHistoryLeavesTheProgramBounded)
 TEST_F(PageBoundsTest, APageGoingToTheAddressOfABackMoveWithinItIsCounted)
 {
     LogCapture log;
-    bcx::HistoryLimits limits;
+    bcx::PageBoundLimits limits;
     limits.navigationsPerSecond = 0;
     limits.navigationBurst = 1;
-    bcx::SetHistoryLimits(limits);
+    bcx::SetPageBoundLimits(limits);
     server.AddPage("/a.html", Page("a", "<script>onload = function() { setTimeout(function() { location.hash = 'x'; "
                                         "}, 0); };</script>a"));
     Open(server.Url("/a.html"));
@@ -177,9 +194,9 @@ TEST_F(PageBoundsTest, AnOrdinaryPageIsNotChargedForTheProgramsOwnGrowth)
 TEST_F(PageBoundsTest, APageThatFillsTheEnginesShareGoesWithWhatItLeft)
 {
     LogCapture log;
-    bcx::HistoryLimits limits;
+    bcx::PageBoundLimits limits;
     limits.maxEngineGrowthBytes = 32u << 20;
-    bcx::SetHistoryLimits(limits);
+    bcx::SetPageBoundLimits(limits);
     server.AddPage("/names.html", Page("names", "<script>var big = 'x'.repeat(2 << 20), n = 0; setInterval(function() "
                                                 "{ var f = document.createElement('iframe'); f.name = big + n++; "
                                                 "document.body.appendChild(f); }, 100);</script>names"));
@@ -231,6 +248,120 @@ TEST_F(PageBoundsTest, AUsersClickIsNeverRefusedByACount)
     ASSERT_TRUE(PumpUntil([&] { return log.Contains("[browser] navigations refused"); }));
     ASSERT_TRUE(MouseClick("next"));
     EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "location.hash") == "#clicked"; }));
+}
+
+// The program takes address space before a page (a large calloc, a vector's room) and touches it while the
+// page shows; gives a heap back and grows it again; frees a mapped block and maps another: none of it is
+// the page's.
+TEST_F(PageBoundsTest, TheProgramsOwnGrowthIntoWhatItTookBeforeIsNotChargedToThePage)
+{
+    LogCapture log;
+    // Below what the engine held before (here 19 MiB): a baseline that fell would show.
+    bcx::PageBoundLimits limits;
+    limits.maxEngineGrowthBytes = 16u << 20;
+    bcx::SetPageBoundLimits(limits);
+    server.AddPage("/quiet.html", Page("quiet", "<script>var n = 0; setInterval(function() { "
+                                                "history.replaceState({n: n++}, ''); }, 100);</script>quiet"));
+    Open(wxS("bcx:about"));
+    ASSERT_TRUE(WaitForPageText(view, "Brawlcast"));
+    const size_t callocBytes = 160u << 20, vectorBytes = 96u << 20, block = 64u << 10, blocks = 1600;
+    char* taken = static_cast<char*>(std::calloc(1, callocBytes));
+    ASSERT_NE(nullptr, taken);
+    std::vector<char> room;
+    room.reserve(vectorBytes);
+    const auto stopped = [&] { return log.Contains("[browser] page stopped"); };
+    // Grows by 8 MiB every tenth of a second, as the program does when it is fed.
+    const auto touchSlowly = [&](char* memory, size_t bytes) {
+        for (size_t at = 0; at < bytes && !stopped(); at += 8u << 20) {
+            Touch(memory + at, std::min<size_t>(8u << 20, bytes - at));
+            PumpUntil(stopped, 100);
+        }
+    };
+
+    panel->LoadUrl(server.Url("/quiet.html"));
+    ASSERT_TRUE(WaitForPageText(view, "quiet"));
+    PumpUntil(stopped, 2000);
+    touchSlowly(taken, callocBytes);
+    room.resize(vectorBytes / 2);
+    PumpUntil(stopped, 300);
+    room.resize(vectorBytes);
+    PumpUntil(stopped, 300);
+
+    // A heap given back and grown again, touched a while after.
+    std::vector<char*> heap;
+    for (size_t i = 0; i < blocks; ++i)
+        heap.push_back(static_cast<char*>(std::malloc(block)));
+    for (char* b : heap)
+        Touch(b, block);
+    PumpUntil(stopped, 1500);
+    for (char*& b : heap)
+        std::free(b);
+    PumpUntil(stopped, 1500);
+    for (char*& b : heap)
+        b = static_cast<char*>(std::malloc(block));
+    PumpUntil(stopped, 1500);
+    for (size_t i = 0; i < blocks && !stopped(); i += 128) {
+        for (size_t j = i; j < std::min(blocks, i + 128); ++j)
+            Touch(heap[j], block);
+        PumpUntil(stopped, 100);
+    }
+
+    // A mapped block freed, another mapped and touched.
+    std::free(taken);
+    PumpUntil(stopped, 1500);
+    taken = static_cast<char*>(std::calloc(1, callocBytes));
+    ASSERT_NE(nullptr, taken);
+    touchSlowly(taken, callocBytes);
+    PumpUntil(stopped, 2000);
+
+    EXPECT_FALSE(stopped());
+    const int steps = Evaluated("n");
+    EXPECT_TRUE(PumpUntil([&] { return Evaluated("n") > steps; }));
+    EXPECT_TRUE(RelayEchoed(relay, 0xE, 5000));
+    std::free(taken);
+    for (char* b : heap)
+        std::free(b);
+}
+
+// A page that names the article shown in its address as the user scrolls: 60 real wheel steps a second
+// for a minute, then 60 presses of a key a second, are the user's, and every navigation they bring is
+// admitted.
+TEST_F(PageBoundsTest, ThePagesAnswerToTheUsersWheelAndKeysIsNeverRefused)
+{
+    LogCapture log;
+    server.AddPage("/articles.html", Page("articles", "<div style='height: 5000000px'>articles</div><script>var n = 0; "
+                                                      "onscroll = function() { location.hash = 'a' + n++; };</script>"));
+    Open(server.Url("/articles.html"));
+    ASSERT_TRUE(WaitForPageText(view, "articles"));
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(nullptr, display);
+    // The pointer rests over the page, which has the focus.
+    wxUIActionSimulator mouse;
+    ASSERT_TRUE(mouse.MouseMove(view->ClientToScreen(wxPoint(400, 300))) && mouse.MouseClick());
+    const auto ended = [&] { return log.Contains("[browser] navigations refused") || log.Contains("[browser] page stopped"); };
+    const unsigned down = XKeysymToKeycode(display, XK_Down);
+    using Clock = std::chrono::steady_clock;
+    for (const bool wheel : {true, false}) {
+        const int before = Evaluated("n");
+        auto next = Clock::now();
+        for (const auto until = next + std::chrono::seconds(wheel ? 60 : 10); next < until && !ended();
+             next += std::chrono::microseconds(16667)) {
+            PumpUntil(ended, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count()));
+            if (wheel) {
+                XTestFakeButtonEvent(display, 5, True, CurrentTime);
+                XTestFakeButtonEvent(display, 5, False, CurrentTime);
+            } else {
+                XTestFakeKeyEvent(display, down, True, CurrentTime);
+                XTestFakeKeyEvent(display, down, False, CurrentTime);
+            }
+            XFlush(display);
+        }
+        PumpUntil(ended, 1000);
+        EXPECT_FALSE(ended()) << (wheel ? "wheel" : "keys");
+        // Faster than the pace a page is admitted at by itself.
+        EXPECT_GT(Evaluated("n") - before, wheel ? 8 * 60 + 200 : 8 * 10 + 200) << (wheel ? "wheel" : "keys");
+    }
+    XCloseDisplay(display);
 }
 
 } // namespace

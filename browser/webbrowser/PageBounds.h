@@ -1,5 +1,6 @@
 #pragma once
-// What a page makes the program keep. The engine decides a page's navigations and keeps, in the
+// The bounds of a page in the program: the pace of its navigations and what the engine holds for it. The
+// engine decides a page's navigations and keeps, in the
 // program's own process, on the thread that also serves the relay and the LAN, its back/forward list
 // (every entry's address, state object and frames' names) and the names of the frames it shows: a page
 // that navigates without end, to addresses of megabytes, that names frames with megabytes or pushes or
@@ -19,9 +20,9 @@ typedef struct _WebKitNavigationAction WebKitNavigationAction;
 
 namespace bcx {
 
-struct HistoryLimits {
+struct PageBoundLimits {
     // A page's navigations (in any frame) are admitted at this many a second of the program clock, after a
-    // burst of navigationBurst; a real click or key in the view starts a fresh burst.
+    // burst of navigationBurst; a real click, key or wheel step in the view starts a fresh burst.
     unsigned navigationsPerSecond = 8;
     unsigned navigationBurst = 200;
     // A page that asks for an address longer than this (bytes) is stopped: the engine keeps the address
@@ -33,11 +34,11 @@ struct HistoryLimits {
 };
 
 // Tests may lower the limits; they take effect at once.
-void SetHistoryLimits(const HistoryLimits& limits);
+void SetPageBoundLimits(const PageBoundLimits& limits);
 
 // For a WebKitWebView, once when it is created: its page's navigations and the engine's share of the
 // program's memory are looked at.
-void BoundPageHistory(gpointer view);
+void BoundPage(gpointer view);
 // What makes view anew once its page was stopped for what it left in the program (the view goes then,
 // and its history with it); without it, the view stays with what the page left until it goes.
 void RenewViewWith(gpointer view, std::function<void()> renew);

@@ -1,4 +1,4 @@
-#include "browser/webbrowser/PageHistory.h"
+#include "browser/webbrowser/PageBounds.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -14,8 +14,8 @@
 namespace bcx {
 namespace {
 
-// A view's PageNavigations.
-const char* const kNavigationsKey = "bcx-navigations";
+// A view's BoundedPage.
+const char* const kBoundedPageKey = "bcx-bounded-page";
 // Of an address too long, its start is logged.
 const size_t kAddressShown = 200;
 
@@ -25,20 +25,23 @@ const size_t kAddressShown = 200;
 const guint kLookMs = 1000;
 const guint kFastLookMs = 100;
 const int64_t kFastGrowthBytes = 16 << 20;
+// A page is charged only on a share counted with the C library's allocator counted whole, which is done
+// again only once the share has grown by this much since.
+const int64_t kRecountBytes = 8 << 20;
 const int64_t kMiB = 1 << 20;
 
-HistoryLimits& Limits()
+PageBoundLimits& Limits()
 {
-    static HistoryLimits limits;
+    static PageBoundLimits limits;
     return limits;
 }
 
 // What one view's page had navigated, and what was logged about it.
-struct PageNavigations {
-    explicit PageNavigations(WebKitWebView* v) : view(v) {}
-    ~PageNavigations();
-    PageNavigations(const PageNavigations&) = delete;
-    PageNavigations& operator=(const PageNavigations&) = delete;
+struct BoundedPage {
+    explicit BoundedPage(WebKitWebView* v) : view(v) {}
+    ~BoundedPage();
+    BoundedPage(const BoundedPage&) = delete;
+    BoundedPage& operator=(const BoundedPage&) = delete;
 
     WebKitWebView* const view;
     // Makes the view anew; null when nothing does.
@@ -57,10 +60,12 @@ struct PageNavigations {
 
 // The views whose pages are looked at, and what the engine's share of the program's memory was.
 struct EngineWatch {
-    std::vector<PageNavigations*> views;
+    std::vector<BoundedPage*> views;
     // The least share since the baseline was last taken anew; INT64_MAX when it is taken at the next look.
     int64_t least = INT64_MAX;
     int64_t last = 0;
+    // The share last counted whole for a decision; INT64_MIN when none since the baseline was taken.
+    int64_t counted = INT64_MIN;
     guint source = 0;
     uint64_t events = 0;
 };
@@ -71,7 +76,7 @@ EngineWatch& TheWatch()
     return watch;
 }
 
-PageNavigations::~PageNavigations()
+BoundedPage::~BoundedPage()
 {
     if (checking)
         g_source_remove(checking);
@@ -83,12 +88,12 @@ PageNavigations::~PageNavigations()
     }
 }
 
-PageNavigations* NavigationsOf(gpointer view)
+BoundedPage* NavigationsOf(gpointer view)
 {
-    return static_cast<PageNavigations*>(g_object_get_data(G_OBJECT(view), kNavigationsKey));
+    return static_cast<BoundedPage*>(g_object_get_data(G_OBJECT(view), kBoundedPageKey));
 }
 
-void NoteActivity(PageNavigations& navigations)
+void NoteActivity(BoundedPage& navigations)
 {
     navigations.activity = ++TheWatch().events;
 }
@@ -100,7 +105,7 @@ wxString PageAddress(WebKitWebView* view)
 }
 
 // A refused navigation is counted every time; a line is logged once for the page shown.
-void RefuseNavigation(PageNavigations& navigations, const wxString& line)
+void RefuseNavigation(BoundedPage& navigations, const wxString& line)
 {
     const bool first = !navigations.refusalLogged;
     navigations.refusalLogged = true;
@@ -108,34 +113,35 @@ void RefuseNavigation(PageNavigations& navigations, const wxString& line)
 }
 
 // Grows back at the admitted rate up to the burst; a clock set back counts as a long time.
-void Replenish(PageNavigations& navigations, uint32_t now)
+void Replenish(BoundedPage& navigations, uint32_t now)
 {
-    const HistoryLimits& limits = Limits();
+    const PageBoundLimits& limits = Limits();
     const double seconds = static_cast<uint32_t>(now - navigations.allowanceAt) / 1000.0;
     navigations.allowanceAt = now;
     navigations.allowance =
         std::min<double>(limits.navigationBurst, navigations.allowance + seconds * limits.navigationsPerSecond);
 }
 
-// A fresh burst: the program loaded a page, or the user clicked or typed in the view.
-void StartAfresh(PageNavigations& navigations)
+// A fresh burst: the program loaded a page, or the user clicked, typed or wheeled in the view.
+void StartAfresh(BoundedPage& navigations)
 {
     navigations.allowance = Limits().navigationBurst;
     navigations.allowanceAt = ProgramClock::Now();
     navigations.refusalLogged = false;
 }
 
-// A real click or key in the view (a page's script makes neither).
+// A real click, key or wheel step in the view (a page's script makes none of them): a page may answer the
+// user's scrolling with a navigation (a hash for the article shown) as fast as the user scrolls.
 gboolean UserInput(GtkWidget*, GdkEvent*, gpointer data)
 {
-    StartAfresh(*static_cast<PageNavigations*>(data));
+    StartAfresh(*static_cast<BoundedPage*>(data));
     return FALSE;
 }
 
 // A new document: a refusal of its navigations is logged again.
 void PageEvent(WebKitWebView*, WebKitLoadEvent event, gpointer data)
 {
-    PageNavigations* navigations = static_cast<PageNavigations*>(data);
+    BoundedPage* navigations = static_cast<BoundedPage*>(data);
     NoteActivity(*navigations);
     if (event == WEBKIT_LOAD_COMMITTED)
         navigations->refusalLogged = false;
@@ -143,10 +149,10 @@ void PageEvent(WebKitWebView*, WebKitLoadEvent event, gpointer data)
 
 // The page the engine's growth is charged to: of the pages not stopped, the one that last did something
 // the program saw. Null when there is none.
-PageNavigations* LatestPage()
+BoundedPage* LatestPage()
 {
-    PageNavigations* latest = nullptr;
-    for (PageNavigations* navigations : TheWatch().views)
+    BoundedPage* latest = nullptr;
+    for (BoundedPage* navigations : TheWatch().views)
         if (!PageStopped(navigations->view) && (!latest || navigations->activity > latest->activity))
             latest = navigations;
     return latest;
@@ -160,11 +166,21 @@ void ScheduleLook(guint ms);
 void LookAtEngine()
 {
     EngineWatch& watch = TheWatch();
-    const int64_t share = EngineShareBytes();
-    watch.least = std::min(watch.least, share);
+    int64_t share = EngineShareBytes();
     const int64_t limit = static_cast<int64_t>(Limits().maxEngineGrowthBytes);
-    if (share - watch.least > limit) {
-        if (PageNavigations* page = LatestPage()) {
+    // What the C library's allocator took since its last whole count in mapped blocks and other threads'
+    // arenas is seen only when it is counted whole, which is too costly for every look: a page is charged
+    // on a share counted so.
+    bool decided = false;
+    if (watch.least != INT64_MAX && share - watch.least > limit &&
+        (watch.counted == INT64_MIN || share >= watch.counted + kRecountBytes)) {
+        share = CountedEngineShareBytes();
+        watch.counted = share;
+        decided = true;
+    }
+    watch.least = std::min(watch.least, share);
+    if (decided && share - watch.least > limit) {
+        if (BoundedPage* page = LatestPage()) {
             StopPage(page->view,
                      wxString::Format(wxS("the web engine held %u MiB more of the program's memory for it (limit %u MiB)"),
                                       static_cast<unsigned>((share - watch.least) / kMiB),
@@ -173,6 +189,7 @@ void LookAtEngine()
                 page->renew();
         }
         watch.least = INT64_MAX;
+        watch.counted = INT64_MIN;
     }
     const bool soon = watch.least != INT64_MAX && (share - watch.least > limit / 2 || share > watch.last + kFastGrowthBytes);
     watch.last = share;
@@ -199,14 +216,14 @@ void ScheduleLook(guint ms)
 // before: not inside the engine's own change of its list.
 gboolean CheckHistory(gpointer data)
 {
-    static_cast<PageNavigations*>(data)->checking = 0;
+    static_cast<BoundedPage*>(data)->checking = 0;
     LookAtEngine();
     return G_SOURCE_REMOVE;
 }
 
 void HistoryChanged(WebKitBackForwardList*, WebKitBackForwardListItem* added, gpointer, gpointer data)
 {
-    PageNavigations* navigations = static_cast<PageNavigations*>(data);
+    BoundedPage* navigations = static_cast<BoundedPage*>(data);
     NoteActivity(*navigations);
     if (added && !navigations->checking)
         navigations->checking = g_idle_add_full(G_PRIORITY_HIGH, CheckHistory, navigations, nullptr);
@@ -216,31 +233,33 @@ void HistoryChanged(WebKitBackForwardList*, WebKitBackForwardListItem* added, gp
 
 void NoteProgramLoad(gpointer view)
 {
-    PageNavigations* navigations = NavigationsOf(view);
+    BoundedPage* navigations = NavigationsOf(view);
     if (!navigations)
         return;
     StartAfresh(*navigations);
     NoteActivity(*navigations);
     TheWatch().least = INT64_MAX;
+    TheWatch().counted = INT64_MIN;
 }
 
-void SetHistoryLimits(const HistoryLimits& limits)
+void SetPageBoundLimits(const PageBoundLimits& limits)
 {
     Limits() = limits;
-    for (PageNavigations* navigations : TheWatch().views)
+    for (BoundedPage* navigations : TheWatch().views)
         navigations->allowance = std::min<double>(navigations->allowance, limits.navigationBurst);
 }
 
-void BoundPageHistory(gpointer view)
+void BoundPage(gpointer view)
 {
     if (!WEBKIT_IS_WEB_VIEW(view))
         return;
-    auto* navigations = new PageNavigations(WEBKIT_WEB_VIEW(view));
-    g_object_set_data_full(G_OBJECT(view), kNavigationsKey, navigations,
-                           [](gpointer n) { delete static_cast<PageNavigations*>(n); });
+    auto* navigations = new BoundedPage(WEBKIT_WEB_VIEW(view));
+    g_object_set_data_full(G_OBJECT(view), kBoundedPageKey, navigations,
+                           [](gpointer n) { delete static_cast<BoundedPage*>(n); });
     g_signal_connect(view, "load-changed", G_CALLBACK(PageEvent), navigations);
     g_signal_connect(view, "button-press-event", G_CALLBACK(UserInput), navigations);
     g_signal_connect(view, "key-press-event", G_CALLBACK(UserInput), navigations);
+    g_signal_connect(view, "scroll-event", G_CALLBACK(UserInput), navigations);
     // The list lives as long as its view.
     g_signal_connect(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(view)), "changed",
                      G_CALLBACK(HistoryChanged), navigations);
@@ -252,13 +271,13 @@ void BoundPageHistory(gpointer view)
 
 void RenewViewWith(gpointer view, std::function<void()> renew)
 {
-    if (PageNavigations* navigations = NavigationsOf(view))
+    if (BoundedPage* navigations = NavigationsOf(view))
         navigations->renew = std::move(renew);
 }
 
 bool AdmitAddressLength(gpointer view, WebKitNavigationAction* action)
 {
-    if (PageNavigations* navigations = NavigationsOf(view))
+    if (BoundedPage* navigations = NavigationsOf(view))
         NoteActivity(*navigations);
     WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
@@ -276,7 +295,7 @@ bool AdmitAddressLength(gpointer view, WebKitNavigationAction* action)
 
 bool AdmitPageNavigation(gpointer view, bool clicked)
 {
-    PageNavigations* navigations = NavigationsOf(view);
+    BoundedPage* navigations = NavigationsOf(view);
     if (!navigations)
         return true;
     NoteActivity(*navigations);
@@ -287,7 +306,7 @@ bool AdmitPageNavigation(gpointer view, bool clicked)
         navigations->allowance -= 1;
         return true;
     }
-    const HistoryLimits& limits = Limits();
+    const PageBoundLimits& limits = Limits();
     RefuseNavigation(*navigations,
                      wxString::Format(wxS("navigations refused: more than %u a second after a burst of %u: "),
                                       limits.navigationsPerSecond, limits.navigationBurst) +
