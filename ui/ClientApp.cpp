@@ -15,6 +15,7 @@
 #include "lanhost/ChatCommands.h"
 #include "lanhost/LanGameHost.h"
 #include "platform/ProgramClock.h"
+#include "platform/gui/QueuedEventSource.h"
 #include "platform/gui/Resources.h"
 #include "ui/MainFrame.h"
 #include "ui/MemoryPages.h"
@@ -42,6 +43,8 @@ bool ClientApp::OnInit()
 
     wxInitAllImageHandlers();
     bcx::ProgramClock::Start();
+    // What the sockets report and the queued notifications are served whatever the windows paint.
+    bcx::StartQueuedEventSource();
     SetAppName(wxS("Brawlcast"));
     SetClassName(wxS("Client"));
 
@@ -102,6 +105,7 @@ bool ClientApp::OnInit()
 
 int ClientApp::OnExit()
 {
+    bcx::StopQueuedEventSource();
     // A check still waiting for the server is cancelled; the program ends only after its worker.
     mVersionCheck.reset();
     ClientCore::Get(true);

@@ -17,7 +17,7 @@ XvfbServer::~XvfbServer()
     Stop();
 }
 
-bool XvfbServer::Start()
+bool XvfbServer::Start(const std::string& screen)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -37,7 +37,7 @@ bool XvfbServer::Start()
             dup2(devnull, 2);
         }
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
                static_cast<char*>(nullptr));
         _exit(127);
     }
