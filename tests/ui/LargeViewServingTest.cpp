@@ -135,6 +135,10 @@ public:
         const char* previous = getenv("DISPLAY");
         mPreviousDisplay = previous ? previous : "";
         setenv("DISPLAY", mXvfb.Display().c_str(), 1);
+        if (!PumpUntil([] { return bcxtest::DisplayAccepts(); }, 10000)) {
+            std::fprintf(stderr, "the display %s accepts no connection\n", mXvfb.Display().c_str());
+            return false;
+        }
 
         const std::string userKey = bcx::ToGbk(wxS("用户名"));
         std::ofstream ini("bcxClient.ini", std::ios::binary);

@@ -114,6 +114,12 @@ bool MovePointer(int x, int y)
     return true;
 }
 
+bool DisplayAccepts()
+{
+    DisplayConnection connection;
+    return connection.get() != nullptr;
+}
+
 bool WheelStepDown()
 {
     // The XTest library that the toolkit's own input simulation uses, found by name: the GUI suites
