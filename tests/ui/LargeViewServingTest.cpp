@@ -241,8 +241,10 @@ TEST(LargeViewServingTest, RelayAndLanGameAreServedWhileAPageAnimatesInALargeDia
     ASSERT_TRUE(joined);
     ASSERT_EQ(entries.size(), wc3.Actions().size()) << "actions released: " << wc3.Actions().size();
     // Each action is due at its game time from the moment the release began, and is released by the first
-    // release step (every LanGameHost::kTickMs) at or after that: on time, it reaches the client within one
-    // step after the step that was due to release it.
+    // release step (every LanGameHost::kTickMs) at or after that. On time, it reaches the client within one
+    // step after the step that was due to release it; one step more is allowed for the processor time that
+    // the engine's painting of so large a view takes from the program on a small or busy machine (the
+    // steps are timers, which that painting delays; a stalled connection is late by seconds).
     int64_t begin = INT64_MAX;
     for (size_t i = 0; i < entries.size(); ++i)
         begin = std::min<int64_t>(begin, static_cast<int64_t>(wc3.Actions()[i].arrivalMs) - entries[i].time);
@@ -252,7 +254,7 @@ TEST(LargeViewServingTest, RelayAndLanGameAreServedWhileAPageAnimatesInALargeDia
     const auto latest = std::max_element(lateness.begin(), lateness.end());
     std::vector<int64_t> sorted = lateness;
     std::sort(sorted.begin(), sorted.end());
-    EXPECT_LE(*latest, 2 * LanGameHost::kTickMs)
+    EXPECT_LE(*latest, 3 * LanGameHost::kTickMs)
         << "action " << (latest - lateness.begin()) << " of " << entries.size() << " came " << *latest
         << " ms after its due time (median " << sorted[sorted.size() / 2] << " ms, 90th percentile "
         << sorted[sorted.size() * 9 / 10] << " ms)";
