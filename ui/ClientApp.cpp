@@ -16,6 +16,7 @@
 #include "lanhost/ChatCommands.h"
 #include "lanhost/LanGameHost.h"
 #include "platform/ProgramClock.h"
+#include "platform/gui/QueuedEventSource.h"
 #include "platform/gui/Resources.h"
 #include "ui/MainFrame.h"
 #include "ui/MemoryPages.h"
@@ -80,6 +81,8 @@ bool ClientApp::OnInit()
 
     wxInitAllImageHandlers();
     bcx::ProgramClock::Start();
+    // What the sockets report and the queued notifications are served whatever the windows paint.
+    bcx::StartQueuedEventSource();
     SetAppName(wxS("Brawlcast"));
     SetClassName(wxS("Client"));
 
@@ -171,6 +174,7 @@ void ClientApp::RequestClose(int signal)
 int ClientApp::OnExit()
 {
     mStopSignals.reset();
+    bcx::StopQueuedEventSource();
     // A check still waiting for the server is cancelled; the program ends only after its worker.
     mVersionCheck.reset();
     ClientCore::Get(true);

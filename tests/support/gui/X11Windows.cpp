@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <dlfcn.h>
+
 #include <wx/utils.h>
 
 #include <X11/Xatom.h>
@@ -108,6 +110,31 @@ bool MovePointer(int x, int y)
     if (!display)
         return false;
     XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, x, y);
+    XFlush(display);
+    return true;
+}
+
+bool DisplayAccepts()
+{
+    DisplayConnection connection;
+    return connection.get() != nullptr;
+}
+
+bool WheelStepDown()
+{
+    // The XTest library that the toolkit's own input simulation uses, found by name: the GUI suites
+    // need nothing of it but this.
+    using FakeButton = int (*)(::Display*, unsigned int, Bool, unsigned long);
+    static void* library = dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+    static FakeButton fake = library ? reinterpret_cast<FakeButton>(dlsym(library, "XTestFakeButtonEvent")) : nullptr;
+    if (!fake)
+        return false;
+    DisplayConnection connection;
+    ::Display* display = connection.get();
+    if (!display)
+        return false;
+    fake(display, 5, True, CurrentTime);
+    fake(display, 5, False, CurrentTime);
     XFlush(display);
     return true;
 }

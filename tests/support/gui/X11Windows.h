@@ -30,4 +30,11 @@ std::vector<unsigned char> GrabScreen(int x, int y, int& width, int& height);
 // when the display cannot be opened.
 bool MovePointer(int x, int y);
 
+// True when the display accepts a connection now.
+bool DisplayAccepts();
+
+// One real step of the mouse wheel, down, where the pointer is (XTest). False when the display or the
+// extension cannot be had.
+bool WheelStepDown();
+
 } // namespace bcxtest

@@ -17,7 +17,7 @@ XvfbServer::~XvfbServer()
     Stop();
 }
 
-bool XvfbServer::Start()
+bool XvfbServer::Start(const std::string& screen)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -37,8 +37,10 @@ bool XvfbServer::Start()
             dup2(devnull, 2);
         }
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        // No reset when the last client goes: a display that only a child program uses would otherwise
+        // refuse the child's connection while a helper's short connection (a window listing) ends.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+               "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);

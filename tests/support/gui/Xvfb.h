@@ -14,8 +14,9 @@ public:
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
 
-    // Starts the server and waits (bounded) until it reports its display; ":<n>" then.
-    bool Start();
+    // Starts the server with one screen of that geometry ("WIDTHxHEIGHTxDEPTH") and waits (bounded) until
+    // it reports its display; ":<n>" then.
+    bool Start(const std::string& screen = "1280x1024x24");
     // Terminates the server and reaps it.
     void Stop();
 
