@@ -7,7 +7,10 @@
 #include <chrono>
 #include <vector>
 
+#include <cstring>
+
 #include <gtk/gtk.h>
+#include <wx/stattext.h>
 #include <wx/uiaction.h>
 
 #include "browser/webbrowser/EngineSignals.h"
@@ -85,6 +88,50 @@ std::string FirstSuggestion()
             first = FirstRow(GTK_WIDGET(w->data));
     g_list_free(windows);
     return first;
+}
+
+// The list of suggestions on screen; null when none shows.
+GtkTreeView* ShownSuggestions()
+{
+    GtkTreeView* shown = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* w = windows; w && !shown; w = w->next) {
+        if (!gtk_widget_get_mapped(GTK_WIDGET(w->data)) || gtk_window_get_window_type(GTK_WINDOW(w->data)) != GTK_WINDOW_POPUP)
+            continue;
+        std::vector<GtkWidget*> widgets{GTK_WIDGET(w->data)};
+        while (!widgets.empty() && !shown) {
+            GtkWidget* widget = widgets.back();
+            widgets.pop_back();
+            if (GTK_IS_TREE_VIEW(widget))
+                shown = GTK_TREE_VIEW(widget);
+            else if (GTK_IS_CONTAINER(widget))
+                gtk_container_forall(
+                    GTK_CONTAINER(widget),
+                    [](GtkWidget* child, gpointer out) { static_cast<std::vector<GtkWidget*>*>(out)->push_back(child); },
+                    &widgets);
+        }
+    }
+    g_list_free(windows);
+    return shown;
+}
+
+// The text the list lays its first row out with.
+std::string FirstRowLaidOut(GtkTreeView* rows)
+{
+    GtkTreeModel* model = gtk_tree_view_get_model(rows);
+    GtkTreeViewColumn* column = gtk_tree_view_get_column(rows, 0);
+    GtkTreeIter first;
+    if (!model || !column || !gtk_tree_model_get_iter_first(model, &first))
+        return std::string();
+    gtk_tree_view_column_cell_set_cell_data(column, model, &first, FALSE, FALSE);
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+    gchar* text = nullptr;
+    if (cells)
+        g_object_get(cells->data, "text", &text, nullptr);
+    g_list_free(cells);
+    const std::string laidOut = text ? text : "";
+    g_free(text);
+    return laidOut;
 }
 
 class PageTextTest : public PanelTest {
@@ -217,6 +264,48 @@ TEST_F(PageTextTest, AFieldsSuggestionsShowTheFirstOnesAndTakeWhatTheUserTypes)
         << EvalInPage(view, "i.value");
     ASSERT_TRUE(keys.Char(WXK_DOWN) && keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
     EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "i.value") == "s99990"; })) << EvalInPage(view, "i.value");
+}
+
+TEST_F(PageTextTest, AMegabyteSuggestionIsLaidOutCutWhileTheRelayIsServedAndPickedWhole)
+{
+    // A megabyte of suggestion first (as many characters as a field takes), and 600 more.
+    server.AddPage("/field.html", Page("field", "<input id='i' list='l'><datalist id='l'></datalist><script>l.appendChild("
+                                                "new Option('', 's' + '\\u5B57'.repeat(350000))); for (var k = 0; k < "
+                                                "600; ++k) l.appendChild(new Option('', 's' + k));</script>"));
+    Open(server.Url("/field.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "field"));
+    ASSERT_TRUE(MouseClick("i"));
+    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "document.activeElement.id") == "i"; }));
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.Text("s"));
+    ASSERT_TRUE(PumpUntil([] { return ShownSuggestions() != nullptr; }));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(3000));
+    GtkTreeView* rows = ShownSuggestions();
+    ASSERT_NE(nullptr, rows);
+    EXPECT_EQ(500, gtk_tree_model_iter_n_children(gtk_tree_view_get_model(rows), nullptr));
+    const std::string laidOut = FirstRowLaidOut(rows);
+    ASSERT_EQ(1001, g_utf8_strlen(laidOut.c_str(), -1)) << laidOut.substr(0, 20);
+    EXPECT_EQ("s\xE5\xAD\x97", laidOut.substr(0, 4));
+    EXPECT_EQ("\xE2\x80\xA6", laidOut.substr(laidOut.size() - 3));
+    // The user picks it: the field gets the whole of it.
+    ASSERT_TRUE(keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
+    EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "i.value.length") == "350001"; }));
+}
+
+// The program's own labels, also those it makes with their text, are shown whole however long.
+TEST_F(PageTextTest, TheProgramsOwnLongLabelsAreNotCut)
+{
+    const std::string text(5000, 'p');
+    wxStaticText* label = new wxStaticText(frame, wxID_ANY, wxString::FromUTF8(text.c_str()));
+    GtkWidget* made = g_object_ref_sink(gtk_label_new(text.c_str()));
+    GtkWidget* mnemonic = g_object_ref_sink(gtk_label_new_with_mnemonic(text.c_str()));
+    EXPECT_EQ(text, gtk_label_get_text(GTK_LABEL(label->GetHandle())));
+    EXPECT_EQ(text, gtk_label_get_text(GTK_LABEL(made)));
+    EXPECT_EQ(text, gtk_label_get_text(GTK_LABEL(mnemonic)));
+    gtk_label_set_markup(GTK_LABEL(made), ("<b>" + text + "</b>").c_str());
+    EXPECT_EQ(text, gtk_label_get_text(GTK_LABEL(made)));
+    g_object_unref(made);
+    g_object_unref(mnemonic);
 }
 
 TEST_F(PageTextTest, LinesAboutEndedProcessesStayWithinTheirBound)
