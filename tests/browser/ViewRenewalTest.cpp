@@ -1,0 +1,85 @@
+// A page stopped for what it left in the program goes with its view, which is made anew: what the program
+// asked for once the page was stopped shows in the new view, and the container holds the new view's window.
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <wx/weakref.h>
+
+#include "browser/HtmlBrowserCtrl.h"
+#include "browser/webbrowser/PageHistory.h"
+#include "support/LogCapture.h"
+#include "support/gui/PanelFixture.h"
+
+namespace {
+
+using namespace bcxtest;
+
+// Records the lines logged, and runs an action once a line with the fragment is logged.
+class LogTrigger : public LogCapture {
+public:
+    LogTrigger(std::string fragment, std::function<void()> action)
+        : mFragment(std::move(fragment)), mAction(std::move(action))
+    {
+    }
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override
+    {
+        LogCapture::DoLogRecord(level, msg, info);
+        if (mAction && std::string(msg.utf8_str()).find(mFragment) != std::string::npos) {
+            const std::function<void()> action = std::move(mAction);
+            mAction = nullptr;
+            action();
+        }
+    }
+
+private:
+    std::string mFragment;
+    std::function<void()> mAction;
+};
+
+class ViewRenewalTest : public PanelTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(PanelTest::SetUp());
+        bcx::HistoryLimits limits;
+        limits.maxEngineGrowthBytes = 32u << 20;
+        bcx::SetHistoryLimits(limits);
+    }
+
+    void TearDown() override
+    {
+        bcx::SetHistoryLimits(bcx::HistoryLimits());
+        PanelTest::TearDown();
+    }
+};
+
+TEST_F(ViewRenewalTest, WhatTheProgramLoadsOnceAPageIsStoppedShowsInTheNewViewThatTheContainerHolds)
+{
+    server.AddPage("/state.html", Page("state", "<script>history.replaceState('x'.repeat(40 << 20), '');</script>"));
+    server.AddPage("/next.html", Page("next", "next"));
+    Open(server.Url("/next.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "next"));
+    // The program's loads once the page is stopped, before its view is made anew: an address from an event
+    // queued before the renewal, and a built-in page at once.
+    const std::vector<std::function<void()>> loads = {
+        [&] { panel->CallAfter([&] { panel->LoadUrl(server.Url("/next.html")); }); },
+        [&] { panel->LoadUrl(wxS("bcx:about")); },
+    };
+    for (size_t n = 0; n < loads.size(); ++n) {
+        LogTrigger log("[browser] page stopped: the web engine held", loads[n]);
+        const wxWeakRef<wxWebView> stopped(view);
+        panel->LoadUrl(server.Url("/state.html"));
+        ASSERT_TRUE(PumpUntil([&] { return !stopped; }, 30000)) << n;
+        view = FindWebView(panel);
+        ASSERT_NE(nullptr, view);
+        EXPECT_TRUE(n == 0 ? WaitForPageTitle(view, "next") : WaitForPageText(view, "Brawlcast")) << n;
+        EXPECT_EQ(view, panel->GetBrowser()->GetHost().GetControlWindow()) << n;
+    }
+}
+
+} // namespace
