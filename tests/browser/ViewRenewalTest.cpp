@@ -2,43 +2,31 @@
 // asked for once the page was stopped shows in the new view, and the container holds the new view's window.
 
 #include <functional>
-#include <string>
 #include <utility>
 #include <vector>
 
+#include <wx/log.h>
 #include <wx/weakref.h>
 
 #include "browser/HtmlBrowserCtrl.h"
 #include "browser/webbrowser/PageHistory.h"
-#include "support/LogCapture.h"
 #include "support/gui/PanelFixture.h"
 
 namespace {
 
 using namespace bcxtest;
 
-// Records the lines logged, and runs an action once a line with the fragment is logged.
-class LogTrigger : public LogCapture {
-public:
-    LogTrigger(std::string fragment, std::function<void()> action)
-        : mFragment(std::move(fragment)), mAction(std::move(action))
+// Runs action once the page is stopped for what it left, before its view is made anew.
+struct AtStop : wxLog {
+    explicit AtStop(std::function<void()> run) : action(std::move(run)), previous(wxLog::SetActiveTarget(this)) {}
+    ~AtStop() override { wxLog::SetActiveTarget(previous); }
+    void DoLogText(const wxString& line) override
     {
+        if (action && line.Contains(wxS("[browser] page stopped: the web engine held")))
+            std::exchange(action, nullptr)();
     }
-
-protected:
-    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override
-    {
-        LogCapture::DoLogRecord(level, msg, info);
-        if (mAction && std::string(msg.utf8_str()).find(mFragment) != std::string::npos) {
-            const std::function<void()> action = std::move(mAction);
-            mAction = nullptr;
-            action();
-        }
-    }
-
-private:
-    std::string mFragment;
-    std::function<void()> mAction;
+    std::function<void()> action;
+    wxLog* previous;
 };
 
 class ViewRenewalTest : public PanelTest {
@@ -71,7 +59,7 @@ TEST_F(ViewRenewalTest, WhatTheProgramLoadsOnceAPageIsStoppedShowsInTheNewViewTh
         [&] { panel->LoadUrl(wxS("bcx:about")); },
     };
     for (size_t n = 0; n < loads.size(); ++n) {
-        LogTrigger log("[browser] page stopped: the web engine held", loads[n]);
+        AtStop atStop(loads[n]);
         const wxWeakRef<wxWebView> stopped(view);
         panel->LoadUrl(server.Url("/state.html"));
         ASSERT_TRUE(PumpUntil([&] { return !stopped; }, 30000)) << n;
