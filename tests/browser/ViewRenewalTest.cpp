@@ -29,25 +29,13 @@ struct AtStop : wxLog {
     wxLog* previous;
 };
 
-class ViewRenewalTest : public PanelTest {
-protected:
-    void SetUp() override
-    {
-        ASSERT_NO_FATAL_FAILURE(PanelTest::SetUp());
-        bcx::HistoryLimits limits;
-        limits.maxEngineGrowthBytes = 32u << 20;
-        bcx::SetHistoryLimits(limits);
-    }
-
-    void TearDown() override
-    {
-        bcx::SetHistoryLimits(bcx::HistoryLimits());
-        PanelTest::TearDown();
-    }
-};
+using ViewRenewalTest = PanelTest;
 
 TEST_F(ViewRenewalTest, WhatTheProgramLoadsOnceAPageIsStoppedShowsInTheNewViewThatTheContainerHolds)
 {
+    bcx::HistoryLimits limits;
+    limits.maxEngineGrowthBytes = 32u << 20;
+    bcx::SetHistoryLimits(limits);
     server.AddPage("/state.html", Page("state", "<script>history.replaceState('x'.repeat(40 << 20), '');</script>"));
     server.AddPage("/next.html", Page("next", "next"));
     Open(server.Url("/next.html"));
