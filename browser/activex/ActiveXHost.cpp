@@ -183,6 +183,13 @@ void ActiveXControlHost::Destroy()
     mControlWindow = nullptr;
 }
 
+void ActiveXControlHost::TakeControlWindow()
+{
+    HWND window = nullptr;
+    if (!mDestroyed && mInPlaceObject && SUCCEEDED(mInPlaceObject->GetWindow(&window)) && window)
+        mControlWindow = window;
+}
+
 void ActiveXControlHost::OnSize()
 {
     const SIZE size = mSide.GetHostClientSize();

@@ -95,6 +95,9 @@ public:
     bcx::com::ComPtr<IOleDocumentView>& DocumentViewHolder() { return mDocumentView; }
 
     HWND GetControlWindow() const { return mControlWindow; }
+    // Takes the control's window again from its in-place object, when it has one: the control made its
+    // window anew.
+    void TakeControlWindow();
     bool AmbientUserMode() const { return mAmbientUserMode; }
     size_t ConnectionCount() const { return mConnections.size(); }
 

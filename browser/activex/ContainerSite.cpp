@@ -73,6 +73,14 @@ HRESULT ContainerSite::ShowObject()
     return S_OK;
 }
 
+// A control that makes its window anew (the web browser's view, after a page it had to stop) says that
+// its view changed: the host takes the control's window again, so that it never holds the one that went.
+void ContainerSite::OnViewChange(DWORD, LONG)
+{
+    if (mHost)
+        mHost->TakeControlWindow();
+}
+
 HRESULT ContainerSite::GetHostInfo(DOCHOSTUIINFO* info)
 {
     if (!info)

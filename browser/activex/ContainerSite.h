@@ -98,7 +98,7 @@ public:
 
     // IAdviseSink
     void OnDataChange(FORMATETC*, STGMEDIUM*) override {}
-    void OnViewChange(DWORD, LONG) override {}
+    void OnViewChange(DWORD aspect, LONG index) override;
     void OnRename(IMoniker*) override {}
     void OnSave() override {}
     void OnClose() override {}

@@ -70,25 +70,55 @@ std::string CutText(const char* utf8, size_t maxChars)
     return std::string(utf8, at) + kEllipsis;
 }
 
+// True when utf8 is as CutText leaves it: at most maxChars characters and an ellipsis.
+bool IsCut(const char* utf8, size_t maxChars)
+{
+    if (Longer(utf8, maxChars + 1))
+        return false;
+    const size_t length = std::strlen(utf8);
+    const size_t ellipsis = std::strlen(kEllipsis);
+    return length >= ellipsis && std::strcmp(utf8 + length - ellipsis, kEllipsis) == 0;
+}
+
 template <typename Function>
 Function Toolkit(const char* name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
-// A label's text from a page, as the engine shows it (a script dialog's message, a form field's
-// validation message): cut; false when it was short enough as it is.
-bool CutLabel(const char* text, std::string& cut)
+// A page's text as the engine lays it out (a label: a script dialog's message, a form field's validation
+// message; a row of a list: a field's suggestion): cut; false when it was short enough as it is.
+bool CutPageText(const char* text, std::string& cut, RecentEvents<1>& lines, const wxString& kind)
 {
     const size_t maxChars = kLabelChars;
     if (!text || !Longer(text, maxChars))
         return false;
     cut = CutText(text, maxChars);
-    static RecentEvents<1> lines(kCutLineMs);
     if (lines.Admit(ProgramClock::Now()))
-        LogBrowser(wxString::Format(wxS("a page's text of %u characters or more is shown cut to its first %u"),
+        LogBrowser(wxString::Format(wxS("%s of %u characters or more is shown cut to its first %u"), kind,
                                     static_cast<unsigned>(maxChars + 1), static_cast<unsigned>(maxChars)));
     return true;
+}
+
+bool CutLabel(const char* text, std::string& cut)
+{
+    static RecentEvents<1> lines(kCutLineMs);
+    return CutPageText(text, cut, lines, wxS("a page's text"));
+}
+
+// A row of a list the engine shows (a field's suggestions) is laid out by a text renderer that the
+// engine made, with the text the row holds: the renderer gets it cut once it is set. The row keeps it
+// whole, so that the suggestion picked is the page's own.
+void CutRowText(GObject* renderer, GParamSpec*, gpointer)
+{
+    gchar* text = nullptr;
+    g_object_get(renderer, "text", &text, nullptr);
+    static RecentEvents<1> lines(kCutLineMs);
+    std::string cut;
+    // The text cut here is told of again (once this returns): it is not cut again.
+    if (text && !IsCut(text, kLabelChars) && CutPageText(text, cut, lines, wxS("a row of a page's list")))
+        g_object_set(renderer, "text", cut.c_str(), nullptr);
+    g_free(text);
 }
 
 // Where the engine would add a row past the bound to a field's suggestion list, it is handed this mark
@@ -235,6 +265,26 @@ extern "C" void gtk_label_set_text(GtkLabel* label, const gchar* text)
         toolkit(label, engine && bcx::CutLabel(text, cut) ? cut.c_str() : text);
 }
 
+// Labels the engine makes with their text: at most the first thousand characters of a page's text, as
+// above. Those of the toolkit and of the program are left as they are.
+extern "C" GtkWidget* gtk_label_new(const gchar* text)
+{
+    using New = GtkWidget* (*)(const gchar*);
+    static const New toolkit = bcx::Toolkit<New>("gtk_label_new");
+    std::string cut;
+    const bool engine = bcx::IsEngineCode(__builtin_return_address(0));
+    return toolkit ? toolkit(engine && bcx::CutLabel(text, cut) ? cut.c_str() : text) : nullptr;
+}
+
+extern "C" GtkWidget* gtk_label_new_with_mnemonic(const gchar* text)
+{
+    using New = GtkWidget* (*)(const gchar*);
+    static const New toolkit = bcx::Toolkit<New>("gtk_label_new_with_mnemonic");
+    std::string cut;
+    const bool engine = bcx::IsEngineCode(__builtin_return_address(0));
+    return toolkit ? toolkit(engine && bcx::CutLabel(text, cut) ? cut.c_str() : text) : nullptr;
+}
+
 // The same for text with markup (a validation message, with its font): its text is cut, its attributes kept.
 extern "C" void gtk_label_set_markup(GtkLabel* label, const gchar* markup)
 {
@@ -278,6 +328,18 @@ extern "C" void gtk_list_store_append(GtkListStore* store, GtkTreeIter* iter)
     }
     if (toolkit)
         toolkit(store, iter);
+}
+
+// The text renderers the engine makes lay out its lists' rows (a field's suggestions): a row's text is
+// laid out cut, as a label's.
+extern "C" GtkCellRenderer* gtk_cell_renderer_text_new()
+{
+    using New = GtkCellRenderer* (*)();
+    static const New toolkit = bcx::Toolkit<New>("gtk_cell_renderer_text_new");
+    GtkCellRenderer* renderer = toolkit ? toolkit() : nullptr;
+    if (renderer && bcx::IsEngineCode(__builtin_return_address(0)))
+        g_signal_connect(renderer, "notify::text", G_CALLBACK(bcx::CutRowText), nullptr);
+    return renderer;
 }
 
 extern "C" void gtk_list_store_set(GtkListStore* store, GtkTreeIter* iter, ...)

@@ -10,11 +10,15 @@
 // program defines itself (PageText.cpp, compiled into every executable that links the windows, like the
 // engine context) and hands on (the next definition, dlsym RTLD_NEXT):
 //   - gtk_tooltip_set_text: every tooltip shows at most its first thousand characters;
-//   - gtk_label_set_text, gtk_label_set_markup: a label the engine's code sets (a script dialog's message,
-//     a validation message) shows at most the first thousand characters of its text; the labels of the
-//     toolkit and of the program are left as they are;
+//   - gtk_label_new, gtk_label_new_with_mnemonic, gtk_label_set_text, gtk_label_set_markup: a label the
+//     engine's code makes or sets (a script dialog's message, a validation message) shows at most the
+//     first thousand characters of its text; the labels of the toolkit and of the program are left as
+//     they are, however long;
 //   - gtk_list_store_append, gtk_list_store_set: a list the engine's code fills (a field's suggestions)
-//     gets no more rows than an option menu shows; the user narrows it by typing more.
+//     gets no more rows than an option menu shows; the user narrows it by typing more;
+//   - gtk_cell_renderer_text_new: the rows of such a list are laid out with at most the first thousand
+//     characters of their text (a suggestion of a megabyte made a window wider than 32,767 pixels, which
+//     ended the program); the row keeps its text whole, so the suggestion picked is the page's own.
 //
 // Option menus: an ordinary one is left to the engine. One of more than 500 options, or with an option's
 // label past 200 characters or its title past 1,000, is shown by the program as a menu of its own:

@@ -354,6 +354,7 @@ bool WebBrowserControl::Activate(HWND parent, LPCRECT posRect)
     };
     listener.newWindow = [this](const wxString& url) { FireNewWindow(url); };
     listener.commandState = [this](BrowserCommand command, bool enable) { FireCommandState(command, enable); };
+    listener.viewRenewed = [this] { ViewRenewed(); };
     mHost = std::make_unique<WebViewHost>(parent, std::move(listener));
     if (inPlace)
         inPlace->OnInPlaceActivate();
@@ -503,6 +504,17 @@ void WebBrowserControl::FireNewWindow(const wxString& url)
     // The web view opens no window whatever the answer; a browser object handed back is not used.
     if (newBrowser)
         newBrowser->Release();
+}
+
+void WebBrowserControl::ViewRenewed()
+{
+    // The container holds the control's window: it takes the new one (GetWindow) when told that the
+    // view changed.
+    com::ComPtr<WebBrowserControl> keep(this);
+    const std::vector<com::ComPtr<IAdviseSink>> sinks = mAdviseSinks;
+    for (const com::ComPtr<IAdviseSink>& sink : sinks)
+        if (sink)
+            sink->OnViewChange(DVASPECT_CONTENT, -1);
 }
 
 void WebBrowserControl::FireCommandState(BrowserCommand command, bool enable)

@@ -86,6 +86,8 @@ private:
     bool FireBeforeNavigate(const wxString& url, bool userGesture);
     void FireNewWindow(const wxString& url);
     void FireCommandState(BrowserCommand command, bool enable);
+    // The host made its view anew: the advise sinks are told that the view changed.
+    void ViewRenewed();
 
     com::ComPtr<IOleClientSite> mSite;
     std::vector<com::ComPtr<IAdviseSink>> mAdviseSinks;  // cookie = index + 1; released entries are empty

@@ -167,7 +167,10 @@ void WebViewHost::MakeView(wxWindow* parent)
         g_signal_connect(native, "focus-out-event", G_CALLBACK(NativeViewSignals::FocusLeft), this);
         g_signal_connect(webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(native)), "changed",
                          G_CALLBACK(NativeViewSignals::HistoryChanged), this);
-        RenewViewWith(native, [this] { CallAfter(&WebViewHost::Renew); });
+        RenewViewWith(native, [this] {
+            mRenewing = true;
+            CallAfter(&WebViewHost::Renew);
+        });
         if (webkit_web_view_get_context(WEBKIT_WEB_VIEW(native)) != PageContext())
             wxLogMessage(wxS("[browser] the web view is not on the program's own context: what its pages use is "
                              "not bounded"));
@@ -202,6 +205,7 @@ void WebViewHost::DropView()
 
 void WebViewHost::Renew()
 {
+    mRenewing = false;
     wxWebView* old = mView.get();
     if (!old)
         return;
@@ -220,7 +224,21 @@ void WebViewHost::Renew()
     mView->Show(shown);
     // What the page left went with the view.
     ReleaseEngineFreeMemory();
+    // What the program asked for since the page was stopped is shown in the new view: a document still
+    // waiting to be written was asked for last.
+    ProgramLoad load = std::move(mLoadSinceStop);
+    mLoadSinceStop = ProgramLoad();
+    if (!mHasPendingWrite && load.kind == ProgramLoad::Document) {
+        mPendingWrite = std::move(load.html);
+        mHasPendingWrite = true;
+    }
+    if (mHasPendingWrite)
+        RunPendingWrite();
+    else if (load.kind == ProgramLoad::Address)
+        Load(load.address, load.fromServer);
     CheckCommandState();
+    if (mListener.viewRenewed)
+        mListener.viewRenewed();
 }
 
 void WebViewHost::Navigate(const wxString& url, bool fromServer)
@@ -231,11 +249,32 @@ void WebViewHost::Navigate(const wxString& url, bool fromServer)
     // the order they were made. The web view's own report of it later is not passed on again.
     if (!AllowNavigation(url, false))
         return;
+    NoteLoad(url, fromServer, nullptr);
+    // A view that is to be made anew loads nothing more: the new one loads it.
+    if (!mRenewing)
+        Load(url, fromServer);
+}
+
+void WebViewHost::Load(const wxString& url, bool fromServer)
+{
     if (fromServer && mNative)
         LoadFromServer(url);
     else
         mView->LoadURL(url);
     ExpectReport(url);
+}
+
+void WebViewHost::NoteLoad(const wxString& url, bool fromServer, const std::string* html)
+{
+    // Once the page is stopped, the view may be made anew before it has shown what the program asks for.
+    if (!mRenewing && !PageStopped(mNative)) {
+        mLoadSinceStop = ProgramLoad();
+        return;
+    }
+    mLoadSinceStop.kind = html ? ProgramLoad::Document : ProgramLoad::Address;
+    mLoadSinceStop.address = url;
+    mLoadSinceStop.fromServer = fromServer;
+    mLoadSinceStop.html = html ? *html : std::string();
 }
 
 void WebViewHost::LoadFromServer(const wxString& url)
@@ -302,7 +341,8 @@ bool WebViewHost::AllowNavigation(const wxString& url, bool userGesture)
 
 bool WebViewHost::GoBack()
 {
-    if (!mView || !mView->CanGoBack())
+    // A view to be made anew has no history left.
+    if (!mView || mRenewing || !mView->CanGoBack())
         return false;
     ExpectHistoryMove(false);
     mView->GoBack();
@@ -311,7 +351,7 @@ bool WebViewHost::GoBack()
 
 bool WebViewHost::GoForward()
 {
-    if (!mView || !mView->CanGoForward())
+    if (!mView || mRenewing || !mView->CanGoForward())
         return false;
     ExpectHistoryMove(true);
     mView->GoForward();
@@ -339,14 +379,16 @@ void WebViewHost::WriteDocument(const std::string& html)
 void WebViewHost::RunPendingWrite()
 {
     mWriteQueued = false;
-    if (!mHasPendingWrite || !mView)
+    // A view to be made anew writes nothing more: the new one is written.
+    if (!mHasPendingWrite || !mView || mRenewing)
         return;
     mHasPendingWrite = false;
+    const wxString address = wxString::FromAscii(WrittenDocumentAddress());
+    NoteLoad(address, false, &mPendingWrite);
     wxString text = wxString::FromUTF8(mPendingWrite.data(), mPendingWrite.size());
     if (text.empty() && !mPendingWrite.empty())
         text = wxString::From8BitData(mPendingWrite.data(), mPendingWrite.size());
     mPendingWrite.clear();
-    const wxString address = wxString::FromAscii(WrittenDocumentAddress());
     mView->SetPage(text, address);
     ExpectReport(address);
 }
@@ -419,6 +461,9 @@ void WebViewHost::RefuseNewWindow(const wxString& url)
 void WebViewHost::OnLoadEnded(wxWebViewEvent& event)
 {
     event.Skip();
+    // The view has gone on from the program's load (or failed it): it is not made again in a new view.
+    if (!mRenewing)
+        mLoadSinceStop = ProgramLoad();
     CheckCommandState();
 }
 

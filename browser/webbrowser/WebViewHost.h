@@ -41,6 +41,9 @@ public:
         std::function<void(const wxString& url)> newWindow;
         // Going back or forward became possible (enable) or impossible.
         std::function<void(BrowserCommand command, bool enable)> commandState;
+        // The view was made anew (a page stopped for what it left in the program): View() is another
+        // window from now on, and the one before is gone.
+        std::function<void()> viewRenewed;
     };
 
     // Creates the view as a child of parent, with no page yet.
@@ -75,8 +78,13 @@ private:
     void MakeView(wxWindow* parent);
     void DropView();
     // Makes the view anew in the same place, empty, without history: the engine lets go of what a page
-    // left in a view's history only with the view.
+    // left in a view's history only with the view. The program's latest load since the page was stopped
+    // is made in the new view.
     void Renew();
+    // Loads url in the view as asked for by the program (decided already).
+    void Load(const wxString& url, bool fromServer);
+    // Notes a load of the program in the view: kept for the new view when the page is stopped.
+    void NoteLoad(const wxString& url, bool fromServer, const std::string* html);
     // historyMove: the engine goes back or forward in the view's history.
     bool DecideNavigation(const wxString& url, bool followedLink, bool historyMove);
     // The program goes back (or forward): the address of that entry, when the engine asks, is its own.
@@ -128,6 +136,18 @@ private:
     bool mWriteQueued = false;
     // Loads the program started (already decided), oldest first, as the web view will report them.
     std::deque<wxString> mExpected;
+    // The view is to be made anew (its page was stopped for what it left): the program's loads wait for
+    // the new view.
+    bool mRenewing = false;
+    // The program's latest load since the view's page was stopped (an address, or a document of its
+    // own), made again in the new view: the view it was asked of goes.
+    struct ProgramLoad {
+        enum Kind { None, Address, Document } kind = None;
+        wxString address;
+        bool fromServer = false;
+        std::string html;
+    };
+    ProgramLoad mLoadSinceStop;
 };
 
 } // namespace bcx

@@ -7,7 +7,10 @@
 #include <chrono>
 #include <vector>
 
+#include <cstring>
+
 #include <gtk/gtk.h>
+#include <wx/stattext.h>
 #include <wx/uiaction.h>
 
 #include "browser/webbrowser/EngineSignals.h"
@@ -53,38 +56,51 @@ std::string ShownTooltip()
     return text;
 }
 
-// The first row of a tree view in widget and below; empty when there is none.
-std::string FirstRow(GtkWidget* widget)
+// The tree view in widget or below; null when there is none.
+GtkTreeView* TreeViewIn(GtkWidget* widget)
 {
-    std::string first;
-    if (GTK_IS_TREE_VIEW(widget)) {
-        GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(widget));
-        GtkTreeIter row;
-        gchar* text = nullptr;
-        if (model && gtk_tree_model_get_column_type(model, 0) == G_TYPE_STRING &&
-            gtk_tree_model_get_iter_first(model, &row))
-            gtk_tree_model_get(model, &row, 0, &text, -1);
-        first = text ? text : "";
-        g_free(text);
-    } else if (GTK_IS_CONTAINER(widget)) {
-        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-        for (GList* c = children; c && first.empty(); c = c->next)
-            first = FirstRow(GTK_WIDGET(c->data));
-        g_list_free(children);
-    }
-    return first;
+    GtkTreeView* found = GTK_IS_TREE_VIEW(widget) ? GTK_TREE_VIEW(widget) : nullptr;
+    GList* children = !found && GTK_IS_CONTAINER(widget) ? gtk_container_get_children(GTK_CONTAINER(widget)) : nullptr;
+    for (GList* c = children; c && !found; c = c->next)
+        found = TreeViewIn(GTK_WIDGET(c->data));
+    g_list_free(children);
+    return found;
 }
 
-// The first of the suggestions a field shows; empty when none show.
-std::string FirstSuggestion()
+// The list of the suggestions a field shows; null when none show.
+GtkTreeView* ShownSuggestions()
 {
-    std::string first;
+    GtkTreeView* shown = nullptr;
     GList* windows = gtk_window_list_toplevels();
-    for (GList* w = windows; w && first.empty(); w = w->next)
+    for (GList* w = windows; w && !shown; w = w->next)
         if (gtk_widget_get_mapped(GTK_WIDGET(w->data)) && gtk_window_get_window_type(GTK_WINDOW(w->data)) == GTK_WINDOW_POPUP)
-            first = FirstRow(GTK_WIDGET(w->data));
+            shown = TreeViewIn(GTK_WIDGET(w->data));
     g_list_free(windows);
-    return first;
+    return shown;
+}
+
+// The first of the suggestions a field shows, as its row holds it or (laidOut) as the row is laid out;
+// empty when none show.
+std::string FirstSuggestion(bool laidOut = false)
+{
+    GtkTreeView* rows = ShownSuggestions();
+    GtkTreeModel* model = rows ? gtk_tree_view_get_model(rows) : nullptr;
+    GtkTreeIter first;
+    if (!model || gtk_tree_model_get_column_type(model, 0) != G_TYPE_STRING || !gtk_tree_model_get_iter_first(model, &first))
+        return std::string();
+    gchar* text = nullptr;
+    if (laidOut) {
+        GtkTreeViewColumn* column = gtk_tree_view_get_column(rows, 0);
+        gtk_tree_view_column_cell_set_cell_data(column, model, &first, FALSE, FALSE);
+        GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+        g_object_get(cells->data, "text", &text, nullptr);
+        g_list_free(cells);
+    } else {
+        gtk_tree_model_get(model, &first, 0, &text, -1);
+    }
+    const std::string row = text ? text : "";
+    g_free(text);
+    return row;
 }
 
 class PageTextTest : public PanelTest {
@@ -217,6 +233,44 @@ TEST_F(PageTextTest, AFieldsSuggestionsShowTheFirstOnesAndTakeWhatTheUserTypes)
         << EvalInPage(view, "i.value");
     ASSERT_TRUE(keys.Char(WXK_DOWN) && keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
     EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "i.value") == "s99990"; })) << EvalInPage(view, "i.value");
+}
+
+TEST_F(PageTextTest, AMegabyteSuggestionIsLaidOutCutWhileTheRelayIsServedAndPickedWhole)
+{
+    // A megabyte of suggestion first (as many characters as a field takes), and 600 more.
+    server.AddPage("/field.html", Page("field", "<input id='i' list='l'><datalist id='l'></datalist><script>l.appendChild("
+                                                "new Option('', 's' + '\\u5B57'.repeat(350000))); for (var k = 0; k < "
+                                                "600; ++k) l.appendChild(new Option('', 's' + k));</script>"));
+    Open(server.Url("/field.html"));
+    ASSERT_TRUE(WaitForPageTitle(view, "field"));
+    ASSERT_TRUE(MouseClick("i"));
+    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "document.activeElement.id") == "i"; }));
+    wxUIActionSimulator keys;
+    ASSERT_TRUE(keys.Text("s"));
+    ASSERT_TRUE(PumpUntil([] { return ShownSuggestions() != nullptr; }));
+    ASSERT_NO_FATAL_FAILURE(ExpectServed(3000));
+    ASSERT_NE(nullptr, ShownSuggestions());
+    EXPECT_EQ(500, gtk_tree_model_iter_n_children(gtk_tree_view_get_model(ShownSuggestions()), nullptr));
+    const std::string laidOut = FirstSuggestion(true);
+    ASSERT_EQ(1001, g_utf8_strlen(laidOut.c_str(), -1)) << laidOut.substr(0, 20);
+    EXPECT_EQ("s\xE5\xAD\x97", laidOut.substr(0, 4));
+    EXPECT_EQ("\xE2\x80\xA6", laidOut.substr(laidOut.size() - 3));
+    // The user picks it: the field gets the whole of it.
+    ASSERT_TRUE(keys.Char(WXK_DOWN) && keys.Char(WXK_RETURN));
+    EXPECT_TRUE(PumpUntil([&] { return EvalInPage(view, "i.value.length") == "350001"; }));
+}
+
+// The program's own labels, also those it makes with their text, are shown whole however long.
+TEST_F(PageTextTest, TheProgramsOwnLongLabelsAreNotCut)
+{
+    const std::string text(5000, 'p');
+    wxStaticText* label = new wxStaticText(frame, wxID_ANY, wxString::FromUTF8(text.c_str()));
+    EXPECT_EQ(text, gtk_label_get_text(GTK_LABEL(label->GetHandle())));
+    GtkWidget* made = g_object_ref_sink(gtk_label_new(text.c_str()));
+    EXPECT_EQ(text, gtk_label_get_text(GTK_LABEL(made)));
+    gtk_label_set_markup(GTK_LABEL(made), ("<b>" + text + "</b>").c_str());
+    EXPECT_EQ(text, gtk_label_get_text(GTK_LABEL(made)));
+    g_object_unref(made);
 }
 
 TEST_F(PageTextTest, LinesAboutEndedProcessesStayWithinTheirBound)
