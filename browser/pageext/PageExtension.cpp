@@ -10,9 +10,11 @@
 // and source bin of the process whenever it is turned on: the clip then streams through the pipeline's
 // queue in memory (a few MB or seconds), read with range requests as playback goes, seeks included.
 // Nothing is written to disk, and a clip nobody plays loads no more than that queue and the engine's
-// source hold (2 % of the clip). The source holds back only what it can ask for again: from a server that
-// does not answer ranges it reads the whole clip into memory and plays it (measured up to 114 MB), within
-// the page process's memory limit.
+// source hold (2 % of the clip). From a server that says it does not answer ranges ("Accept-Ranges: none")
+// the source reads the whole clip into memory and it plays (measured up to 114 MB), within the page
+// process's memory limit. From one that answers a range request with the whole clip without saying so, the
+// clip fails with a media error at the engine's first range request, whatever its size, also without this
+// extension (docs/DESIGN.md has the figures).
 //
 // The elements are seen as GStreamer makes them, through a tracer hook. GStreamer's tracing table exists
 // only once GStreamer is initialised, which the engine does when a page first uses media: the hook is
