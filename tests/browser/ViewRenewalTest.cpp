@@ -9,7 +9,7 @@
 #include <wx/weakref.h>
 
 #include "browser/HtmlBrowserCtrl.h"
-#include "browser/webbrowser/PageHistory.h"
+#include "browser/webbrowser/PageBounds.h"
 #include "support/gui/PanelFixture.h"
 
 namespace {
@@ -33,9 +33,9 @@ using ViewRenewalTest = PanelTest;
 
 TEST_F(ViewRenewalTest, WhatTheProgramLoadsOnceAPageIsStoppedShowsInTheNewViewThatTheContainerHolds)
 {
-    bcx::HistoryLimits limits;
+    bcx::PageBoundLimits limits;
     limits.maxEngineGrowthBytes = 32u << 20;
-    bcx::SetHistoryLimits(limits);
+    bcx::SetPageBoundLimits(limits);
     server.AddPage("/state.html", Page("state", "<script>history.replaceState('x'.repeat(40 << 20), '');</script>"));
     server.AddPage("/next.html", Page("next", "next"));
     Open(server.Url("/next.html"));
