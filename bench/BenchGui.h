@@ -4,6 +4,7 @@
 // toolkit; and a browser panel on the built-in About page.
 
 #include <cstdio>
+#include <string>
 
 #include <wx/app.h>
 #include <wx/frame.h>
@@ -13,11 +14,35 @@
 
 #include "BenchSupport.h"
 #include "browser/BrowserPanel.h"
+#include "support/PageServer.h"
 #include "support/Pump.h"
 #include "support/gui/WebPages.h"
 #include "support/gui/Xvfb.h"
 
 namespace bench {
+
+// A news page of twenty items with pictures, its four pictures, as /news.html and /pic<n>.svg.
+inline void AddNewsPage(bcxtest::PageServer& server)
+{
+    std::string body = "<style>body { font: 14px sans-serif; margin: 2em } h2 { color: #235 } .item { border-bottom: "
+                       "1px solid #ccc; padding: 1em 0 } img { float: left; margin-right: 1em }</style><h1>News</h1>";
+    for (int i = 0; i < 20; ++i)
+        body += "<div class='item'><img src='/pic" + std::to_string(i % 4) +
+                ".svg' width='64' height='48'><h2>Headline number " + std::to_string(i) +
+                "</h2><p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
+                "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, quis nostrud exercitation "
+                "ullamco laboris nisi ut aliquip ex ea commodo consequat.</p><a href='/item" +
+                std::to_string(i) + "'>Read more</a></div>";
+    body += "<script>document.querySelectorAll('h2').forEach(function(h, n) { h.title = 'item ' + n; "
+            "});</script>";
+    server.AddPage("/news.html", bcxtest::Page("News", body));
+    for (int i = 0; i < 4; ++i)
+        server.AddPage("/pic" + std::to_string(i) + ".svg",
+                       "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='48'><rect width='64' "
+                       "height='48' fill='#" +
+                           std::string(i % 2 ? "8ac" : "ca8") + "'/></svg>",
+                       "image/svg+xml");
+}
 
 class GuiBenchApp : public wxApp {
 public:

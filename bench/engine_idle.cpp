@@ -83,22 +83,6 @@ long PageProcessRssKiB()
     return rss;
 }
 
-std::string NewsPage()
-{
-    std::string body = "<style>body { font: 14px sans-serif; margin: 2em } h2 { color: #235 } .item { border-bottom: "
-                       "1px solid #ccc; padding: 1em 0 } img { float: left; margin-right: 1em }</style><h1>News</h1>";
-    for (int i = 0; i < 20; ++i)
-        body += "<div class='item'><img src='/pic" + std::to_string(i % 4) +
-                ".svg' width='64' height='48'><h2>Headline number " + std::to_string(i) +
-                "</h2><p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
-                "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, quis nostrud exercitation "
-                "ullamco laboris nisi ut aliquip ex ea commodo consequat.</p><a href='/item" +
-                std::to_string(i) + "'>Read more</a></div>";
-    body += "<script>document.querySelectorAll('h2').forEach(function(h, n) { h.title = 'item ' + n; "
-            "});</script>";
-    return bcxtest::Page("News", body);
-}
-
 // It starts once the page has been idle for three seconds, so that nothing of its load is seen first.
 const char* const kBurst = "<html><head><title>burst</title></head><body><script>var kept = []; setTimeout(function() "
                            "{ for (var n = 0; n < 48; ++n) { var a = new Uint8Array(64 << 20); for (var i = 0; i < "
@@ -116,13 +100,7 @@ int RunCase(Case which, int seconds, Figures& out)
         bcxtest::PageServer server;
         if (!server.IsListening())
             return 2;
-        server.AddPage("/news.html", NewsPage());
-        for (int i = 0; i < 4; ++i)
-            server.AddPage("/pic" + std::to_string(i) + ".svg",
-                           "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='48'><rect width='64' "
-                           "height='48' fill='#" +
-                               std::string(i % 2 ? "8ac" : "ca8") + "'/></svg>",
-                           "image/svg+xml");
+        bench::AddNewsPage(server);
         server.AddPage("/burst.html", kBurst);
 
         bench::AboutPanel about;

@@ -928,7 +928,7 @@ RelayEntry TestRelayServer::MakeActionEntry(uint32_t time, uint16_t incrementMs,
     return e;
 }
 
-RelayGame TestRelayServer::MakeFinished1v1(uint32_t id, size_t entries, const std::string& name)
+RelayGame TestRelayServer::MakeFinished1v1(uint32_t id, size_t entries, const std::string& name, uint16_t incrementMs)
 {
     RelayGame g;
     g.id = id;
@@ -986,7 +986,8 @@ RelayGame TestRelayServer::MakeFinished1v1(uint32_t id, size_t entries, const st
     d.completeness = 15;
 
     for (size_t k = 0; k < entries; ++k)
-        g.entries.push_back(MakeActionEntry(static_cast<uint32_t>(k * 100), 100, static_cast<uint32_t>(k)));
+        g.entries.push_back(
+            MakeActionEntry(static_cast<uint32_t>(k * incrementMs), incrementMs, static_cast<uint32_t>(k)));
     i.lengthMs = g.entries.empty() ? 0 : g.entries.back().time;
     return g;
 }

@@ -347,9 +347,10 @@ public:
     void StartGame(uint32_t gameId);    // started; waiting streams get 0x25 with 0 seconds and data
 
     // Realistic defaults. A 1v1 on a two-player map with one observer (the broadcaster, player 3, the view
-    // player), complete details, the seed derived from the id, entries made by MakeActionEntry 100 ms
-    // apart starting at time 0, info.lengthMs = time of the last entry.
-    static RelayGame MakeFinished1v1(uint32_t id, size_t entries, const std::string& name = "");
+    // player), complete details, the seed derived from the id, entries made by MakeActionEntry incrementMs
+    // (100 ms) apart starting at time 0, info.lengthMs = time of the last entry.
+    static RelayGame MakeFinished1v1(uint32_t id, size_t entries, const std::string& name = "",
+                                     uint16_t incrementMs = 100);
     static RelayGame MakeLive1v1(uint32_t id, size_t entries, const std::string& name = "");       // state 3
     static RelayGame MakeAnnounced1v1(uint32_t id, uint32_t secondsToStart,
                                       const std::string& name = ""); // state 1, not started, no entries

@@ -42,10 +42,7 @@ TEST(EndToEndTest, ProgramReleasesARelayedGameToTheTestLanClientAndExitsCleanly)
 
     bcxtest::TestRelayServer relay;
     ASSERT_TRUE(relay.Start());
-    bcxtest::RelayGame game = bcxtest::TestRelayServer::MakeFinished1v1(kGameId, 0, "End to end");
-    for (uint32_t i = 0; i < kEntries; ++i)
-        game.entries.push_back(bcxtest::TestRelayServer::MakeActionEntry(i * kIncrementMs, kIncrementMs, i));
-    game.info.lengthMs = (kEntries - 1) * kIncrementMs;
+    bcxtest::RelayGame game = bcxtest::TestRelayServer::MakeFinished1v1(kGameId, kEntries, "End to end", kIncrementMs);
     const std::vector<bcxtest::RelayEntry> entries = game.entries;
     relay.AddGame(std::move(game));
     bcxtest::TestLanClient wc3(0);

@@ -194,10 +194,7 @@ TEST(LargeViewServingTest, RelayAndLanGameAreServedWhileAPageAnimatesInALargeDia
     constexpr uint32_t kEntries = 360;  // 18 s of game time at normal speed
     TestRelayServer relay;
     ASSERT_TRUE(relay.Start());
-    bcxtest::RelayGame game = TestRelayServer::MakeFinished1v1(kGameId, 0, "Large view");
-    for (uint32_t i = 0; i < kEntries; ++i)
-        game.entries.push_back(TestRelayServer::MakeActionEntry(i * kIncrementMs, kIncrementMs, i));
-    game.info.lengthMs = (kEntries - 1) * kIncrementMs;
+    bcxtest::RelayGame game = TestRelayServer::MakeFinished1v1(kGameId, kEntries, "Large view", kIncrementMs);
     const std::vector<bcxtest::RelayEntry> entries = game.entries;
     relay.AddGame(std::move(game));
     bcxtest::TestLanClient wc3(0);
