@@ -180,11 +180,16 @@ void MainFrame::SaveSession()
     SaveGeometry();
     if (mGameList)
         mGameList->SaveColumnWidths();
-    if (wxConfigBase* config = wxConfigBase::Get(false)) {
-        config->SetPath(wxS("/"));
-        if (!config->Flush())
-            wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
-    }
+    FlushSettings(wxConfigBase::Get(false));
+}
+
+void MainFrame::FlushSettings(wxConfigBase* config)
+{
+    if (!config)
+        return;
+    config->SetPath(wxS("/"));
+    if (!config->Flush())
+        wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
 }
 
 bool MainFrame::Destroy()
@@ -463,9 +468,7 @@ void MainFrame::OnConnectionStatus(ClientEvent& event)
         config->Write(wxS("LastServer"), bcx::FromGbk(settings.mLastServer));
         config->Write(wxS("LastPort"), static_cast<long>(settings.mLastPort));
         // To the file now, not only when the program ends.
-        config->SetPath(wxS("/"));
-        if (!config->Flush())
-            wxLogMessage(wxS("Settings: could not write %s"), wxString::FromUTF8(kConfigFileName));
+        FlushSettings(config);
     }
 }
 

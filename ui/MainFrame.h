@@ -20,6 +20,7 @@ class LogPanel;
 class SettingsPage;
 class bcxBrowser;
 class wxButton;
+class wxConfigBase;
 class wxNotebook;
 class wxPanel;
 class wxStaticText;
@@ -87,6 +88,8 @@ public:
 private:
     void WriteBanner();
     void SaveGeometry();
+    // Writes what the configuration holds to its file; a failure is logged.
+    static void FlushSettings(wxConfigBase* config);
     void SetFieldsEnabled(bool enable);
     void SetStatus(const wxString& text);
     // The relay's texts and its news dialog are shown one modal window at a time, never nested: what
