@@ -139,6 +139,19 @@ protected:
         }
         EXPECT_LT(away, std::chrono::seconds(1));
     }
+
+    // A field with the suggestions that options adds (a script filling datalist l), clicked and typed "s"
+    // into by the user.
+    void TypeIntoField(const std::string& options, wxUIActionSimulator& keys)
+    {
+        server.AddPage("/field.html", Page("field", "<input id='i' list='l'><datalist id='l'></datalist><script>" +
+                                                        options + "</script>"));
+        Open(server.Url("/field.html"));
+        ASSERT_TRUE(WaitForPageTitle(view, "field"));
+        ASSERT_TRUE(MouseClick("i"));
+        ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "document.activeElement.id") == "i"; }));
+        ASSERT_TRUE(keys.Text("s"));
+    }
 };
 
 TEST_F(PageTextTest, ATooltipShowsTheStartOfAMegabyteTitleWhileTheRelayIsServed)
@@ -218,14 +231,9 @@ TEST_F(PageTextTest, AMegabyteDialogOrValidationMessageIsShownCutAndOrdinaryDial
 
 TEST_F(PageTextTest, AFieldsSuggestionsShowTheFirstOnesAndTakeWhatTheUserTypes)
 {
-    server.AddPage("/field.html", Page("field", "<input id='i' list='l'><datalist id='l'></datalist><script>for (var "
-                                                "k = 0; k < 100000; ++k) l.appendChild(new Option('', 's' + k));</script>"));
-    Open(server.Url("/field.html"));
-    ASSERT_TRUE(WaitForPageTitle(view, "field"));
-    ASSERT_TRUE(MouseClick("i"));
-    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "document.activeElement.id") == "i"; }));
     wxUIActionSimulator keys;
-    ASSERT_TRUE(keys.Text("s"));
+    ASSERT_NO_FATAL_FAILURE(
+        TypeIntoField("for (var k = 0; k < 100000; ++k) l.appendChild(new Option('', 's' + k));", keys));
     ASSERT_NO_FATAL_FAILURE(ExpectServed(2000));
     // A suggestion past the first ones, once the user typed enough of it.
     ASSERT_TRUE(keys.Text("9999"));
@@ -238,15 +246,10 @@ TEST_F(PageTextTest, AFieldsSuggestionsShowTheFirstOnesAndTakeWhatTheUserTypes)
 TEST_F(PageTextTest, AMegabyteSuggestionIsLaidOutCutWhileTheRelayIsServedAndPickedWhole)
 {
     // A megabyte of suggestion first (as many characters as a field takes), and 600 more.
-    server.AddPage("/field.html", Page("field", "<input id='i' list='l'><datalist id='l'></datalist><script>l.appendChild("
-                                                "new Option('', 's' + '\\u5B57'.repeat(350000))); for (var k = 0; k < "
-                                                "600; ++k) l.appendChild(new Option('', 's' + k));</script>"));
-    Open(server.Url("/field.html"));
-    ASSERT_TRUE(WaitForPageTitle(view, "field"));
-    ASSERT_TRUE(MouseClick("i"));
-    ASSERT_TRUE(PumpUntil([&] { return EvalInPage(view, "document.activeElement.id") == "i"; }));
     wxUIActionSimulator keys;
-    ASSERT_TRUE(keys.Text("s"));
+    ASSERT_NO_FATAL_FAILURE(TypeIntoField("l.appendChild(new Option('', 's' + '\\u5B57'.repeat(350000))); for (var k "
+                                          "= 0; k < 600; ++k) l.appendChild(new Option('', 's' + k));",
+                                          keys));
     ASSERT_TRUE(PumpUntil([] { return ShownSuggestions() != nullptr; }));
     ASSERT_NO_FATAL_FAILURE(ExpectServed(3000));
     ASSERT_NE(nullptr, ShownSuggestions());

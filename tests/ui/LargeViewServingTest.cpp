@@ -180,13 +180,32 @@ private:
     int mStatus = -1;
 };
 
-TEST(LargeViewServingTest, RelayAndLanGameAreServedWhileAPageAnimatesInALargeDialog)
-{
-    ASSERT_TRUE(fs::exists(bcxtest::BinaryDir() + "/brawlcast"));
-    bcx::ProgramClock::Start();
+// The test's page server, and the program showing one of its pages in the large dialog, laid out and
+// painting.
+class LargeViewServingTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fs::exists(bcxtest::BinaryDir() + "/brawlcast"));
+        bcx::ProgramClock::Start();
+        ASSERT_TRUE(pages.IsListening());
+    }
+
+    void ShowPage(TestRelayServer& relay, const std::string& path, uint16_t datagramPort, uint16_t sessionPort)
+    {
+        ASSERT_TRUE(program.Start(relay, pages.Url(path), datagramPort, sessionPort));
+        ASSERT_TRUE(program.WaitForDialog(dialog)) << program.Output();
+        ASSERT_TRUE(PumpUntil([&] { return !pages.Requests().empty(); }, 15000)) << program.Output();
+        bcxtest::PumpFor(1000);
+    }
 
     bcxtest::PageServer pages;
-    ASSERT_TRUE(pages.IsListening());
+    LargeScreenProgram program;
+    bcxtest::TopWindow dialog;
+};
+
+TEST_F(LargeViewServingTest, RelayAndLanGameAreServedWhileAPageAnimatesInALargeDialog)
+{
     pages.AddPage("/news.html", SpinnerPage());
 
     constexpr uint32_t kGameId = 0x00B16001;
@@ -205,13 +224,7 @@ TEST(LargeViewServingTest, RelayAndLanGameAreServedWhileAPageAnimatesInALargeDia
     });
 
     const uint16_t datagramPort = bcxtest::FreeUdpPort();
-    const uint16_t sessionPort = bcxtest::FreeTcpPort();
-    LargeScreenProgram program;
-    ASSERT_TRUE(program.Start(relay, pages.Url("/news.html"), datagramPort, sessionPort));
-    bcxtest::TopWindow dialog;
-    ASSERT_TRUE(program.WaitForDialog(dialog)) << program.Output();
-    ASSERT_TRUE(PumpUntil([&] { return !pages.Requests().empty(); }, 15000)) << program.Output();
-    bcxtest::PumpFor(1000);  // the page is laid out and animates
+    ASSERT_NO_FATAL_FAILURE(ShowPage(relay, "/news.html", datagramPort, bcxtest::FreeTcpPort()));
 
     const uint32_t from = bcx::ProgramClock::Now();
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMeasuredMs);
@@ -261,24 +274,14 @@ TEST(LargeViewServingTest, RelayAndLanGameAreServedWhileAPageAnimatesInALargeDia
                 static_cast<long long>(sorted[sorted.size() * 99 / 100]));
 }
 
-TEST(LargeViewServingTest, RelayIsServedWhileTheUserScrollsALongPageInALargeDialog)
+TEST_F(LargeViewServingTest, RelayIsServedWhileTheUserScrollsALongPageInALargeDialog)
 {
-    ASSERT_TRUE(fs::exists(bcxtest::BinaryDir() + "/brawlcast"));
-    bcx::ProgramClock::Start();
-
-    bcxtest::PageServer pages;
-    ASSERT_TRUE(pages.IsListening());
     pages.AddPage("/feed.html", LongPage());
     TestRelayServer relay;
     ASSERT_TRUE(relay.Start());
     bcxtest::ScopedPumpHook hook([&] { relay.Poll(); });
 
-    LargeScreenProgram program;
-    ASSERT_TRUE(program.Start(relay, pages.Url("/feed.html"), bcxtest::FreeUdpPort(), bcxtest::FreeTcpPort()));
-    bcxtest::TopWindow dialog;
-    ASSERT_TRUE(program.WaitForDialog(dialog)) << program.Output();
-    ASSERT_TRUE(PumpUntil([&] { return !pages.Requests().empty(); }, 15000)) << program.Output();
-    bcxtest::PumpFor(1000);
+    ASSERT_NO_FATAL_FAILURE(ShowPage(relay, "/feed.html", bcxtest::FreeUdpPort(), bcxtest::FreeTcpPort()));
     ASSERT_TRUE(bcxtest::MovePointer(dialog.x + dialog.width / 2, dialog.y + dialog.height / 2));
     ASSERT_TRUE(bcxtest::WheelStepDown()) << "no XTest on the test's display";
 
